@@ -1,0 +1,42 @@
+# Sourced by the scripts: one Wine prefix for the project, quiet Wine, a display.
+export WINEPREFIX="${TRAKX_WINEPREFIX:-$HOME/.cache/trakx-wine}"
+export WINEARCH=win32
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+TRAKX_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+TRAKX_BUILD="${TRAKX_BUILD:-$TRAKX_ROOT/build}"
+TRAKX_DISPLAY_NUM="${TRAKX_DISPLAY_NUM:-87}"
+
+# Builds the project (configure once).
+trakx_build() {
+  if [ ! -f "$TRAKX_BUILD/CMakeCache.txt" ]; then
+    cmake -S "$TRAKX_ROOT" -B "$TRAKX_BUILD" -DCMAKE_TOOLCHAIN_FILE="$TRAKX_ROOT/cmake/mingw-i686.cmake" \
+      -DCMAKE_BUILD_TYPE=Release >/dev/null
+  fi
+  cmake --build "$TRAKX_BUILD" -j"$(nproc)" 2>&1 | grep -v -E '^\[ *[0-9]+%\]' || true
+  [ -f "$TRAKX_BUILD/bin/TRAKX.dll" ]
+}
+
+# Starts Xvfb and a persistent wineserver; trakx_stop_session ends both.
+trakx_start_session() {
+  export DISPLAY=":$TRAKX_DISPLAY_NUM"
+  if ! [ -S "/tmp/.X11-unix/X$TRAKX_DISPLAY_NUM" ]; then
+    Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    TRAKX_XVFB_PID=$!
+    for _ in $(seq 50); do [ -S "/tmp/.X11-unix/X$TRAKX_DISPLAY_NUM" ] && break; sleep 0.1; done
+  fi
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  wineserver -p 2>/dev/null || true
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "setup: preparing the Wine prefix $WINEPREFIX" >&2
+    wineboot -i >/dev/null 2>&1 || true
+  fi
+  # Start Wine's background services now, detached from our output: a service
+  # started by the first test would hold ctest's output pipe open after it ends.
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+
+trakx_stop_session() {
+  wineserver -k >/dev/null 2>&1 || true
+  if [ -n "${TRAKX_XVFB_PID:-}" ]; then kill "$TRAKX_XVFB_PID" 2>/dev/null || true; fi
+}

@@ -1,0 +1,52 @@
+// Every keyword handler and the few hooks the host frame calls into the other
+// subsystems. Command handlers answer -1 for a failure the script should see and 0
+// otherwise (the frame then answers the status code). Function handlers answer the
+// text to hand back; null means "not mine" and reads as "Invalid Function".
+#pragma once
+
+#include <windows.h>
+
+// Menus and the window hook.
+int MenuSetIdFactor();
+int MenuCommand();
+const char* MenuGetState();
+LRESULT CALLBACK HookWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void HookInstall(HWND window);
+void HookReleaseAtUnload();
+
+// Drawing and screen queries.
+int DrawCommand();
+const char* PixelColour();
+const char* MouseButtons();
+void SurfaceRelease();
+
+// Variables, structures, foreign calls.
+int VarSetString();
+int VarSetInteger();
+int StructSet();
+const char* VarGetString();
+const char* VarGetInteger();
+const char* VarStringAtAddress();
+const char* StructGet();
+const char* StructList();
+int LibraryLoad();
+int LibraryBindFunction();
+int LibraryUnload();
+bool ForeignFunctionBound();  // dispatch condition of DLLFUNC
+const char* ForeignCall();
+void CallDataReset();
+
+// Files.
+int FileSaveListBox();
+int FileOpen();
+int FileWrite();
+int FileReadCommand();
+int FileClose();
+const char* FileReadFunction();
+const char* FileReadBufferSize();
+const char* FileGetPosition();
+const char* FileSetPosition();
+const char* FileGetSize();
+const char* FileSearchText();
+const char* FileSearchHex();
+void FilesCloseAtUnload();

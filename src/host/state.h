@@ -1,0 +1,54 @@
+// The library's one state record. Every table is fixed-size and lives as long as
+// the library; the few heap blocks are named here and resized only by their owners.
+#pragma once
+
+#include <windows.h>
+
+#include "../menu/menu_state.h"
+#include "../draw/draw_state.h"
+#include "../vars/vars_state.h"
+#include "../file/file_state.h"
+
+constexpr int MaxArgs = 30;      // arguments split from one block
+constexpr int MaxString = 4048;  // every text field, terminator included
+
+// Status codes read by StatProc.
+constexpr int StatusOk = 0;
+constexpr int StatusClipboardFailed = 1000;
+constexpr int StatusNoWindowDC = 1001;
+constexpr int StatusNoSurface = 1002;
+
+// Initial sizes of the three heap blocks made by Init.
+constexpr int InitialReadBufferBytes = 4026;
+constexpr int InitialReadBufferSize = 4024;
+constexpr int InitialRawDataBytes = 8;
+constexpr int InitialClipboardBytes = 8;
+constexpr int ShrunkRawDataBytes = 2;
+
+typedef void(__cdecl* HostCallbackFn)(const char* eventName);
+
+struct HostState {
+    int statusCode;
+    bool testMode;
+    bool initDone;
+    HWND hostWindow;
+    HostCallbackFn hostCallback;
+    const char* args[MaxArgs];
+    char resultBuffer[MaxString];
+    char* clipboardBuffer;
+    char* clipboardText;  // locked clipboard data, only during one substitution
+    char sliceBuffer[MaxString];
+};
+
+struct ExtensionState {
+    HostState host;
+    MenuState menu;
+    DrawingState draw;
+    VarsState vars;
+    FileState file;
+};
+
+extern ExtensionState g_state;
+
+// The split argument i (0 is the keyword); never null after a successful split.
+inline const char* Arg(int i) { return g_state.host.args[i]; }

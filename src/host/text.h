@@ -1,0 +1,31 @@
+// Text helpers shared by every subsystem.
+#pragma once
+
+#include <stddef.h>
+
+// Characters from..to (inclusive) of text into the shared slice buffer.
+char* SliceText(const char* text, unsigned from, unsigned to);
+// into[0..at) + insert + into[at..] into the shared slice buffer.
+char* InsertText(const char* insert, const char* into, unsigned at);
+
+// Copies at most capacity-1 characters of source and terminates; never reads past
+// source's terminator nor writes past capacity. Returns the characters copied.
+size_t CopyBounded(char* dest, size_t capacity, const char* source);
+
+// Whole-text comparison without regard to case, as keywords and sub-words use it.
+bool SameWord(const char* a, const char* b);
+
+// Decimal numbers as the runtime reads them: signed 32-bit, blanks and a sign allowed.
+long ReadLong(const char* text);
+unsigned long ReadUnsigned(const char* text);
+
+// Decimal answers into the result buffer; returns it.
+char* AnswerLong(long value);
+char* AnswerUnsigned(unsigned long value);
+// Copies a text into the result buffer, cut to its size; returns it.
+char* AnswerText(const char* text);
+
+// Upper-case hexadecimal digit pair of one byte; the pair is not terminated.
+void ByteToHex(unsigned char byte, char* pair);
+// Value of one hexadecimal digit, or -1.
+int HexDigitValue(char c);

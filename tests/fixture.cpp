@@ -1,0 +1,177 @@
+#include "fixture.h"
+
+#include <stdio.h>
+
+std::vector<std::string> TrakxTest::events;
+std::vector<RecordedBox> TrakxTest::boxes;
+
+static void __cdecl RecordEvent(const char* name) { TrakxTest::events.push_back(name ? name : "(null)"); }
+
+static int WINAPI RecordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
+    TrakxTest::boxes.push_back({owner, text ? text : "", caption ? caption : "", style});
+    return IDOK;
+}
+
+void* PatchImport(HMODULE module, const char* dll, const char* function, void* replacement) {
+    auto base = reinterpret_cast<BYTE*>(module);
+    auto dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+    auto nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (!dir.VirtualAddress) return nullptr;
+    for (auto desc = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); desc->Name; ++desc) {
+        if (lstrcmpiA(reinterpret_cast<char*>(base + desc->Name), dll) != 0) continue;
+        auto names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + desc->OriginalFirstThunk);
+        auto slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + desc->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+            auto byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (lstrcmpA(reinterpret_cast<char*>(byName->Name), function) != 0) continue;
+            DWORD oldProtect;
+            VirtualProtect(&slots->u1.Function, sizeof(void*), PAGE_READWRITE, &oldProtect);
+            void* previous = reinterpret_cast<void*>(slots->u1.Function);
+            slots->u1.Function = reinterpret_cast<DWORD_PTR>(replacement);
+            VirtualProtect(&slots->u1.Function, sizeof(void*), oldProtect, &oldProtect);
+            return previous;
+        }
+    }
+    return nullptr;
+}
+
+std::string BinaryDir() {
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string s(path, n);
+    return s.substr(0, s.find_last_of("\\/"));
+}
+
+void PutClipboardText(const std::string& text) {
+    for (int attempt = 0; attempt < 50 && !OpenClipboard(nullptr); ++attempt) Sleep(10);
+    EmptyClipboard();
+    HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
+    memcpy(GlobalLock(data), text.c_str(), text.size() + 1);
+    GlobalUnlock(data);
+    SetClipboardData(CF_TEXT, data);
+    CloseClipboard();
+}
+
+void EmptyTheClipboard() {
+    for (int attempt = 0; attempt < 50 && !OpenClipboard(nullptr); ++attempt) Sleep(10);
+    EmptyClipboard();
+    CloseClipboard();
+}
+
+void PumpMessages() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+std::string MakeBlock(const std::vector<std::string>& words) {
+    std::string block;
+    for (const std::string& w : words) {
+        block += w;
+        block += '\0';
+    }
+    block += '\0';
+    block += '\0';
+    return block;
+}
+
+static const char kWindowClass[] = "TrakxTestWindow";
+
+static LRESULT CALLBACK TestWindowProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    return DefWindowProcA(w, m, wp, lp);
+}
+
+void TrakxTest::SetUp() {
+    events.clear();
+    boxes.clear();
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = TestWindowProc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = kWindowClass;
+        wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+        wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+        RegisterClassA(&wc);
+        registered = true;
+    }
+    window = CreateWindowA(kWindowClass, "TRAKX test", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 420, 320,
+                           nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(window, nullptr);
+    PumpMessages();
+    Load();
+    ASSERT_EQ(CallInit(WindowInitText().c_str()), "KX");
+}
+
+void TrakxTest::TearDown() {
+    Unload();
+    if (window && IsWindow(window)) DestroyWindow(window);
+    PumpMessages();
+    window = nullptr;
+}
+
+void TrakxTest::Load() {
+    library = LoadLibraryA((BinaryDir() + "\\TRAKX.dll").c_str());
+    ASSERT_NE(library, nullptr) << "TRAKX.dll not found beside the test program";
+    PatchImport(library, "user32.dll", "MessageBoxA", reinterpret_cast<void*>(RecordMessageBox));
+    init = reinterpret_cast<InitFn>(GetProcAddress(library, "Init"));
+    commandProc = reinterpret_cast<CommandFn>(GetProcAddress(library, "CommandProc"));
+    funcProc = reinterpret_cast<FunctionFn>(GetProcAddress(library, "FuncProc"));
+    statProc = reinterpret_cast<StatusFn>(GetProcAddress(library, "StatProc"));
+    ASSERT_TRUE(init && commandProc && funcProc && statProc);
+}
+
+void TrakxTest::Unload() {
+    if (library) FreeLibrary(library);
+    library = nullptr;
+}
+
+std::string TrakxTest::CallInit(const char* initText, int* maxArgs, int* maxString) {
+    int args = -1, size = -1;
+    const char* answer = init(0, RecordEvent, initText, maxArgs ? maxArgs : &args, maxString ? maxString : &size);
+    return answer ? answer : "(null)";
+}
+
+void TrakxTest::Reload(const char* initText) {
+    Unload();
+    Load();
+    CallInit(initText);
+}
+
+std::string TrakxTest::WindowInitText() const {
+    return std::to_string(reinterpret_cast<UINT_PTR>(window));
+}
+
+int TrakxTest::Command(const std::vector<std::string>& words) {
+    std::string block = MakeBlock(words);
+    return commandProc(block.data());
+}
+
+const char* TrakxTest::FunctionRaw(const std::vector<std::string>& words) {
+    std::string block = MakeBlock(words);
+    return funcProc(block.data());
+}
+
+std::string TrakxTest::Function(const std::vector<std::string>& words) {
+    const char* answer = FunctionRaw(words);
+    return answer ? answer : "(null)";
+}
+
+int TrakxTest::Status() { return statProc(); }
+
+std::string TrakxTest::Scratch() {
+    if (scratch.empty()) {
+        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string base = BinaryDir() + "\\scratch";
+        CreateDirectoryA(base.c_str(), nullptr);
+        scratch = base + "\\" + info->test_suite_name() + "." + info->name();
+        for (char& c : scratch)
+            if (c == '/') c = '_';
+        CreateDirectoryA(scratch.c_str(), nullptr);
+    }
+    return scratch;
+}

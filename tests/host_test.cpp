@@ -1,0 +1,6 @@
+#include "fixture.h"
+
+TEST_F(TrakxTest, Smoke) {
+    EXPECT_EQ(Function({"NOPE"}), "Invalid Function");
+    EXPECT_EQ(Command({"NOPE"}), 0);
+}
