@@ -47,7 +47,7 @@ int SplitArguments(const char* block) {
     for (int i = 0; i < MaxArgs; ++i) {
         host.args[i] = cursor;
         if (*cursor) cursor += strlen(cursor) + 1;
-        if (lstrcmpiA(host.args[i], kClipboardWord) == 0 && !SubstituteClipboard(i, substituted)) {
+        if (SameWord(host.args[i], kClipboardWord) && !SubstituteClipboard(i, substituted)) {
             host.statusCode = StatusClipboardFailed;
             return host.statusCode;
         }

@@ -42,7 +42,21 @@ size_t CopyBounded(char* dest, size_t capacity, const char* source) {
     return n;
 }
 
-bool SameWord(const char* a, const char* b) { return lstrcmpiA(a, b) == 0; }
+// The system comparison is costly (it converts both texts for every call). For two
+// plain ASCII texts of one length it agrees with an ASCII case fold, so only texts
+// with other characters reach it; texts of different lengths never name one word.
+bool SameWord(const char* a, const char* b) {
+    size_t i = 0;
+    for (;; ++i) {
+        unsigned char x = a[i], y = b[i];
+        if (x >= 0x80 || y >= 0x80) break;
+        if (x >= 'a' && x <= 'z') x -= 32;
+        if (y >= 'a' && y <= 'z') y -= 32;
+        if (x != y) return false;
+        if (!x) return true;
+    }
+    return strlen(a + i) == strlen(b + i) && lstrcmpiA(a, b) == 0;
+}
 
 long ReadLong(const char* text) { return atol(text); }
 

@@ -1,0 +1,40 @@
+// The benchmark's shared frame: the library loaded through its exports, a window for
+// it, timing as the median of several runs, and one line of output per figure.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+struct BenchLibrary {
+    HMODULE module;
+    HWND window;
+    const char*(__cdecl* init)(DWORD, void(__cdecl*)(const char*), const char*, int*, int*);
+    int(__cdecl* commandProc)(const char*);
+    const char*(__cdecl* funcProc)(const char*);
+    int(__cdecl* statProc)();
+
+    // A host argument block made once (words NUL-terminated, then an empty text).
+    static std::string Block(const std::vector<std::string>& words);
+    int Command(const std::vector<std::string>& words) const;
+    std::string Function(const std::vector<std::string>& words) const;
+};
+
+// Folder of the benchmark program (the library and the test library sit beside it).
+std::string BenchDir();
+// A scratch folder for the benchmark's files, made on first use.
+std::string BenchScratch();
+
+// Seconds of one run of body(), as the median of `runs` runs.
+double MedianSeconds(int runs, const std::function<void()>& body);
+
+// Prints one figure: "name: value unit".
+void Report(const std::string& name, double value, const std::string& unit);
+
+// Each subsystem's measurements.
+void BenchHost(BenchLibrary& lib);
+void BenchVars(BenchLibrary& lib);
+void BenchDraw(BenchLibrary& lib);
+void BenchFiles(BenchLibrary& lib);

@@ -1,0 +1,32 @@
+// The cost of the call frame: a cheap function and a cheap command through the
+// exports, beside a direct call into a trivial exported function.
+#include "bench.h"
+
+void BenchHost(BenchLibrary& lib) {
+    const int calls = 200000;
+    const int runs = 7;
+    HMODULE testlib = LoadLibraryA((BenchDir() + "\\trakx-testlib.dll").c_str());
+    auto noop = reinterpret_cast<int(__stdcall*)(int)>(GetProcAddress(testlib, "Noop"));
+
+    volatile int sink = 0;
+    double direct = MedianSeconds(runs, [&] {
+        for (int i = 0; i < calls; ++i) sink = sink + noop(i);
+    }) / calls;
+
+    std::string getint = BenchLibrary::Block({"GETINT", "3"});
+    double function = MedianSeconds(runs, [&] {
+        for (int i = 0; i < calls; ++i) lib.funcProc(getint.data());
+    }) / calls;
+
+    std::string setint = BenchLibrary::Block({"SETINT", "3", "12345"});
+    double command = MedianSeconds(runs, [&] {
+        for (int i = 0; i < calls; ++i) lib.commandProc(setint.data());
+    }) / calls;
+
+    Report("direct call of a trivial export", direct * 1e9, "ns/call");
+    Report("FuncProc GETINT", function * 1e9, "ns/call");
+    Report("CommandProc SETINT", command * 1e9, "ns/call");
+    Report("GETINT / direct call", function / direct, "x");
+    Report("SETINT / direct call", command / direct, "x");
+    FreeLibrary(testlib);
+}
