@@ -10,7 +10,7 @@ constexpr DWORD HexPatternScanLimit = 4025;    // pairs of a search pattern star
 constexpr DWORD HexPatternLimit = 1342;        // so at most this many pattern bytes
 constexpr DWORD HexPairStride = 3;             // two digits and one separator
 constexpr DWORD SearchChunkSize = 1000000;     // bytes read per search step
-constexpr DWORD SearchChunkPadding = 16;       // lets the vector scan read one block past the data
+constexpr DWORD SearchChunkPadding = 32;       // lets the vector scan read past the data
 
 struct FileSlot {
     HANDLE handle;  // 0: never opened or closed; INVALID_HANDLE_VALUE: the open failed
@@ -29,5 +29,8 @@ struct FileState {
     unsigned char hexBytes[HexWriteLimit];  // FILEWRITE "HEX" parses into this
     unsigned char foldTable[256];           // the system's ANSI upper case of every byte
     bool foldTableReady;
+    char hexPairs[256][2];                  // the digit pair of every byte
+    signed char hexDigits[256];             // the value of every hexadecimal digit, else -1
+    bool hexTablesReady;
     HWND lastListBox;
 };

@@ -21,6 +21,9 @@ void SyncPosition(FileSlot* slot, DWORD size);
 // after it), read as strtol base 16 reads it: a leading blank or sign is allowed
 // and a pair without a digit gives 0; only the low 8 bits are kept.
 unsigned char HexPairByte(const char* text, size_t index, size_t length);
+// The bytes of the pairs at every third character of text, at most `limit`;
+// answers how many.
+size_t HexPairsToBytes(const char* text, size_t length, unsigned char* bytes, size_t limit);
 // Rewrites the first `count` bytes of `buffer` in place as their hexadecimal text
 // ("41 00 FF"), terminated; the buffer must hold 3 * count bytes (1 when count is 0).
 void BytesToHexInPlace(char* buffer, size_t count);

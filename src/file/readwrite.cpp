@@ -170,11 +170,8 @@ static bool WriteTextArgs(FileSlot* slot) {
 static bool WriteHexArgs(FileSlot* slot) {
     FileState& file = g_state.file;
     const char* text = Arg(3);
-    size_t length = strlen(text);
-    DWORD count = 0;
-    for (size_t i = 0; i < length && count < HexWriteLimit; i += HexPairStride)
-        file.hexBytes[count++] = HexPairByte(text, i, length);
-    return WriteBytes(slot, file.hexBytes, count);
+    size_t count = HexPairsToBytes(text, strlen(text), file.hexBytes, HexWriteLimit);
+    return WriteBytes(slot, file.hexBytes, static_cast<DWORD>(count));
 }
 
 // FILEWRITE number mode data marker: -1 when the number is outside 1..10 or a

@@ -29,7 +29,7 @@ struct Matcher {
     // Every data byte that maps to the first and to the last pattern byte.
     unsigned char firstSet[GuardSetLimit], lastSet[GuardSetLimit];
     int firstCount, lastCount;
-    bool vectorScan;
+    size_t (*scan)(Matcher&, const unsigned char*, size_t);  // null: the linear pass only
     int* failure;  // Knuth-Morris-Pratt table, made when first needed
 };
 
@@ -87,18 +87,59 @@ static size_t FindLinear(Matcher& m, const unsigned char* data, size_t n, size_t
     return kNoMatch;
 }
 
-// Positions whose first and last bytes can match, sixteen at a time; each set bit
-// of the answer is a candidate start.
-__attribute__((target("sse2"))) static unsigned CandidateMask(const Matcher& m, const unsigned char* at) {
-    __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-    __m128i last = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + m.length - 1));
-    __m128i hitFirst = _mm_cmpeq_epi8(first, _mm_set1_epi8(static_cast<char>(m.firstSet[0])));
-    for (int i = 1; i < m.firstCount; ++i)
-        hitFirst = _mm_or_si128(hitFirst, _mm_cmpeq_epi8(first, _mm_set1_epi8(static_cast<char>(m.firstSet[i]))));
-    __m128i hitLast = _mm_cmpeq_epi8(last, _mm_set1_epi8(static_cast<char>(m.lastSet[0])));
-    for (int i = 1; i < m.lastCount; ++i)
-        hitLast = _mm_or_si128(hitLast, _mm_cmpeq_epi8(last, _mm_set1_epi8(static_cast<char>(m.lastSet[i]))));
-    return static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(hitFirst, hitLast)));
+// Whether each of the sixteen bytes at `at` is one of the K bytes of `set`.
+template <int K>
+__attribute__((target("sse2"))) static inline __m128i InSet(const unsigned char* at, const __m128i* set) {
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    __m128i hit = _mm_cmpeq_epi8(bytes, set[0]);
+    for (int i = 1; i < K; ++i) hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, set[i]));
+    return hit;
+}
+
+// Candidate starts among the sixteen at `at`: first and last byte both can match.
+template <int F, int L>
+__attribute__((target("sse2"))) static inline unsigned Candidates(const unsigned char* at, size_t lastOffset,
+                                                                   const __m128i* first, const __m128i* last) {
+    __m128i both = _mm_and_si128(InSet<F>(at, first), InSet<L>(at + lastOffset, last));
+    return static_cast<unsigned>(_mm_movemask_epi8(both));
+}
+
+// The vector scan of FindInChunk for guard sets of F and L bytes (smaller sets are
+// padded by repeating a byte). The data is read up to 15 bytes past its end.
+template <int F, int L>
+__attribute__((target("sse2"))) static size_t ScanVector(Matcher& m, const unsigned char* data, size_t n) {
+    __m128i first[F], last[L];
+    for (int i = 0; i < F; ++i) first[i] = _mm_set1_epi8(static_cast<char>(m.firstSet[i < m.firstCount ? i : 0]));
+    for (int i = 0; i < L; ++i) last[i] = _mm_set1_epi8(static_cast<char>(m.lastSet[i < m.lastCount ? i : 0]));
+    const size_t lastOffset = m.length - 1;
+    const size_t lastStart = n - m.length;
+    size_t verified = 0;
+    for (size_t s = 0; s <= lastStart; s += 32) {
+        unsigned mask = Candidates<F, L>(data + s, lastOffset, first, last) |
+                        Candidates<F, L>(data + s + 16, lastOffset, first, last) << 16;
+        if (!mask) continue;
+        if (lastStart - s < 31) mask &= (2u << (lastStart - s)) - 1;  // starts past lastStart
+        for (; mask; mask &= mask - 1) {
+            size_t at = s + __builtin_ctz(mask);
+            if (MatchesAt(m, data + at)) return at;
+            verified += m.length;
+        }
+        if (verified > 2 * s + VerifyAllowance) return FindLinear(m, data, n, s + 32);
+    }
+    return kNoMatch;
+}
+
+typedef size_t (*ScanFn)(Matcher&, const unsigned char*, size_t);
+
+// The scan instance for the sizes of the two guard sets (1, 2, 3 or 4 bytes).
+static ScanFn VectorScanFor(int firstCount, int lastCount) {
+    static const ScanFn scans[3][3] = {
+        {ScanVector<1, 1>, ScanVector<1, 2>, ScanVector<1, 4>},
+        {ScanVector<2, 1>, ScanVector<2, 2>, ScanVector<2, 4>},
+        {ScanVector<4, 1>, ScanVector<4, 2>, ScanVector<4, 4>},
+    };
+    static const int column[GuardSetLimit + 1] = {0, 0, 1, 2, 2};
+    return scans[column[firstCount]][column[lastCount]];
 }
 
 // The first match in data[0, n), or kNoMatch. The data must be readable for
@@ -106,21 +147,8 @@ __attribute__((target("sse2"))) static unsigned CandidateMask(const Matcher& m, 
 static size_t FindInChunk(Matcher& m, const unsigned char* data, size_t n) {
     if (m.length == 0) return 0;  // an empty pattern matches at once
     if (m.length > n) return kNoMatch;
-    size_t lastStart = n - m.length;
-    if (!m.vectorScan) return FindLinear(m, data, n, 0);
-
-    size_t verified = 0;
-    for (size_t s = 0; s <= lastStart; s += 16) {
-        unsigned mask = CandidateMask(m, data + s);
-        if (lastStart - s < 15) mask &= (2u << (lastStart - s)) - 1;  // starts past lastStart
-        for (; mask; mask &= mask - 1) {
-            size_t at = s + __builtin_ctz(mask);
-            if (MatchesAt(m, data + at)) return at;
-            verified += m.length;
-        }
-        if (verified > 2 * s + VerifyAllowance) return FindLinear(m, data, n, s + 16);
-    }
-    return kNoMatch;
+    if (!m.scan) return FindLinear(m, data, n, 0);
+    return m.scan(m, data, n);
 }
 
 // Runs the chunk loop from the slot's offset. Answers the match offset as text, the
@@ -184,8 +212,9 @@ static const char* Search(FileSlot* slot, unsigned char* pattern, size_t length)
     if (length) {
         m.firstCount = Preimages(m.map, pattern[0], m.firstSet);
         m.lastCount = Preimages(m.map, pattern[length - 1], m.lastSet);
-        m.vectorScan = m.firstCount <= GuardSetLimit && m.lastCount <= GuardSetLimit &&
-                       IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE);
+        if (m.firstCount <= GuardSetLimit && m.lastCount <= GuardSetLimit &&
+            IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE))
+            m.scan = VectorScanFor(m.firstCount, m.lastCount);
     }
     return SearchFile(slot, m);
 }
