@@ -13,7 +13,7 @@ trakx_build() {
     cmake -S "$TRAKX_ROOT" -B "$TRAKX_BUILD" -DCMAKE_TOOLCHAIN_FILE="$TRAKX_ROOT/cmake/mingw-i686.cmake" \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
   fi
-  cmake --build "$TRAKX_BUILD" -j"$(nproc)" 2>&1 | grep -v -E '^\[ *[0-9]+%\]' || true
+  cmake --build "$TRAKX_BUILD" -j"$(nproc)" 2>&1 | grep -v -E '^(\[ *[0-9]+%\]|-- )' || true
   [ -f "$TRAKX_BUILD/bin/TRAKX.dll" ]
 }
 
