@@ -2,6 +2,24 @@
 
 #include <stdio.h>
 
+// A crash must end the test program at once with a message: the system's crash
+// dialog would wait for a person that a test run does not have.
+static LONG WINAPI ReportCrash(EXCEPTION_POINTERS* info) {
+    const char* test = "(outside a test)";
+    if (const ::testing::TestInfo* t = ::testing::UnitTest::GetInstance()->current_test_info()) test = t->name();
+    fprintf(stderr, "\nCRASH: exception 0x%08lX at %p in test %s\n", info->ExceptionRecord->ExceptionCode,
+            info->ExceptionRecord->ExceptionAddress, test);
+    fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 3);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+static const bool g_crashReporting = [] {
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    SetUnhandledExceptionFilter(ReportCrash);
+    return true;
+}();
+
 std::vector<std::string> TrakxTest::events;
 std::vector<RecordedBox> TrakxTest::boxes;
 
