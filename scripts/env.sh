@@ -39,7 +39,19 @@ trakx_start_session() {
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
+# A small disk (tmpfs of a few hundred KB) for the disk-full tests, where mounting is
+# allowed; the tests skip those cases when TRAKX_SMALL_DISK is not set.
+trakx_mount_small_disk() {
+  local dir="$TRAKX_BUILD/smalldisk"
+  mkdir -p "$dir"
+  if mountpoint -q "$dir" || mount -t tmpfs -o size=320k tmpfs "$dir" 2>/dev/null; then
+    export TRAKX_SMALL_DISK="Z:$dir"
+    TRAKX_SMALL_DISK_DIR="$dir"
+  fi
+}
+
 trakx_stop_session() {
+  if [ -n "${TRAKX_SMALL_DISK_DIR:-}" ]; then umount "$TRAKX_SMALL_DISK_DIR" 2>/dev/null || true; fi
   wineserver -k >/dev/null 2>&1 || true
   if [ -n "${TRAKX_XVFB_PID:-}" ]; then kill "$TRAKX_XVFB_PID" 2>/dev/null || true; fi
 }
