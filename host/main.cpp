@@ -107,6 +107,22 @@ static std::string Joined(const std::vector<std::string>& words, size_t from) {
     return text;
 }
 
+// A list box child of the window holding the items, made on first use and refilled
+// after; its handle goes on the clipboard in decimal for "!CLIPBOARD!".
+static bool FillListBox(const std::vector<std::string>& words) {
+    static HWND box = nullptr;
+    if (!box)
+        box = CreateWindowA("LISTBOX", "", WS_CHILD | WS_VISIBLE | WS_BORDER | LBS_HASSTRINGS, 8, 8, 160, 120,
+                            g_host.window, nullptr, GetModuleHandleA(nullptr), nullptr);
+    if (!box) return false;
+    SendMessageA(box, LB_RESETCONTENT, 0, 0);
+    for (size_t i = 1; i < words.size(); ++i)
+        SendMessageA(box, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(words[i].c_str()));
+    std::string handle = std::to_string(reinterpret_cast<UINT_PTR>(box));
+    if (!g_host.quiet) printf("list box %s\n", handle.c_str());
+    return PutClipboard(handle);
+}
+
 // Runs one host directive; answers false with an error text when it cannot.
 static bool RunDirective(const Statement& s, std::string& error) {
     const std::string& name = s.words[0];
@@ -121,6 +137,8 @@ static bool RunDirective(const Statement& s, std::string& error) {
         PumpMessages();
         if (!SaveClientPicture(g_host.window, s.words[1])) error = "the picture could not be saved";
         else if (!g_host.quiet) printf("saved %s\n", s.words[1].c_str());
+    } else if (name == "listbox") {
+        if (!FillListBox(s.words)) error = "the list box could not be made";
     } else if (name == "echo") {
         printf("%s\n", rest.c_str());
     } else if (name == "expect") {
