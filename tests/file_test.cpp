@@ -580,3 +580,36 @@ TEST_F(ListBoxTest, PathOfExactly260Characters) {
     EXPECT_EQ(Command({"SAVEFILE", Handle(), path}), 0);
     EXPECT_EQ(ReadAll(Path(tail)), "x\r\n");
 }
+
+// ---- a full disk ---------------------------------------------------------------
+
+// A folder on a disk of a few hundred KB, when the test command could mount one.
+static std::string SmallDisk() {
+    char path[MAX_PATH];
+    DWORD n = GetEnvironmentVariableA("TRAKX_SMALL_DISK", path, MAX_PATH);
+    return n && n < MAX_PATH ? std::string(path, n) : "";
+}
+
+TEST_F(ListBoxTest, WritesThatDoNotFitFail) {
+    std::string disk = SmallDisk();
+    if (disk.empty()) GTEST_SKIP() << "no small disk mounted (TRAKX_SMALL_DISK)";
+    const std::string item(4000, 'i');
+    for (int i = 0; i < 100; ++i) Add(item.c_str());  // 400 KB of lines
+    std::string saved = disk + "\\items.txt";
+    EXPECT_EQ(Command({"SAVEFILE", Handle(), saved}), -1);
+    // The lines before the failing write stay (with what the system could write of
+    // the failing one).
+    std::string all;
+    for (int i = 0; i < 100; ++i) all += item + "\r\n";
+    std::string kept = ReadAll(saved);
+    EXPECT_GT(kept.size(), item.size() + 2);
+    EXPECT_LT(kept.size(), all.size());
+    EXPECT_EQ(kept, all.substr(0, kept.size()));
+    DeleteFileA(saved.c_str());
+
+    std::string written = disk + "\\big.txt";
+    EXPECT_EQ(Command({"FILEOPEN", "1", written, "WRITE"}), 0);
+    EXPECT_EQ(Command({"FILEWRITE", "1", "TEXT", std::string(400000, 'w')}), -1);
+    EXPECT_EQ(Command({"FILECLOSE", "1"}), 0);
+    DeleteFileA(written.c_str());
+}
