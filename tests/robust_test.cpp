@@ -239,3 +239,99 @@ TEST_F(Robustness, HostileCallsLeaveNoDamage) {
     printf("hostile run: seed %u, calls %ld, crashes 0, hangs 0, damaged slots %ld\n", seed, f.calls, f.damaged);
     EXPECT_EQ(f.damaged, 0);
 }
+
+// ---- injected faults ---------------------------------------------------------------
+// The library's own imports are pointed at versions that fail on demand.
+
+namespace {
+bool g_failHeap = false;
+void* __cdecl FailingRealloc(void* p, size_t n) { return g_failHeap ? nullptr : realloc(p, n); }
+void* __cdecl FailingMalloc(size_t n) { return g_failHeap ? nullptr : malloc(n); }
+bool g_failClose = false;
+BOOL WINAPI FailingClose(HANDLE h) {
+    if (g_failClose) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return CloseHandle(h);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::string data;
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (f == INVALID_HANDLE_VALUE) return "(missing)";
+    char buffer[4096];
+    DWORD n;
+    while (ReadFile(f, buffer, sizeof buffer, &n, nullptr) && n) data.append(buffer, n);
+    CloseHandle(f);
+    return data;
+}
+}  // namespace
+
+class InjectedFaults : public TrakxTest {
+protected:
+    void SetUp() override {
+        TrakxTest::SetUp();
+        g_failHeap = g_failClose = false;
+        PatchImport(library, "msvcrt.dll", "realloc", reinterpret_cast<void*>(FailingRealloc));
+        PatchImport(library, "msvcrt.dll", "malloc", reinterpret_cast<void*>(FailingMalloc));
+        PatchImport(library, "kernel32.dll", "CloseHandle", reinterpret_cast<void*>(FailingClose));
+        path = Scratch() + "\\data.bin";
+        HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD n;
+        WriteFile(f, "ab\0cd\0ef", 8, &n, nullptr);
+        CloseHandle(f);
+    }
+    void TearDown() override {
+        g_failHeap = g_failClose = false;
+        TrakxTest::TearDown();
+    }
+    std::string path;
+};
+
+TEST_F(InjectedFaults, RawDataCopyWithoutMemoryAnswersEmpty) {
+    ASSERT_EQ(Command({"FILEOPEN", "1", path, "READ"}), 0);
+    g_failHeap = true;
+    std::string failed = Function({"FILEREAD", "1", "RAWDATA", "8", "~"});
+    g_failHeap = false;
+    EXPECT_EQ(failed, "");
+    EXPECT_EQ(Status(), 0);
+    // The library goes on working once memory is back.
+    Function({"FILESETPOS", "1", "0"});
+    EXPECT_EQ(Function({"FILEREAD", "1", "RAWDATA", "8", "~"}), "ab~cd~ef");
+}
+
+TEST_F(InjectedFaults, ReadBufferSizeWithoutMemoryKeepsTheBuffer) {
+    ASSERT_EQ(Command({"FILEOPEN", "1", path, "READ"}), 0);
+    g_failHeap = true;
+    std::string answer = Function({"FILEREADBUFSIZE", "100000"});
+    std::string zero = Function({"FILEREADBUFSIZE", "0"});
+    g_failHeap = false;
+    EXPECT_EQ(answer, "4024") << "the size stays and is answered";
+    EXPECT_EQ(zero, "0") << "0 switches reading off even without memory";
+    EXPECT_EQ(Function({"FILEREAD", "1", "TEXT", "8"}), "") << "reading is off";
+    EXPECT_EQ(Function({"FILEREADBUFSIZE", "6"}), "6");
+    EXPECT_EQ(Function({"FILEREAD", "1", "HEX", "8"}), "61 62 00 63 64 00");
+}
+
+TEST_F(InjectedFaults, FailingCloseIsReported) {
+    ASSERT_EQ(Command({"FILEOPEN", "1", path, "READ"}), 0);
+    g_failClose = true;
+    EXPECT_EQ(Command({"FILECLOSE", "1"}), -1);
+    g_failClose = false;
+    EXPECT_EQ(Function({"GETLASTERROR"}).empty(), false);
+    EXPECT_EQ(Command({"FILECLOSE", "1"}), 0) << "the file was still open and now closes";
+}
+
+TEST_F(InjectedFaults, SearchWithoutMemoryAnswersAndEnds) {
+    ASSERT_EQ(Command({"FILEOPEN", "1", path, "READ"}), 0);
+    g_failHeap = true;
+    std::string text = Function({"FILESEARCHTEXT", "1", "cd"});
+    std::string hex = Function({"FILESEARCHHEX", "1", "63 64"});
+    g_failHeap = false;
+    EXPECT_EQ(text, "ERROR") << "no chunk buffer: the search reports its failure";
+    EXPECT_EQ(hex, "ERROR");
+    EXPECT_EQ(Function({"FILEGETPOS", "1"}), "0") << "the position is unchanged";
+    EXPECT_EQ(Function({"FILESEARCHTEXT", "1", "cd"}), "3");
+}
