@@ -106,24 +106,36 @@ struct SlotSnapshot {
 };
 
 // ---- process counters ------------------------------------------------------------
-// Wine reports no GDI or handle counts, so each is read the way it shows growth: a
-// new object takes the lowest free entry of its table, so its index rises only when
-// entries stay taken. Private memory is the committed private pages.
+// Wine reports no GDI or handle counts, so each is read from its table: new entries
+// reuse freed ones first and then take fresh ones, so the highest index among K new
+// objects (K above the number of freed entries) is about K plus the entries in use.
+// Private memory is the sum of committed private pages.
 
 struct ProcessCounts {
-    unsigned gdiIndex;
-    unsigned handleIndex;
+    long gdiObjects;
+    long handles;
     size_t privateBytes;
 };
 
+constexpr int kProbeObjects = 3000;
+
 ProcessCounts ReadCounts() {
     ProcessCounts c = {};
-    HPEN pen = CreatePen(PS_SOLID, 1, 0);
-    c.gdiIndex = LOWORD(reinterpret_cast<UINT_PTR>(pen));
-    DeleteObject(pen);
-    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    c.handleIndex = static_cast<unsigned>(reinterpret_cast<UINT_PTR>(event)) / 4;
-    CloseHandle(event);
+    std::vector<HGDIOBJ> pens;
+    std::vector<HANDLE> events;
+    long highestPen = 0, highestEvent = 0;
+    for (int i = 0; i < kProbeObjects; ++i) {
+        HPEN pen = CreatePen(PS_SOLID, 1, RGB(i & 255, 0, 0));
+        pens.push_back(pen);
+        highestPen = std::max<long>(highestPen, LOWORD(reinterpret_cast<UINT_PTR>(pen)));
+        HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        events.push_back(event);
+        highestEvent = std::max<long>(highestEvent, static_cast<long>(reinterpret_cast<UINT_PTR>(event) / 4));
+    }
+    for (HGDIOBJ pen : pens) DeleteObject(pen);
+    for (HANDLE event : events) CloseHandle(event);
+    c.gdiObjects = highestPen - kProbeObjects;
+    c.handles = highestEvent - kProbeObjects;
     MEMORY_BASIC_INFORMATION info;
     for (BYTE* p = nullptr; VirtualQuery(p, &info, sizeof info) == sizeof info;
          p = static_cast<BYTE*>(info.BaseAddress) + info.RegionSize) {
@@ -334,4 +346,77 @@ TEST_F(InjectedFaults, SearchWithoutMemoryAnswersAndEnds) {
     EXPECT_EQ(hex, "ERROR");
     EXPECT_EQ(Function({"FILEGETPOS", "1"}), "0") << "the position is unchanged";
     EXPECT_EQ(Function({"FILESEARCHTEXT", "1", "cd"}), "3");
+}
+
+// ---- long runs -------------------------------------------------------------------
+
+using LongRun = TrakxTest;
+
+TEST_F(LongRun, MixedCallsLeaveNoLeaks) {
+    const char* countText = getenv("TRAKX_LONG_CALLS");
+    const long total = countText ? atol(countText) : 100000;
+    const std::string file = Scratch() + "\\long.bin";
+    const std::string testlib = BinaryDir() + "\\trakx-testlib.dll";
+    ASSERT_EQ(Command({"DLLLOAD", "1", testlib}), 0);
+    ASSERT_EQ(Command({"DLLINITFUNC", "1", "1", "Noop"}), 0);
+    Command({"MENU", "CREATE", "1", "MENU", "&Long", "0"});
+    PutClipboardText("clipboard text");
+
+    static const char* const shapes[] = {"RECTANGLE", "ELLIPSE", "ROUNDRECT", "PIE", "ARC", "LINE"};
+    static const char* const colours[] = {"RED", "BLUE", "0x336699", "GREEN", "BLACK"};
+    static const char* const styles[] = {"SOLID", "DASH", "DOT", ""};
+    std::vector<std::vector<std::string>> cycle;
+    long calls = 0;
+    ProcessCounts early = {};
+    Watchdog dog;
+    for (long round = 0; calls < total; ++round) {
+        std::string r = std::to_string(round % 200);
+        const char* colour = colours[round % 5];
+        std::vector<std::vector<std::string>> commands = {
+            {"DRAW", round % 50 ? "OFFSCREEN" : "ONSCREEN"},
+            {"DRAW", "PEN", colour, styles[round % 4], std::to_string(1 + round % 4)},
+            {"DRAW", "FILL", colours[(round + 1) % 5]},
+            {"DRAW", "FONT", colour, round % 2 ? "B" : "N", std::to_string(8 + round % 20), "DejaVu", "Sans"},
+            {"DRAW", shapes[round % 6], r, "10", "150", "120", "30", "30", "90", "90"},
+            {"DRAW", "TEXT", "5", r, "long run !CLIPBOARD!"},
+            {"DRAW", "TEXT", "5", r, "!CLIPBOARD!"},
+            {"MENU", "CREATE", "2", "ITEM", "Item " + r, "1"},
+            {"MENU", "CHECK", "1", "0"},
+            {"MENU", "REMOVE", "1", "0"},
+            {"FILEOPEN", "1", file, "READ|WRITE"},
+            {"FILEWRITE", "1", "HEX", "00 01 02 FF " + r},
+            {"FILEREAD", "1", "TEXT", "4"},
+            {"FILECLOSE", "1"},
+            {"SETSTR", "1", "!CLIPBOARD!"},
+        };
+        std::vector<std::vector<std::string>> functions = {
+            {"DLLFUNC", "Noop", "INT", "INT:" + r},
+            {"GETPIXEL", "", r, "5"},
+            {"MOUSEDOWN"},
+            {"FILEGETSIZE", "1"},
+            {"GETSTR", "1"},
+            {"MENU", "GETSTATE", "1", "0"},
+            {"GETLASTERROR"},
+        };
+        for (const auto& words : commands) {
+            g_crashNote = Describe(words);
+            Command(words);
+        }
+        for (const auto& words : functions) {
+            g_crashNote = Describe(words);
+            FunctionRaw(words);
+        }
+        calls += long(commands.size() + functions.size());
+        InterlockedExchange(&dog.calls, calls);
+        if (round % 16 == 0) PumpMessages();
+        if (early.privateBytes == 0 && calls >= 1000) early = ReadCounts();
+    }
+    PumpMessages();
+    ProcessCounts late = ReadCounts();
+    printf("long run: %ld calls; GDI objects %ld -> %ld, handles %ld -> %ld, private memory %zu KB -> %zu KB\n",
+           calls, early.gdiObjects, late.gdiObjects, early.handles, late.handles, early.privateBytes / 1024,
+           late.privateBytes / 1024);
+    EXPECT_LE(late.gdiObjects - early.gdiObjects, 20);
+    EXPECT_LE(late.handles - early.handles, 20);
+    EXPECT_LE(late.privateBytes, early.privateBytes + 4 * 1024 * 1024);
 }
