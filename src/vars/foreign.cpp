@@ -47,6 +47,10 @@ static const PrefixTest kPrefixTests[] = {
 // The text begins with the keyword, compared without regard to case over exactly
 // the keyword's length; reads at most that many characters of the text.
 static bool BeginsWith(const char* text, const PrefixTest& test) {
+    // A printable ASCII first character settles most mismatches at once; any other
+    // goes the whole way through the system's comparison.
+    unsigned char first = text[0];
+    if (first >= 0x20 && first < 0x7F && (first & ~0x20) != test.keyword[0]) return false;
     char head[LongestPrefix + 1];
     size_t n = 0;
     while (n < test.length && text[n]) {
