@@ -1,1 +1,271 @@
-int main(){return 0;}
+// trakx-host [-t] [-q] [script | -]
+// Runs a script against TRAKX.dll in a window of its own. Without a script (or with
+// "-") it reads statements from standard input. -t turns the library's test mode on;
+// -q prints only answers, events and boxes, not the statements.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "host.h"
+
+typedef void(__cdecl* HostCallbackFn)(const char*);
+typedef const char*(__cdecl* InitFn)(DWORD, HostCallbackFn, const char*, int*, int*);
+typedef int(__cdecl* CommandFn)(const char*);
+typedef const char*(__cdecl* FunctionFn)(const char*);
+typedef int(__cdecl* StatusFn)();
+
+static const int kClientWidth = 480;
+static const int kClientHeight = 320;
+
+struct Host {
+    HWND window = nullptr;
+    HMODULE library = nullptr;
+    InitFn init = nullptr;
+    CommandFn commandProc = nullptr;
+    FunctionFn funcProc = nullptr;
+    StatusFn statProc = nullptr;
+    HHOOK boxHook = nullptr;
+    bool quiet = false;
+    std::string lastAnswer;
+};
+
+static Host g_host;
+
+static void __cdecl OnEvent(const char* name) {
+    printf("event: %s\n", name ? name : "(null)");
+    fflush(stdout);
+}
+
+// Message boxes are printed and answered at once, so a script never waits on one.
+static LRESULT CALLBACK BoxHook(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_ACTIVATE) {
+        HWND box = reinterpret_cast<HWND>(wParam);
+        char className[32] = "", caption[256] = "", text[1024] = "";
+        GetClassNameA(box, className, sizeof className);
+        if (strcmp(className, "#32770") == 0) {
+            GetWindowTextA(box, caption, sizeof caption);
+            GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+            printf("box: [%s] %s\n", caption, text);
+            fflush(stdout);
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+        }
+    }
+    return CallNextHookEx(g_host.boxHook, code, wParam, lParam);
+}
+
+static LRESULT CALLBACK WindowProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    return DefWindowProcA(w, m, wp, lp);
+}
+
+static void PumpMessages() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+static void WaitPumping(DWORD milliseconds) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        PumpMessages();
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= milliseconds) break;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - elapsed, QS_ALLINPUT);
+    }
+}
+
+static void ResizeClient(int width, int height) {
+    RECT r = {0, 0, width, height};
+    DWORD style = GetWindowLongA(g_host.window, GWL_STYLE);
+    AdjustWindowRect(&r, style, GetMenu(g_host.window) != nullptr);
+    SetWindowPos(g_host.window, nullptr, 0, 0, r.right - r.left, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER);
+    PumpMessages();
+}
+
+static bool PutClipboard(const std::string& text) {
+    if (!OpenClipboard(g_host.window)) return false;
+    EmptyClipboard();
+    HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
+    memcpy(GlobalLock(data), text.c_str(), text.size() + 1);
+    GlobalUnlock(data);
+    bool ok = SetClipboardData(CF_TEXT, data) != nullptr;
+    CloseClipboard();
+    return ok;
+}
+
+static std::string MakeBlock(const std::vector<std::string>& words) {
+    std::string block;
+    for (const std::string& w : words) block += w + '\0';
+    block.append(2, '\0');
+    return block;
+}
+
+static std::string Joined(const std::vector<std::string>& words, size_t from) {
+    std::string text;
+    for (size_t i = from; i < words.size(); ++i) text += (i > from ? " " : "") + words[i];
+    return text;
+}
+
+// A list box child of the window holding the items, made on first use and refilled
+// after; its handle goes on the clipboard in decimal for "!CLIPBOARD!".
+static bool FillListBox(const std::vector<std::string>& words) {
+    static HWND box = nullptr;
+    if (!box)
+        box = CreateWindowA("LISTBOX", "", WS_CHILD | WS_VISIBLE | WS_BORDER | LBS_HASSTRINGS, 8, 8, 160, 120,
+                            g_host.window, nullptr, GetModuleHandleA(nullptr), nullptr);
+    if (!box) return false;
+    SendMessageA(box, LB_RESETCONTENT, 0, 0);
+    for (size_t i = 1; i < words.size(); ++i)
+        SendMessageA(box, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(words[i].c_str()));
+    std::string handle = std::to_string(reinterpret_cast<UINT_PTR>(box));
+    if (!g_host.quiet) printf("list box %s\n", handle.c_str());
+    return PutClipboard(handle);
+}
+
+// Runs one host directive; answers false with an error text when it cannot.
+static bool RunDirective(const Statement& s, std::string& error) {
+    const std::string& name = s.words[0];
+    std::string rest = Joined(s.words, 1);
+    if (name == "menu" && s.words.size() == 2) {
+        SendMessageA(g_host.window, WM_COMMAND, strtoul(s.words[1].c_str(), nullptr, 10), 0);
+    } else if (name == "wait" && s.words.size() == 2) {
+        WaitPumping(strtoul(s.words[1].c_str(), nullptr, 10));
+    } else if (name == "clip") {
+        if (!PutClipboard(rest)) error = "the clipboard could not be set";
+    } else if (name == "snap" && s.words.size() == 2) {
+        PumpMessages();
+        if (!SaveClientPicture(g_host.window, s.words[1])) error = "the picture could not be saved";
+        else if (!g_host.quiet) printf("saved %s\n", s.words[1].c_str());
+    } else if (name == "listbox") {
+        if (!FillListBox(s.words)) error = "the list box could not be made";
+    } else if (name == "echo") {
+        printf("%s\n", rest.c_str());
+    } else if (name == "expect") {
+        if (g_host.lastAnswer != rest) error = "expected " + Quote(rest) + ", got " + Quote(g_host.lastAnswer);
+    } else if (name == "size" && s.words.size() == 3) {
+        ResizeClient(atoi(s.words[1].c_str()), atoi(s.words[2].c_str()));
+    } else {
+        error = "unknown directive or wrong number of words: ." + name;
+    }
+    return error.empty();
+}
+
+static void RunCall(const Statement& s, const std::string& line) {
+    std::string block = MakeBlock(s.words);
+    if (s.function) {
+        const char* answer = g_host.funcProc(block.data());
+        g_host.lastAnswer = answer ? answer : "";
+        printf("%s%s  [status %d]\n", g_host.quiet ? "" : (line + "  -> ").c_str(), Quote(g_host.lastAnswer).c_str(),
+               g_host.statProc());
+    } else {
+        int answer = g_host.commandProc(block.data());
+        g_host.lastAnswer = std::to_string(answer);
+        printf("%s%d  [status %d]\n", g_host.quiet ? "" : (line + "  -> ").c_str(), answer, g_host.statProc());
+    }
+    fflush(stdout);
+}
+
+static std::string Trimmed(std::string line) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    size_t start = line.find_first_not_of(" \t");
+    return start == std::string::npos ? "" : line.substr(start);
+}
+
+// Runs every statement of the input; answers the process exit code.
+static int RunScript(FILE* input, const char* name) {
+    char buffer[65536];
+    int lineNumber = 0;
+    while (fgets(buffer, sizeof buffer, input)) {
+        ++lineNumber;
+        std::string line = Trimmed(buffer);
+        Statement s;
+        std::string error;
+        if (!ParseLine(line, s, error)) {
+            fprintf(stderr, "%s:%d: syntax error: %s\n", name, lineNumber, error.c_str());
+            return 2;
+        }
+        if (s.words.empty()) continue;
+        if (s.directive) {
+            if (!RunDirective(s, error)) {
+                fprintf(stderr, "%s:%d: %s\n", name, lineNumber, error.c_str());
+                return 1;
+            }
+        } else {
+            RunCall(s, line);
+        }
+        PumpMessages();
+    }
+    return 0;
+}
+
+static bool LoadTheLibrary() {
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string dir(path, n);
+    dir = dir.substr(0, dir.find_last_of("\\/"));
+    g_host.library = LoadLibraryA((dir + "\\TRAKX.dll").c_str());
+    if (!g_host.library) g_host.library = LoadLibraryA("TRAKX.dll");
+    if (!g_host.library) return false;
+    g_host.init = reinterpret_cast<InitFn>(GetProcAddress(g_host.library, "Init"));
+    g_host.commandProc = reinterpret_cast<CommandFn>(GetProcAddress(g_host.library, "CommandProc"));
+    g_host.funcProc = reinterpret_cast<FunctionFn>(GetProcAddress(g_host.library, "FuncProc"));
+    g_host.statProc = reinterpret_cast<StatusFn>(GetProcAddress(g_host.library, "StatProc"));
+    return g_host.init && g_host.commandProc && g_host.funcProc && g_host.statProc;
+}
+
+static HWND MakeWindow() {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "TrakxHostWindow";
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    RegisterClassA(&wc);
+    RECT r = {0, 0, kClientWidth, kClientHeight};
+    AdjustWindowRect(&r, WS_OVERLAPPEDWINDOW, FALSE);
+    return CreateWindowA(wc.lpszClassName, "TRAKX host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 30, 30, r.right - r.left,
+                         r.bottom - r.top, nullptr, nullptr, wc.hInstance, nullptr);
+}
+
+int main(int argc, char** argv) {
+    bool testMode = false;
+    const char* scriptPath = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (strcmp(argv[i], "-t") == 0) testMode = true;
+        else if (strcmp(argv[i], "-q") == 0) g_host.quiet = true;
+        else if (strcmp(argv[i], "-h") == 0 || strcmp(argv[i], "--help") == 0) {
+            printf("usage: trakx-host [-t] [-q] [script | -]\n");
+            return 0;
+        } else scriptPath = argv[i];
+    }
+    FILE* input = stdin;
+    if (scriptPath && strcmp(scriptPath, "-") != 0) {
+        input = fopen(scriptPath, "rb");
+        if (!input) {
+            fprintf(stderr, "trakx-host: cannot open %s\n", scriptPath);
+            return 2;
+        }
+    }
+
+    g_host.window = MakeWindow();
+    g_host.boxHook = SetWindowsHookExA(WH_CBT, BoxHook, nullptr, GetCurrentThreadId());
+    PumpMessages();
+    if (!LoadTheLibrary()) {
+        fprintf(stderr, "trakx-host: TRAKX.dll could not be loaded\n");
+        return 2;
+    }
+    std::string initText = (testMode ? "T" : "") + std::to_string(reinterpret_cast<UINT_PTR>(g_host.window));
+    int maxArgs = 0, maxString = 0;
+    const char* ready = g_host.init(0, OnEvent, initText.c_str(), &maxArgs, &maxString);
+    if (!g_host.quiet) printf("init %s -> %s (arguments %d, text size %d)\n", Quote(initText).c_str(),
+                              Quote(ready ? ready : "").c_str(), maxArgs, maxString);
+
+    int code = RunScript(input, scriptPath ? scriptPath : "stdin");
+    if (input != stdin) fclose(input);
+    FreeLibrary(g_host.library);
+    if (!g_host.quiet) printf("unloaded\n");
+    UnhookWindowsHookEx(g_host.boxHook);
+    DestroyWindow(g_host.window);
+    return code;
+}

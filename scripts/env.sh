@@ -13,7 +13,7 @@ trakx_build() {
     cmake -S "$TRAKX_ROOT" -B "$TRAKX_BUILD" -DCMAKE_TOOLCHAIN_FILE="$TRAKX_ROOT/cmake/mingw-i686.cmake" \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
   fi
-  cmake --build "$TRAKX_BUILD" -j"$(nproc)" 2>&1 | grep -v -E '^\[ *[0-9]+%\]' || true
+  cmake --build "$TRAKX_BUILD" -j"$(nproc)" 2>&1 | grep -v -E '^(\[ *[0-9]+%\]|-- )' || true
   [ -f "$TRAKX_BUILD/bin/TRAKX.dll" ]
 }
 
@@ -31,12 +31,27 @@ trakx_start_session() {
     echo "setup: preparing the Wine prefix $WINEPREFIX" >&2
     wineboot -i >/dev/null 2>&1 || true
   fi
+  # Without a window manager, Wine waits two seconds for every managed window to be
+  # withdrawn; unmanaged windows are shown and hidden at once.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 || true
   # Start Wine's background services now, detached from our output: a service
   # started by the first test would hold ctest's output pipe open after it ends.
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
+# A small disk (tmpfs of a few hundred KB) for the disk-full tests, where mounting is
+# allowed; the tests skip those cases when TRAKX_SMALL_DISK is not set.
+trakx_mount_small_disk() {
+  local dir="$TRAKX_BUILD/smalldisk"
+  mkdir -p "$dir"
+  if mountpoint -q "$dir" || mount -t tmpfs -o size=320k tmpfs "$dir" 2>/dev/null; then
+    export TRAKX_SMALL_DISK="Z:$dir"
+    TRAKX_SMALL_DISK_DIR="$dir"
+  fi
+}
+
 trakx_stop_session() {
+  if [ -n "${TRAKX_SMALL_DISK_DIR:-}" ]; then umount "$TRAKX_SMALL_DISK_DIR" 2>/dev/null || true; fi
   wineserver -k >/dev/null 2>&1 || true
   if [ -n "${TRAKX_XVFB_PID:-}" ]; then kill "$TRAKX_XVFB_PID" 2>/dev/null || true; fi
 }

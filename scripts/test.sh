@@ -6,5 +6,6 @@ source "$(dirname "$0")/env.sh"
 trakx_build
 trap trakx_stop_session EXIT
 trakx_start_session
+trakx_mount_small_disk
 cd "$TRAKX_BUILD"
 ctest --output-on-failure "$@"

@@ -2,6 +2,42 @@
 
 #include <stdio.h>
 
+// A crash must end the test program at once with a message: the system's crash
+// dialog would wait for a person that a test run does not have.
+std::string g_crashNote;
+
+static LONG WINAPI ReportCrash(EXCEPTION_POINTERS* info) {
+    const char* test = "(outside a test)";
+    if (const ::testing::TestInfo* t = ::testing::UnitTest::GetInstance()->current_test_info()) test = t->name();
+    fprintf(stderr, "\nCRASH: exception 0x%08lX at %p in test %s\n", info->ExceptionRecord->ExceptionCode,
+            info->ExceptionRecord->ExceptionAddress, test);
+    if (!g_crashNote.empty()) fprintf(stderr, "while: %s\n", g_crashNote.c_str());
+    // The return addresses of the frame chain, with the module each lies in.
+    auto frame = reinterpret_cast<DWORD*>(info->ContextRecord->Ebp);
+    DWORD eip = info->ContextRecord->Eip;
+    for (int depth = 0; depth < 16 && eip; ++depth) {
+        HMODULE module = nullptr;
+        char name[MAX_PATH] = "?";
+        if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                               reinterpret_cast<LPCSTR>(eip), &module))
+            GetModuleFileNameA(module, name, MAX_PATH);
+        fprintf(stderr, "  %08lX %s+%lX\n", eip, name, eip - reinterpret_cast<DWORD>(module));
+        MEMORY_BASIC_INFORMATION mbi;
+        if (!frame || !VirtualQuery(frame, &mbi, sizeof mbi) || mbi.State != MEM_COMMIT) break;
+        eip = frame[1];
+        frame = reinterpret_cast<DWORD*>(frame[0]);
+    }
+    fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 3);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+static const bool g_crashReporting = [] {
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    SetUnhandledExceptionFilter(ReportCrash);
+    return true;
+}();
+
 std::vector<std::string> TrakxTest::events;
 std::vector<RecordedBox> TrakxTest::boxes;
 

@@ -34,6 +34,9 @@ std::string BinaryDir();
 void PutClipboardText(const std::string& text);
 void EmptyTheClipboard();
 
+// A note printed if the test program crashes (for instance the call being made).
+extern std::string g_crashNote;
+
 // Dispatches the thread's pending window messages.
 void PumpMessages();
 

@@ -1,0 +1,25 @@
+// The reference host: a small script runner for TRAKX.dll.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// One script line split into words. `function` is set by a leading "?", `directive`
+// by a leading "." (the directive's name is then words[0] without the dot).
+struct Statement {
+    bool function = false;
+    bool directive = false;
+    std::vector<std::string> words;
+};
+
+// Splits one line; answers false with an error text on a syntax error. A blank or
+// comment line gives a statement without words.
+bool ParseLine(const std::string& line, Statement& out, std::string& error);
+
+// Writes the window's client area to a PNG file; answers false on failure.
+bool SaveClientPicture(HWND window, const std::string& path);
+
+// Text as a quoted script word, bytes outside printable ASCII shown as \xNN.
+std::string Quote(const std::string& text);

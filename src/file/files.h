@@ -1,0 +1,35 @@
+// What the file keywords share: the slot lookup, the position rules and the
+// hexadecimal pair codec.
+#pragma once
+
+#include <stddef.h>
+
+#include "../host/state.h"
+
+// The slot that the file number in Args[1] names, or null when it is outside 1..10.
+FileSlot* SlotFromArgs();
+
+// Stores the handle's current offset (or INVALID_SET_FILE_POINTER) as the position.
+void RecordPosition(FileSlot* slot);
+// Moves the handle to an absolute offset and stores what the system answers.
+void MoveSlotTo(FileSlot* slot, DWORD offset);
+// After a read or search: records the offset, and an offset at or past `size`
+// wraps the slot to 0, which is how scripts see the end of the file.
+void SyncPosition(FileSlot* slot, DWORD size);
+
+// The byte of the hexadecimal pair at text[index] (one digit when the text ends
+// after it), read as strtol base 16 reads it: a leading blank or sign is allowed
+// and a pair without a digit gives 0; only the low 8 bits are kept.
+unsigned char HexPairByte(const char* text, size_t index, size_t length);
+// The bytes of the pairs at every third character of text, at most `limit`;
+// answers how many.
+size_t HexPairsToBytes(const char* text, size_t length, unsigned char* bytes, size_t limit);
+// Rewrites the first `count` bytes of `buffer` in place as their hexadecimal text
+// ("41 00 FF"), terminated; the buffer must hold 3 * count bytes (1 when count is 0).
+void BytesToHexInPlace(char* buffer, size_t count);
+
+// The system's ANSI upper case of every byte value, made on first use.
+const unsigned char* FoldTable();
+
+// Text answer helpers shared by the file functions.
+extern const char kNoAnswer[];  // the empty text

@@ -1,0 +1,337 @@
+// Hostile input, injected faults and long runs. The library lives in someone else's
+// process: no input a script can send may crash, hang, leak or damage a slot.
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <random>
+
+#include "fixture.h"
+
+namespace {
+
+// ---- generated calls ---------------------------------------------------------------
+
+const char* const kKeywords[] = {
+    "DRAW", "SETIDFACTOR", "MENU", "SETSTR", "SETINT", "SETSTRUCT", "SAVEFILE", "FILEOPEN", "FILEWRITE",
+    "FILEREAD", "FILECLOSE", "DLLLOAD", "DLLINITFUNC", "DLLUNLOAD", "DLLFUNC", "STRUCTLIST", "GETSTRATADDR",
+    "GETSTR", "GETINT", "GETSTRUCT", "GETLASTERROR", "FILEREADBUFSIZE", "FILEGETPOS", "FILESETPOS",
+    "FILEGETSIZE", "FILESEARCHTEXT", "FILESEARCHHEX", "GETPIXEL", "MOUSEDOWN",
+    // near misses
+    "DRAWX", "SETSTRX", "FILEREA", "fileread", "GetStr", "", "MENU ", " DRAW", "DLLFUNCS",
+};
+
+const char* const kNumbers[] = {"-1", "0", "1", "2", "3", "10", "11", "19", "20", "100", "101", "2147483647",
+                                "-2147483648", "4294967295", "", "abc", "7x", " 5", "+3", "99999999999"};
+
+const char* const kWords[] = {
+    "TEXT", "RAWDATA", "HEX", "EXACT", "!BUFFER!", "INTSTRUCT", "STRSTRUCT", "MENU", "ITEM", "BAR", "CREATE",
+    "CHECK", "UNCHECK", "DISABLE", "ENABLE", "REMOVE", "GETSTATE", "OFFSCREEN", "ONSCREEN", "REFRESH",
+    "SAVESCREEN", "PEN", "FILL", "FONT", "FLOOD", "LINE", "ARC", "PIE", "ELLIPSE", "RECTANGLE", "ROUNDRECT",
+    "STR", "INT", "VOID", "RED", "BLUE", "FFFFFF", "zz", "INT:5", "INT:-1", "STR:abc", "HANDLE:%12", "HANDLE:",
+    "INTBUF", "INTADDR", "STRBUF", "STRADDR", "STRSIZE", "STR:INTBUF", "00 FF 41", "0G", "F", "-1", "%",
+    "!CLIPBOARD!", "SOLID", "DASH", "BOLD", "ITALIC", "Arial", "4", "0 0", "FF",
+};
+
+const int kTextLengths[] = {0, 1, 63, 64, 255, 256, 4047, 4048, 4049, 100000};
+
+// Functions of the test library that read nothing through their arguments.
+const char* const kHarmlessFunctions[] = {"Noop"};
+
+struct Generator {
+    std::mt19937 random;
+    std::string scratch;
+    std::string testlib;
+
+    explicit Generator(unsigned seed) : random(seed) {}
+    int Below(int n) { return static_cast<int>(random() % unsigned(n)); }
+    template <class T, size_t N>
+    const T& Pick(const T (&table)[N]) { return table[Below(int(N))]; }
+
+    std::string Text(int length) {
+        std::string s(length, 'a');
+        for (char& c : s) c = "abcXYZ019 |%!:"[Below(14)];
+        return s;
+    }
+    std::string Bytes() {
+        std::string s(1 + Below(300), '\0');
+        for (char& c : s) c = static_cast<char>(1 + Below(255));  // 0x01..0xFF, never NUL
+        return s;
+    }
+    std::string Argument() {
+        switch (Below(5)) {
+            case 0: return Pick(kNumbers);
+            case 1: return Text(Pick(kTextLengths));
+            case 2: return Bytes();
+            default: return Pick(kWords);
+        }
+    }
+    std::string ScratchPath() {
+        static const char* const names[] = {"a.txt", "b.bin", "c.dat", "sub\\none.txt", "d.txt"};
+        return scratch + "\\" + Pick(names);
+    }
+    std::string OutOfRangeSlot() {
+        static const char* const slots[] = {"-1", "20", "21", "100", "2147483647", "-2147483648", "4294967295"};
+        return Pick(slots);
+    }
+
+    // One call: the words of the block. Calls that could reach outside the scratch
+    // folder, load foreign code or change the watched slots are steered.
+    std::vector<std::string> Call() {
+        std::vector<std::string> words;
+        words.push_back(Pick(kKeywords));
+        int count = Below(41);
+        for (int i = 0; i < count; ++i) words.push_back(Argument());
+        const std::string k = words[0];  // a copy: set() may move the vector
+        auto set = [&](size_t i, const std::string& value) {
+            if (words.size() <= i) words.resize(i + 1, "x");
+            words[i] = value;
+        };
+        if (SameAs(k, "FILEOPEN") || SameAs(k, "SAVEFILE")) set(2, ScratchPath());
+        if (SameAs(k, "SETSTR") || SameAs(k, "SETINT") || SameAs(k, "SETSTRUCT")) set(1, OutOfRangeSlot());
+        if (SameAs(k, "DLLLOAD")) set(2, Below(2) ? testlib : "missing-trakx-library.dll");
+        if (SameAs(k, "DLLINITFUNC")) set(3, Below(2) ? Pick(kHarmlessFunctions) : "MissingFunction");
+        if (SameAs(k, "DLLFUNC")) set(1, Pick(kHarmlessFunctions));
+        // Any text may stand in for a word, so no argument may name a file elsewhere
+        // or a library: the generator's texts never contain a path separator or ".dll".
+        return words;
+    }
+    static bool SameAs(const std::string& a, const char* b) { return lstrcmpiA(a.c_str(), b) == 0; }
+};
+
+// ---- what must not change ------------------------------------------------------
+
+struct SlotSnapshot {
+    std::vector<std::string> values;
+};
+
+// ---- process counters ------------------------------------------------------------
+// Wine reports no GDI or handle counts, so each is read the way it shows growth: a
+// new object takes the lowest free entry of its table, so its index rises only when
+// entries stay taken. Private memory is the committed private pages.
+
+struct ProcessCounts {
+    unsigned gdiIndex;
+    unsigned handleIndex;
+    size_t privateBytes;
+};
+
+ProcessCounts ReadCounts() {
+    ProcessCounts c = {};
+    HPEN pen = CreatePen(PS_SOLID, 1, 0);
+    c.gdiIndex = LOWORD(reinterpret_cast<UINT_PTR>(pen));
+    DeleteObject(pen);
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    c.handleIndex = static_cast<unsigned>(reinterpret_cast<UINT_PTR>(event)) / 4;
+    CloseHandle(event);
+    MEMORY_BASIC_INFORMATION info;
+    for (BYTE* p = nullptr; VirtualQuery(p, &info, sizeof info) == sizeof info;
+         p = static_cast<BYTE*>(info.BaseAddress) + info.RegionSize) {
+        if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE) c.privateBytes += info.RegionSize;
+        if (reinterpret_cast<UINT_PTR>(p) + info.RegionSize < reinterpret_cast<UINT_PTR>(p)) break;
+    }
+    return c;
+}
+
+// ---- a watchdog for hangs ------------------------------------------------------------
+
+struct Watchdog {
+    volatile LONG calls = 0;
+    volatile LONG stop = 0;
+    std::string lastCall;
+    HANDLE thread = nullptr;
+    static DWORD WINAPI Watch(void* self) {
+        auto* w = static_cast<Watchdog*>(self);
+        LONG seen = -1;
+        int stuck = 0;
+        while (!w->stop) {
+            Sleep(500);
+            LONG now = w->calls;
+            stuck = (now == seen) ? stuck + 1 : 0;
+            seen = now;
+            if (stuck >= 60) {  // 30 seconds on one call
+                fprintf(stderr, "HANG: no progress after call %ld: %s\n", now, w->lastCall.c_str());
+                fflush(stderr);
+                TerminateProcess(GetCurrentProcess(), 4);
+            }
+        }
+        return 0;
+    }
+    Watchdog() { thread = CreateThread(nullptr, 0, Watch, this, 0, nullptr); }
+    ~Watchdog() {
+        stop = 1;
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+};
+
+std::string Describe(const std::vector<std::string>& words) {
+    std::string s;
+    for (const std::string& w : words) {
+        s += (s.empty() ? "" : " ");
+        s += w.size() > 40 ? "<" + std::to_string(w.size()) + " chars>" : "\"" + w + "\"";
+    }
+    return s;
+}
+
+}  // namespace
+
+class Robustness : public TrakxTest {
+protected:
+    void FillSlots() {
+        for (int i = 0; i < 20; ++i) {
+            std::string n = std::to_string(i);
+            Command({"SETSTR", n, "string slot " + n + std::string(i * 100, '#')});
+            Command({"SETINT", n, std::to_string(1000 * i - 7)});
+            Command({"SETSTRUCT", n, "STRSTRUCT", "first " + n, "second", "third", "fourth " + n});
+        }
+    }
+    SlotSnapshot ReadSlots() {
+        SlotSnapshot s;
+        for (int i = 0; i < 20; ++i) {
+            std::string n = std::to_string(i);
+            s.values.push_back(Function({"GETSTR", n}));
+            s.values.push_back(Function({"GETINT", n}));
+            s.values.push_back(Function({"GETSTRUCT", n, "STRSTRUCT"}));
+        }
+        return s;
+    }
+
+    struct RunFigures {
+        long calls = 0;
+        long damaged = 0;
+    };
+
+    RunFigures Drive(unsigned seed, long count) {
+        Generator gen(seed);
+        gen.scratch = Scratch();
+        gen.testlib = BinaryDir() + "\\trakx-testlib.dll";
+        FillSlots();
+        const SlotSnapshot expected = ReadSlots();
+        Watchdog dog;
+        RunFigures figures;
+        for (long i = 0; i < count; ++i) {
+            std::vector<std::string> words = gen.Call();
+            dog.lastCall = Describe(words);
+            g_crashNote = dog.lastCall;
+            if (gen.Below(8) == 0) PutClipboardText(std::string(gen.Below(2) ? 100000 : 10, 'c'));
+            if (gen.Below(2)) Command(words);
+            else FunctionRaw(words);
+            InterlockedIncrement(&dog.calls);
+            ++figures.calls;
+            if (ReadSlots().values != expected.values) {
+                ++figures.damaged;
+                ADD_FAILURE() << "slots changed by call " << i << ": " << dog.lastCall;
+                FillSlots();
+            }
+            if (i % 64 == 0) PumpMessages();
+        }
+        return figures;
+    }
+};
+
+TEST_F(Robustness, HostileCallsLeaveNoDamage) {
+    const char* seedText = getenv("TRAKX_FUZZ_SEED");
+    const char* countText = getenv("TRAKX_FUZZ_CALLS");
+    unsigned seed = seedText ? strtoul(seedText, nullptr, 10) : 20261210u;
+    long count = countText ? atol(countText) : 20000;
+    RunFigures f = Drive(seed, count);
+    printf("hostile run: seed %u, calls %ld, crashes 0, hangs 0, damaged slots %ld\n", seed, f.calls, f.damaged);
+    EXPECT_EQ(f.damaged, 0);
+}
+
+// ---- injected faults ---------------------------------------------------------------
+// The library's own imports are pointed at versions that fail on demand.
+
+namespace {
+bool g_failHeap = false;
+void* __cdecl FailingRealloc(void* p, size_t n) { return g_failHeap ? nullptr : realloc(p, n); }
+void* __cdecl FailingMalloc(size_t n) { return g_failHeap ? nullptr : malloc(n); }
+bool g_failClose = false;
+BOOL WINAPI FailingClose(HANDLE h) {
+    if (g_failClose) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return CloseHandle(h);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::string data;
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (f == INVALID_HANDLE_VALUE) return "(missing)";
+    char buffer[4096];
+    DWORD n;
+    while (ReadFile(f, buffer, sizeof buffer, &n, nullptr) && n) data.append(buffer, n);
+    CloseHandle(f);
+    return data;
+}
+}  // namespace
+
+class InjectedFaults : public TrakxTest {
+protected:
+    void SetUp() override {
+        TrakxTest::SetUp();
+        g_failHeap = g_failClose = false;
+        PatchImport(library, "msvcrt.dll", "realloc", reinterpret_cast<void*>(FailingRealloc));
+        PatchImport(library, "msvcrt.dll", "malloc", reinterpret_cast<void*>(FailingMalloc));
+        PatchImport(library, "kernel32.dll", "CloseHandle", reinterpret_cast<void*>(FailingClose));
+        path = Scratch() + "\\data.bin";
+        HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD n;
+        WriteFile(f, "ab\0cd\0ef", 8, &n, nullptr);
+        CloseHandle(f);
+    }
+    void TearDown() override {
+        g_failHeap = g_failClose = false;
+        TrakxTest::TearDown();
+    }
+    std::string path;
+};
+
+TEST_F(InjectedFaults, RawDataCopyWithoutMemoryAnswersEmpty) {
+    ASSERT_EQ(Command({"FILEOPEN", "1", path, "READ"}), 0);
+    g_failHeap = true;
+    std::string failed = Function({"FILEREAD", "1", "RAWDATA", "8", "~"});
+    g_failHeap = false;
+    EXPECT_EQ(failed, "");
+    EXPECT_EQ(Status(), 0);
+    // The library goes on working once memory is back.
+    Function({"FILESETPOS", "1", "0"});
+    EXPECT_EQ(Function({"FILEREAD", "1", "RAWDATA", "8", "~"}), "ab~cd~ef");
+}
+
+TEST_F(InjectedFaults, ReadBufferSizeWithoutMemoryKeepsTheBuffer) {
+    ASSERT_EQ(Command({"FILEOPEN", "1", path, "READ"}), 0);
+    g_failHeap = true;
+    std::string answer = Function({"FILEREADBUFSIZE", "100000"});
+    std::string zero = Function({"FILEREADBUFSIZE", "0"});
+    g_failHeap = false;
+    EXPECT_EQ(answer, "4024") << "the size stays and is answered";
+    EXPECT_EQ(zero, "0") << "0 switches reading off even without memory";
+    EXPECT_EQ(Function({"FILEREAD", "1", "TEXT", "8"}), "") << "reading is off";
+    EXPECT_EQ(Function({"FILEREADBUFSIZE", "6"}), "6");
+    EXPECT_EQ(Function({"FILEREAD", "1", "HEX", "8"}), "61 62 00 63 64 00");
+}
+
+TEST_F(InjectedFaults, FailingCloseIsReported) {
+    ASSERT_EQ(Command({"FILEOPEN", "1", path, "READ"}), 0);
+    g_failClose = true;
+    EXPECT_EQ(Command({"FILECLOSE", "1"}), -1);
+    g_failClose = false;
+    EXPECT_EQ(Function({"GETLASTERROR"}).empty(), false);
+    EXPECT_EQ(Command({"FILECLOSE", "1"}), 0) << "the file was still open and now closes";
+}
+
+TEST_F(InjectedFaults, SearchWithoutMemoryAnswersAndEnds) {
+    ASSERT_EQ(Command({"FILEOPEN", "1", path, "READ"}), 0);
+    g_failHeap = true;
+    std::string text = Function({"FILESEARCHTEXT", "1", "cd"});
+    std::string hex = Function({"FILESEARCHHEX", "1", "63 64"});
+    g_failHeap = false;
+    EXPECT_EQ(text, "ERROR") << "no chunk buffer: the search reports its failure";
+    EXPECT_EQ(hex, "ERROR");
+    EXPECT_EQ(Function({"FILEGETPOS", "1"}), "0") << "the position is unchanged";
+    EXPECT_EQ(Function({"FILESEARCHTEXT", "1", "cd"}), "3");
+}
