@@ -1,4 +1,124 @@
-// A library of our own that scripts call into during tests and the benchmark.
+// A library of our own that scripts call into during tests and the benchmark. Each
+// export stands for one kind of foreign function: a calling convention, a number of
+// parameters, a way of answering, or a way of writing through the pointers it gets.
 #include <windows.h>
 
-extern "C" int __stdcall Noop(int value) { return value; }
+static DWORD g_recorded[20];  // the words of the latest Words20 or Subtract2 call
+static char g_longText[5001];
+
+extern "C" {
+
+int __stdcall Noop(int value) { return value; }
+
+// Twenty parameters: records every word and answers a sum that changes when any
+// two different words trade places.
+DWORD __stdcall Words20(DWORD w0, DWORD w1, DWORD w2, DWORD w3, DWORD w4, DWORD w5, DWORD w6,
+                        DWORD w7, DWORD w8, DWORD w9, DWORD w10, DWORD w11, DWORD w12,
+                        DWORD w13, DWORD w14, DWORD w15, DWORD w16, DWORD w17, DWORD w18,
+                        DWORD w19) {
+    const DWORD words[20] = {w0, w1, w2, w3, w4, w5, w6, w7, w8, w9,
+                             w10, w11, w12, w13, w14, w15, w16, w17, w18, w19};
+    DWORD sum = 0;
+    for (int i = 0; i < 20; ++i) {
+        g_recorded[i] = words[i];
+        sum = sum * 33 + words[i];
+    }
+    return sum;
+}
+
+// The word recorded at position i by the latest recording call.
+DWORD __stdcall RecordedWord(int i) { return i >= 0 && i < 20 ? g_recorded[i] : 0; }
+
+// Fewer parameters than the caller pushes: removes only 8 of the 80 bytes.
+int __stdcall Subtract2(int a, int b) {
+    g_recorded[0] = a;
+    g_recorded[1] = b;
+    return a - b;
+}
+
+// No parameters at all: removes nothing.
+int __stdcall Answer0() { return 42; }
+
+// The caller removes the parameters of a __cdecl function: it removes nothing.
+int __cdecl CdeclSubtract(int a, int b) { return a - b; }
+
+// Texts at addresses of every kind.
+const char* __stdcall GreetingText() { return "Hello from the test library"; }
+const char* __stdcall NullText() { return nullptr; }
+
+const char* __stdcall LongText() {
+    for (int i = 0; i < 5000; ++i) g_longText[i] = static_cast<char>('a' + i % 26);
+    g_longText[5000] = '\0';
+    return g_longText;
+}
+
+// A page the process may not read.
+const char* __stdcall UnreadableText() {
+    static void* page = VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS);
+    return static_cast<const char*>(page);
+}
+
+// "end of page" in the last bytes of a readable page, with no terminator before the
+// unreadable page that follows.
+const char* __stdcall TextIntoUnreadable() {
+    static char* pages = nullptr;
+    static const char tail[] = "end of page";
+    const int tailLength = sizeof tail - 1;
+    if (!pages) {
+        pages = static_cast<char*>(VirtualAlloc(nullptr, 8192, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        DWORD old;
+        VirtualProtect(pages + 4096, 4096, PAGE_NOACCESS, &old);
+        CopyMemory(pages + 4096 - tailLength, tail, tailLength);
+    }
+    return pages + 4096 - tailLength;
+}
+
+// Writing through the pointers the extension hands out.
+int __stdcall StoreInt(int* target, int value) {
+    *target = value;
+    return value;
+}
+
+int __stdcall StoreText(char* target, const char* text) {
+    lstrcpyA(target, text);
+    return lstrlenA(text);
+}
+
+// Fills all 4048 bytes of a text field, leaving no terminator.
+int __stdcall FillField(char* target) {
+    for (int i = 0; i < 4048; ++i) target[i] = 'z';
+    return 4048;
+}
+
+// Answers the size value it finds and changes it, as a function reporting how much
+// it wrote would.
+int __stdcall ReadSizeAndChange(int* size) {
+    int found = *size;
+    *size = 7;
+    return found;
+}
+
+// Fills a record of sixteen integers: 11, 22, ... 176.
+int __stdcall FillStruct(int* record) {
+    for (int i = 0; i < 16; ++i) record[i] = (i + 1) * 11;
+    return 16;
+}
+
+// Leaves a last-error code for the caller to find.
+int __stdcall FailWith(DWORD code) {
+    SetLastError(code);
+    return 0;
+}
+
+}  // extern "C"
+
+// A __cdecl function that breaks the rules: it overwrites EBX, ESI and EDI without
+// saving them. The caller must still get its own values back.
+asm(".text\n"
+    ".globl _DisturbRegisters\n"
+    "_DisturbRegisters:\n"
+    "    movl $0x0badf00d, %ebx\n"
+    "    movl $0x0badf00d, %esi\n"
+    "    movl $0x0badf00d, %edi\n"
+    "    movl $7, %eax\n"
+    "    ret\n");

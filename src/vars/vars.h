@@ -1,0 +1,19 @@
+// What the files of the variables subsystem share among themselves.
+#pragma once
+
+#include <stddef.h>
+#include <windows.h>
+
+// A slot of the table by its number, or null when the number lies outside it.
+char* StringSlotAt(long index);
+long* IntSlotAt(long index);
+
+// Copies the NUL-terminated text at address into dest (at most capacity-1
+// characters), reading only memory the system reports readable; a text that runs
+// into unreadable memory is cut there. Answers the characters copied.
+size_t CopyReadableText(char* dest, size_t capacity, const void* address);
+
+// Calls entry with the twenty words as __stdcall parameters, words[0] first, and
+// comes back with the stack pointer and EBX, ESI, EDI, EBP as they were, whatever
+// number of bytes the callee removed. Answers the callee's EAX. (call_x86.S)
+extern "C" DWORD __cdecl ForeignCallWords(FARPROC entry, const DWORD* words);

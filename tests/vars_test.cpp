@@ -1,0 +1,633 @@
+// String, integer and structure slots, binding functions of other libraries, and the
+// foreign call, driven through the four exports against the test library of our own.
+#include <string.h>
+
+#include "fixture.h"
+
+// ---- registers around FuncProc ------------------------------------------------
+// The watch shim loads known values into EBX, ESI and EDI, records ESP and the four
+// callee-saved registers, calls FuncProc, and records them again. It keeps its own
+// stack pointer in a global, so a FuncProc that returned with a wrong ESP or EBP is
+// reported by the test instead of bringing it down.
+struct Registers {
+    DWORD esp, ebx, esi, edi, ebp;
+};
+extern "C" {
+Registers g_watchBefore, g_watchAfter;
+DWORD g_watchSavedEsp;
+const char* __cdecl CallWatched(FunctionFn function, const char* block);
+}
+asm(".text\n"
+    ".globl _CallWatched\n"
+    "_CallWatched:\n"
+    "    pushl %ebp\n"
+    "    movl %esp, %ebp\n"
+    "    pushl %ebx\n"
+    "    pushl %esi\n"
+    "    pushl %edi\n"
+    "    movl %esp, _g_watchSavedEsp\n"
+    "    movl $0x11111111, %ebx\n"
+    "    movl $0x22222222, %esi\n"
+    "    movl $0x33333333, %edi\n"
+    "    movl 8(%ebp), %eax\n"   // the FuncProc to watch
+    "    pushl 12(%ebp)\n"       // its one argument, the block
+    "    movl %esp, _g_watchBefore\n"
+    "    movl %ebx, _g_watchBefore+4\n"
+    "    movl %esi, _g_watchBefore+8\n"
+    "    movl %edi, _g_watchBefore+12\n"
+    "    movl %ebp, _g_watchBefore+16\n"
+    "    call *%eax\n"
+    "    movl %esp, _g_watchAfter\n"
+    "    movl %ebx, _g_watchAfter+4\n"
+    "    movl %esi, _g_watchAfter+8\n"
+    "    movl %edi, _g_watchAfter+12\n"
+    "    movl %ebp, _g_watchAfter+16\n"
+    "    movl _g_watchSavedEsp, %esp\n"
+    "    popl %edi\n"
+    "    popl %esi\n"
+    "    popl %ebx\n"
+    "    popl %ebp\n"
+    "    ret\n");
+
+// The system's text for an error code, as GETLASTERROR gives it.
+static std::string SystemText(DWORD code) {
+    char* text = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
+                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0,
+                   nullptr);
+    std::string result = text ? text : "";
+    if (text) LocalFree(text);
+    return result;
+}
+
+// The text at an address of this process, read where readable; read at once after
+// a call, as the next call into the library empties the call's own texts.
+static std::string TextAt(DWORD address) {
+    std::string text;
+    char c;
+    while (text.size() < 256 &&
+           ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<void*>(address + text.size()), &c, 1, nullptr) &&
+           c)
+        text += c;
+    return text;
+}
+
+// Every export of the test library, bound to function numbers 1, 2, ... in order.
+static const char* const kTestFunctions[] = {
+    "Words20",      "Subtract2",          "Answer0",   "CdeclSubtract", "GreetingText",
+    "NullText",     "LongText",           "UnreadableText", "TextIntoUnreadable", "StoreInt",
+    "StoreText",    "FillField",          "ReadSizeAndChange", "FillStruct", "FailWith",
+    "DisturbRegisters", "Noop",
+};
+
+class VarsTest : public TrakxTest {
+protected:
+    static std::string TestLibraryPath() { return BinaryDir() + "\\trakx-testlib.dll"; }
+
+    // Loads the test library as library 1 and binds every export.
+    void BindTestLibrary() {
+        ASSERT_EQ(Command({"DLLLOAD", "1", TestLibraryPath()}), 0);
+        int number = 1;
+        for (const char* name : kTestFunctions)
+            ASSERT_EQ(Command({"DLLINITFUNC", "1", std::to_string(number++), name}), 0) << name;
+        testlib = GetModuleHandleA(TestLibraryPath().c_str());
+        recordedWord = reinterpret_cast<DWORD(__stdcall*)(int)>(GetProcAddress(testlib, "RecordedWord"));
+        ASSERT_TRUE(recordedWord);
+        ASSERT_TRUE(boxes.empty());
+    }
+
+    // DLLFUNC name type args...
+    std::string Call(const std::string& name, const std::string& type, std::vector<std::string> args) {
+        args.insert(args.begin(), {"DLLFUNC", name, type});
+        return Function(args);
+    }
+
+    HMODULE testlib = nullptr;
+    DWORD(__stdcall* recordedWord)(int) = nullptr;
+};
+
+// ---- string and integer slots ----------------------------------------------------
+
+TEST_F(VarsTest, StringSlotsKeepTextsByIndex) {
+    const std::string full(4047, 'q');
+    struct Case {
+        std::vector<std::string> set;  // the SETSTR arguments
+        const char* getIndex;
+        std::string expected;
+    } cases[] = {
+        {{"3", "abc"}, "3", "abc"},
+        {{"4"}, "4", ""},                       // no text stores the empty text
+        {{"abc", "zero"}, "0", "zero"},         // a non-numeric index is slot 0
+        {{"", "lost"}, "0", ""},  // an empty index ends the arguments: slot 0 is emptied
+        {{"2nd", "two"}, "2", "two"},           // the index is read up to its first non-digit
+        {{"19", full}, "19", full},             // the longest text comes back whole
+        {{"18", full + "tail"}, "18", full},    // a longer one is cut to the field
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> words = {"SETSTR"};
+        words.insert(words.end(), c.set.begin(), c.set.end());
+        EXPECT_EQ(Command(words), 0);
+        EXPECT_EQ(Function({"GETSTR", c.getIndex}), c.expected) << "SETSTR " << c.set[0];
+    }
+    EXPECT_EQ(Function({"GETSTR", "7"}), "");  // never set
+    EXPECT_EQ(Status(), 0);
+}
+
+TEST_F(VarsTest, IntegerSlotsKeepValuesByIndex) {
+    struct Case {
+        std::vector<std::string> set;
+        const char* getIndex;
+        const char* expected;
+    } cases[] = {
+        {{"0", "-5"}, "0", "-5"},
+        {{"1", "12abc"}, "1", "12"},
+        {{"2", " +7"}, "2", "7"},
+        {{"3"}, "3", "0"},
+        {{"4", "2147483647"}, "4", "2147483647"},
+        {{"5", "-2147483648"}, "5", "-2147483648"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> words = {"SETINT"};
+        words.insert(words.end(), c.set.begin(), c.set.end());
+        EXPECT_EQ(Command(words), 0);
+        EXPECT_EQ(Function({"GETINT", c.getIndex}), c.expected) << "SETINT " << c.set[0];
+    }
+    EXPECT_EQ(Function({"GETINT", "19"}), "0");  // never set
+}
+
+// Numbers outside 0..19 reach no memory: the neighbouring slots and tables stay as
+// they were, the commands answer 0 and the functions the empty text.
+TEST_F(VarsTest, SlotIndexesOutsideTheTablesTouchNothing) {
+    Command({"SETSTR", "19", "last string"});
+    Command({"SETSTR", "0", "first string"});
+    Command({"SETINT", "19", "1919"});
+    Command({"SETINT", "0", "100"});
+    Command({"SETSTRUCT", "19", "STRSTRUCT", "last struct"});
+    Command({"SETSTRUCT", "0", "STRSTRUCT", "first struct"});
+    for (const char* index : {"-1", "20", "2147483647", "-2147483648"}) {
+        EXPECT_EQ(Command({"SETSTR", index, "overrun"}), 0) << index;
+        EXPECT_EQ(Command({"SETINT", index, "666"}), 0) << index;
+        EXPECT_EQ(Command({"SETSTRUCT", index, "INTSTRUCT", "1", "2"}), 0) << index;
+        EXPECT_EQ(Command({"SETSTRUCT", index, "STRSTRUCT", "overrun"}), 0) << index;
+        EXPECT_EQ(Function({"GETSTR", index}), "") << index;
+        EXPECT_EQ(Function({"GETINT", index}), "") << index;
+        EXPECT_EQ(Function({"GETSTRUCT", index, "INTSTRUCT"}), "") << index;
+        EXPECT_EQ(Function({"GETSTRUCT", index, "STRSTRUCT"}), "") << index;
+    }
+    EXPECT_EQ(Function({"GETSTR", "19"}), "last string");
+    EXPECT_EQ(Function({"GETSTR", "0"}), "first string");
+    EXPECT_EQ(Function({"GETINT", "19"}), "1919");
+    EXPECT_EQ(Function({"GETINT", "0"}), "100");
+    EXPECT_EQ(Function({"GETSTRUCT", "19", "STRSTRUCT"}), "last struct|||");
+    EXPECT_EQ(Function({"GETSTRUCT", "0", "STRSTRUCT"}), "first struct|||");
+    EXPECT_EQ(Status(), 0);
+}
+
+// ---- structure slots --------------------------------------------------------------
+
+TEST_F(VarsTest, StructureViewsShareTheirMemory) {
+    const std::string zeros = "0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0";
+    EXPECT_EQ(Function({"GETSTRUCT", "5", "INTSTRUCT"}), zeros);
+    EXPECT_EQ(Function({"GETSTRUCT", "5", "STRSTRUCT"}), "|||");
+
+    Command({"SETSTRUCT", "0", "INTSTRUCT", "1", "2", "3"});
+    EXPECT_EQ(Function({"GETSTRUCT", "0", "INTSTRUCT"}), "1|2|3|0|0|0|0|0|0|0|0|0|0|0|0|0");
+
+    // The integer 65 is the bytes 65 0 0 0: the letter A, then the terminator.
+    Command({"SETSTRUCT", "1", "intstruct", "65"});
+    EXPECT_EQ(Function({"GETSTRUCT", "1", "StrStruct"}), "A|||");
+
+    // ABCD read as one integer, least significant byte first.
+    Command({"SETSTRUCT", "2", "STRSTRUCT", "ABCD"});
+    EXPECT_EQ(Function({"GETSTRUCT", "2", "INTSTRUCT"}), "1145258561|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0");
+
+    // All sixteen values are read, the extremes included; later arguments are ignored.
+    std::vector<std::string> set = {"SETSTRUCT", "3", "INTSTRUCT"};
+    for (int i = 0; i < 17; ++i) set.push_back(std::to_string(i % 2 ? -i : i * 1000));
+    set[3] = "-2147483648";
+    set[18] = "2147483647";
+    Command(set);
+    EXPECT_EQ(Function({"GETSTRUCT", "3", "INTSTRUCT"}),
+              "-2147483648|-1|2000|-3|4000|-5|6000|-7|8000|-9|10000|-11|12000|-13|14000|2147483647");
+}
+
+TEST_F(VarsTest, StructureTextsAndIntegersKeepTheirOtherFields) {
+    Command({"SETSTRUCT", "1", "STRSTRUCT", "one", "two", "three", "four", "ignored"});
+    EXPECT_EQ(Function({"GETSTRUCT", "1", "STRSTRUCT"}), "one|two|three|four");
+
+    // The integers cover only the first 64 bytes: texts 1 to 3 stay.
+    Command({"SETSTRUCT", "1", "INTSTRUCT", "7"});
+    EXPECT_EQ(Function({"GETSTRUCT", "1", "STRSTRUCT"}), "\a|two|three|four");
+
+    // Fewer texts empty the fields after them.
+    Command({"SETSTRUCT", "1", "STRSTRUCT", "a", "b"});
+    EXPECT_EQ(Function({"GETSTRUCT", "1", "STRSTRUCT"}), "a|b||");
+
+    // An unknown view word changes nothing and answers nothing.
+    EXPECT_EQ(Command({"SETSTRUCT", "1", "BOTH", "x", "y"}), 0);
+    EXPECT_EQ(Function({"GETSTRUCT", "1", "STRSTRUCT"}), "a|b||");
+    EXPECT_EQ(Function({"GETSTRUCT", "1", "BOTH"}), "");
+    EXPECT_EQ(Function({"GETSTRUCT", "1", ""}), "");
+}
+
+TEST_F(VarsTest, LongStructureTextsAreCutToTheirFieldsAndTheAnswer) {
+    const std::string full(4047, 'a');
+    Command({"SETSTRUCT", "4", "STRSTRUCT", full + "beyond", "b", "c", "d"});
+    // Field 0 holds exactly 4047 characters: the whole answer is that much and no more.
+    EXPECT_EQ(Function({"GETSTRUCT", "4", "STRSTRUCT"}), full);
+    Command({"SETSTRUCT", "4", "STRSTRUCT", std::string(4000, 'a'), std::string(100, 'b')});
+    std::string answer = Function({"GETSTRUCT", "4", "STRSTRUCT"});
+    EXPECT_EQ(answer, std::string(4000, 'a') + "|" + std::string(46, 'b'));
+}
+
+TEST_F(VarsTest, StructListNamesBothViews) {
+    EXPECT_EQ(Function({"STRUCTLIST"}), "STRSTRUCT INTSTRUCT");
+    EXPECT_EQ(Function({"structlist", "whatever", "5"}), "STRSTRUCT INTSTRUCT");
+}
+
+// ---- texts at raw addresses --------------------------------------------------------
+
+TEST_F(VarsTest, TextAtAddressReadsOnlyReadableMemory) {
+    BindTestLibrary();
+    const std::string greeting = "Hello from the test library";
+    std::string address = Call("GreetingText", "INT", {});
+    ASSERT_NE(address, "0");
+    EXPECT_EQ(Function({"GETSTRATADDR", address}), greeting);
+
+    // The same address written as the negative number it would be at or above 2^31:
+    // the reading wraps modulo 2^32 back to the address.
+    unsigned long value = strtoul(address.c_str(), nullptr, 10);
+    std::string negative = "-" + std::to_string(4294967296ULL - value);
+    EXPECT_EQ(Function({"GETSTRATADDR", negative}), greeting);
+
+    struct Case {
+        std::string address;
+        std::string expected;
+    } cases[] = {
+        {"0", ""},
+        {"", ""},
+        {"xyz", ""},
+        {"1", ""},                                            // the first page is never mapped
+        {"4294967295", ""},                                   // the very top of the address space
+        {Call("UnreadableText", "INT", {}), ""},              // a page closed to reading
+        {Call("TextIntoUnreadable", "INT", {}), "end of page"},  // cut where reading must stop
+        {Call("LongText", "INT", {}), Call("LongText", "STR", {}).substr(0, 4047)},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Function({"GETSTRATADDR", c.address}), c.expected) << "address " << c.address;
+    EXPECT_EQ(Call("LongText", "STR", {}).size(), 4047u);
+}
+
+// ---- the argument words -------------------------------------------------------------
+
+// Each argument goes at `position` of a Words20 call (positions before it hold INT:0),
+// and the word the function received there is checked: either a number, or an
+// address whose text is read back.
+TEST_F(VarsTest, ArgumentPrefixesDecideTheWordAtEachPosition) {
+    BindTestLibrary();
+    // Every slot k holds texts and a value that name k: "s<k>", "t<k>", and the
+    // integer whose bytes spell "i" and the letter A + k.
+    for (int k = 0; k < 20; ++k) {
+        std::string n = std::to_string(k);
+        Command({"SETSTR", n, "s" + n});
+        Command({"SETINT", n, std::to_string('i' | ('A' + k) << 8)});
+        Command({"SETSTRUCT", n, "STRSTRUCT", "t" + n});
+    }
+    auto intSlotValue = [](int k) { return static_cast<DWORD>('i' | ('A' + k) << 8); };
+
+    struct Case {
+        const char* argument;
+        int position;
+        bool isAddress;
+        DWORD number;          // the word, when it is no address
+        const char* textThere; // the text at the word, when it is an address
+    } cases[] = {
+        {"HANDLE:%1234", 0, false, 1234, nullptr},
+        {"HANDLE:1234", 1, false, 1234, nullptr},
+        {"HANDLE:%%1234", 2, false, 0, nullptr},  // only one "%" goes
+        {"handle:77", 3, false, 77, nullptr},
+        {"INT:-1", 4, false, 0xFFFFFFFFu, nullptr},
+        {"INT:", 5, false, 0, nullptr},
+        {"INT:12abc", 6, false, 12, nullptr},
+        {"Int:99", 19, false, 99, nullptr},
+        {"STR:abc", 7, true, 0, "abc"},
+        {"STR:", 8, true, 0, ""},
+        {"INTBUF", 0, false, intSlotValue(0), nullptr},
+        {"INTBUF9", 4, false, intSlotValue(4), nullptr},  // the position picks the slot
+        {"INTADDR", 0, true, 0, "iA"},
+        {"intaddr3", 11, true, 0, "iL"},
+        {"STRBUF7", 2, true, 0, "s2"},
+        {"STRADDR", 6, true, 0, "s6"},
+        {"STRSIZE", 3, true, 0, "\xB8\x0F"},  // 4024, least significant byte first
+        {"INTSTRUCT", 3, true, 0, "t3"},
+        {"STRSTRUCT", 12, true, 0, "t12"},
+        {"123", 7, false, 0, nullptr},  // no prefix passes 0
+        {"INT", 9, false, 0, nullptr},
+        {"INTBU", 9, false, 0, nullptr},
+        // Chaining: the first three tests remove their keyword for the later ones.
+        {"STR:INTBUF", 1, false, intSlotValue(1), nullptr},
+        {"HANDLE:INT:5", 5, false, 5, nullptr},
+        {"HANDLE:%INT:6", 5, false, 6, nullptr},
+        {"INT:STRBUF", 10, true, 0, "s10"},
+        {"HANDLE:STR:text", 13, true, 0, "text"},
+        {"STR:STR:x", 14, true, 0, "STR:x"},  // each test runs once
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args(c.position, "INT:0");
+        args.push_back(c.argument);
+        Call("Words20", "INT", args);
+        DWORD word = recordedWord(c.position);
+        if (!c.isAddress) {
+            EXPECT_EQ(word, c.number) << c.argument;
+            continue;
+        }
+        EXPECT_NE(word, 0u) << c.argument;
+        EXPECT_EQ(TextAt(word), c.textThere) << c.argument;
+    }
+}
+
+TEST_F(VarsTest, AllTwentyWordsArriveInOrder) {
+    BindTestLibrary();
+    std::vector<std::string> args;
+    DWORD sum = 0;
+    for (int i = 1; i <= 20; ++i) {
+        args.push_back("INT:" + std::to_string(i * 7));
+        sum = sum * 33 + i * 7;
+    }
+    args.push_back("INT:999");  // beyond the twentieth: ignored
+    EXPECT_EQ(Call("Words20", "INT", args), std::to_string(static_cast<long>(sum)));
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(recordedWord(i), static_cast<DWORD>((i + 1) * 7)) << i;
+}
+
+// An empty argument ends the arguments: it and every later position pass 0, and
+// nothing of an earlier call carries over.
+TEST_F(VarsTest, AnEmptyArgumentEndsTheArguments) {
+    BindTestLibrary();
+    std::vector<std::string> full;
+    for (int i = 1; i <= 20; ++i) full.push_back("INT:" + std::to_string(i));
+    Call("Words20", "INT", full);
+    Call("Words20", "INT", {"INT:1", "INT:2", "", "INT:4", "STR:after"});
+    EXPECT_EQ(recordedWord(0), 1u);
+    EXPECT_EQ(recordedWord(1), 2u);
+    for (int i = 2; i < 20; ++i) EXPECT_EQ(recordedWord(i), 0u) << i;
+}
+
+TEST_F(VarsTest, ReturnTypeWordDecidesWhetherAndHowToCall) {
+    BindTestLibrary();
+    Command({"SETINT", "0", "1"});
+    struct Case {
+        const char* type;
+        const char* expected;
+        bool called;
+    } cases[] = {
+        {"INT", "-3", true},
+        {"int", "-3", true},
+        {"VOID", "", false},
+        {"", "", false},
+        {"INTEGER", "", false},
+        {"INT                 ", "", false},  // no trimming, and cut to 15 characters
+    };
+    for (const Case& c : cases) {
+        Command({"SETINT", "0", "1"});
+        // StoreInt(&int slot 0, -3) answers -3 and leaves its mark in the slot.
+        EXPECT_EQ(Call("StoreInt", c.type, {"INTADDR", "INT:-3"}), c.expected) << c.type;
+        EXPECT_EQ(Function({"GETINT", "0"}), c.called ? "-3" : "1") << c.type;
+    }
+    EXPECT_EQ(Call("GreetingText", "STR", {}), "Hello from the test library");
+    EXPECT_EQ(Call("GreetingText", "str", {}), "Hello from the test library");
+    EXPECT_EQ(Call("NullText", "STR", {}), "");
+    EXPECT_EQ(Call("UnreadableText", "STR", {}), "");
+    EXPECT_EQ(Call("TextIntoUnreadable", "STR", {}), "end of page");
+    EXPECT_EQ(Call("LongText", "STR", {}).size(), 4047u);
+    EXPECT_EQ(Status(), 0);
+}
+
+TEST_F(VarsTest, FunctionNamesMatchWithoutCaseAndOnlyWhenBound) {
+    BindTestLibrary();
+    EXPECT_EQ(Call("answer0", "INT", {}), "42");
+    EXPECT_EQ(Call("ANSWER0", "INT", {}), "42");
+    EXPECT_EQ(Call("Answer", "INT", {}), "Invalid Function");
+    EXPECT_EQ(Call("NeverBound", "INT", {}), "Invalid Function");
+    EXPECT_EQ(Call("", "INT", {}), "Invalid Function");
+    EXPECT_EQ(Function({"DLLFUNC"}), "Invalid Function");
+    EXPECT_EQ(Status(), 0);
+
+    // Binding a number again replaces its name and address.
+    ASSERT_EQ(Command({"DLLINITFUNC", "1", "3", "Noop"}), 0);
+    EXPECT_EQ(Call("Answer0", "INT", {}), "Invalid Function");
+    EXPECT_EQ(Call("Noop", "INT", {"INT:5"}), "5");
+}
+
+// What foreign code writes through the addresses it was given is there afterwards.
+TEST_F(VarsTest, ForeignWritesAreReadBackFromTheSlots) {
+    BindTestLibrary();
+    EXPECT_EQ(Call("StoreInt", "INT", {"INTADDR", "INT:77"}), "77");
+    EXPECT_EQ(Function({"GETINT", "0"}), "77");
+
+    EXPECT_EQ(Call("StoreText", "INT", {"STRBUF", "STR:written by the callee"}), "21");
+    EXPECT_EQ(Function({"GETSTR", "0"}), "written by the callee");
+
+    EXPECT_EQ(Call("FillStruct", "INT", {"INTSTRUCT"}), "16");
+    EXPECT_EQ(Function({"GETSTRUCT", "0", "INTSTRUCT"}), "11|22|33|44|55|66|77|88|99|110|121|132|143|154|165|176");
+    Command({"SETSTRUCT", "0", "STRSTRUCT", "", "x"});
+    EXPECT_EQ(Call("StoreText", "INT", {"STRSTRUCT", "STR:into the record"}), "15");
+    EXPECT_EQ(Function({"GETSTRUCT", "0", "STRSTRUCT"}), "into the record|||");
+
+    // A callee that fills the whole field leaves no terminator; the answer stops at
+    // the field's end.
+    Command({"SETSTR", "1", "next slot"});
+    EXPECT_EQ(Call("FillField", "INT", {"STRBUF"}), "4048");
+    EXPECT_EQ(Function({"GETSTR", "0"}), std::string(4047, 'z'));
+    EXPECT_EQ(Function({"GETSTR", "1"}), "next slot");
+}
+
+// The size value is 4024 at every call, whatever the previous callee made of it.
+TEST_F(VarsTest, SizeValueIsFreshAtEveryCall) {
+    BindTestLibrary();
+    EXPECT_EQ(Call("ReadSizeAndChange", "INT", {"STRSIZE"}), "4024");
+    EXPECT_EQ(Call("ReadSizeAndChange", "INT", {"strsize"}), "4024");
+}
+
+TEST_F(VarsTest, LastErrorOfTheCalleeReachesGetLastError) {
+    BindTestLibrary();
+    EXPECT_EQ(Call("FailWith", "INT", {"INT:5"}), "0");
+    EXPECT_EQ(Function({"GETLASTERROR"}), SystemText(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(Call("FailWith", "STR", {"INT:2"}), "");  // a null text answers empty
+    EXPECT_EQ(Function({"GETLASTERROR"}), SystemText(ERROR_FILE_NOT_FOUND));
+}
+
+// ---- the stack and the registers around the call ----------------------------------
+
+// Each kind of callee removes a different number of the 80 bytes pushed, or disturbs
+// registers it should keep; FuncProc must come back with ESP, EBX, ESI, EDI and EBP
+// exactly as they were, and the answer right.
+TEST_F(VarsTest, StackAndRegistersSurviveEveryKindOfCallee) {
+    BindTestLibrary();
+    std::vector<std::string> twenty;
+    for (int i = 1; i <= 20; ++i) twenty.push_back("INT:" + std::to_string(i));
+    struct Case {
+        const char* kind;
+        std::vector<std::string> words;
+        const char* expected;
+    } cases[] = {
+        {"__stdcall, all twenty", {"DLLFUNC", "Noop", "INT", "INT:9"}, "9"},
+        {"__stdcall, two parameters", {"DLLFUNC", "Subtract2", "INT", "INT:2", "INT:5"}, "-3"},
+        {"__stdcall, none", {"DLLFUNC", "Answer0", "INT"}, "42"},
+        {"__cdecl", {"DLLFUNC", "CdeclSubtract", "INT", "INT:10", "INT:4"}, "6"},
+        {"disturbs EBX, ESI, EDI", {"DLLFUNC", "DisturbRegisters", "INT"}, "7"},
+        {"text answer, two of twenty", {"DLLFUNC", "GreetingText", "STR", "INT:1", "INT:2"},
+         "Hello from the test library"},
+    };
+    for (const Case& c : cases) {
+        std::string block = MakeBlock(c.words);
+        const char* answer = CallWatched(funcProc, block.data());
+        EXPECT_EQ(g_watchAfter.esp, g_watchBefore.esp) << c.kind;
+        EXPECT_EQ(g_watchAfter.ebx, g_watchBefore.ebx) << c.kind;
+        EXPECT_EQ(g_watchAfter.esi, g_watchBefore.esi) << c.kind;
+        EXPECT_EQ(g_watchAfter.edi, g_watchBefore.edi) << c.kind;
+        EXPECT_EQ(g_watchAfter.ebp, g_watchBefore.ebp) << c.kind;
+        EXPECT_STREQ(answer, c.expected) << c.kind;
+    }
+    // The 20-parameter call with all of its words, through the watch as well.
+    twenty.insert(twenty.begin(), {"DLLFUNC", "Words20", "INT"});
+    std::string block = MakeBlock(twenty);
+    CallWatched(funcProc, block.data());
+    EXPECT_EQ(g_watchAfter.esp, g_watchBefore.esp);
+    EXPECT_EQ(g_watchAfter.ebp, g_watchBefore.ebp);
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(recordedWord(i), static_cast<DWORD>(i + 1));
+}
+
+// ---- loading, binding and releasing ------------------------------------------------
+
+TEST_F(VarsTest, LoadFailureShowsItsBoxAndKeepsTheReason) {
+    std::string missing = Scratch() + "\no-such-library.dll";
+    EXPECT_EQ(Command({"DLLLOAD", "2", missing}), -1);
+    EXPECT_EQ(Status(), 0);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].owner, nullptr);
+    EXPECT_EQ(boxes[0].text, missing + "\n\nCannot load library...");
+    EXPECT_EQ(boxes[0].caption, "DLLLOAD");
+    EXPECT_EQ(boxes[0].style, static_cast<UINT>(MB_OK | MB_TOPMOST));
+
+    // GETLASTERROR gives the reason the system gave for the same failure.
+    SetLastError(0);
+    EXPECT_EQ(LoadLibraryA(missing.c_str()), nullptr);
+    std::string reason = SystemText(GetLastError());
+    EXPECT_FALSE(reason.empty());
+    SetLastError(0);
+    Command({"DLLLOAD", "2", missing});
+    EXPECT_EQ(Function({"GETLASTERROR"}), reason);
+
+    // A failed load empties the number: binding from it finds nothing there.
+    EXPECT_EQ(Command({"DLLLOAD", "3", TestLibraryPath()}), 0);
+    EXPECT_EQ(Command({"DLLLOAD", "3", missing}), -1);
+    boxes.clear();
+    EXPECT_EQ(Command({"DLLINITFUNC", "3", "1", "Answer0"}), -1);
+    EXPECT_EQ(boxes.size(), 1u);
+}
+
+TEST_F(VarsTest, BindFailureShowsItsBoxAndForgetsTheNumber) {
+    BindTestLibrary();
+    EXPECT_EQ(Command({"DLLINITFUNC", "1", "3", "NoSuchExport"}), -1);
+    EXPECT_EQ(Status(), 0);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].owner, nullptr);
+    EXPECT_EQ(boxes[0].text, "NoSuchExport\n\nCannot get function address...");
+    EXPECT_EQ(boxes[0].caption, "DLLINITFUNC");
+    EXPECT_EQ(boxes[0].style, static_cast<UINT>(MB_OK));
+    // Function 3 was Answer0: its address is gone, so the name no longer answers.
+    EXPECT_EQ(Call("Answer0", "INT", {}), "Invalid Function");
+    EXPECT_EQ(Call("Subtract2", "INT", {"INT:1", "INT:1"}), "0");
+
+    // A name longer than the field is refused the same way, and its box keeps the message.
+    boxes.clear();
+    std::string longName(300, 'N');
+    EXPECT_EQ(Command({"DLLINITFUNC", "1", "2", longName}), -1);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, longName + "\n\nCannot get function address...");
+    EXPECT_EQ(Call("Subtract2", "INT", {"INT:1", "INT:1"}), "Invalid Function");
+
+    // A name of any length in the box is cut so that the message still fits.
+    boxes.clear();
+    std::string hugeName(5000, 'H');
+    EXPECT_EQ(Command({"DLLLOAD", "4", hugeName}), -1);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text.size(), 4047u);
+    EXPECT_EQ(boxes[0].text.substr(4047 - 24), "\n\nCannot load library...");
+}
+
+TEST_F(VarsTest, NumbersOutsideTheTablesAreRefusedWithoutABox) {
+    BindTestLibrary();
+    struct Case {
+        std::vector<std::string> words;
+    } cases[] = {
+        {{"DLLLOAD", "0", TestLibraryPath()}},
+        {{"DLLLOAD", "11", TestLibraryPath()}},
+        {{"DLLLOAD", "-1", TestLibraryPath()}},
+        {{"DLLINITFUNC", "0", "1", "Answer0"}},
+        {{"DLLINITFUNC", "11", "1", "Answer0"}},
+        {{"DLLINITFUNC", "1", "0", "Answer0"}},
+        {{"DLLINITFUNC", "1", "101", "Answer0"}},
+        {{"DLLINITFUNC", "1", "-2147483648", "Answer0"}},
+        {{"DLLUNLOAD", "0"}},
+        {{"DLLUNLOAD", "11"}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Command(c.words), -1) << c.words[0] << " " << c.words[1];
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(Status(), 0);
+    // The edges of the tables work.
+    EXPECT_EQ(Command({"DLLLOAD", "10", TestLibraryPath()}), 0);
+    EXPECT_EQ(Command({"DLLINITFUNC", "10", "100", "Noop"}), 0);
+    EXPECT_EQ(Call("noop", "INT", {"INT:100"}), "100");
+    EXPECT_EQ(Call("Answer0", "INT", {}), "42");
+}
+
+// DLLUNLOAD releases once and forgets the functions bound from the library, so no
+// call can reach code that may be gone.
+TEST_F(VarsTest, UnloadReleasesOnceAndForgetsItsFunctions) {
+    // The test's own reference keeps the library mapped whatever the script does.
+    HMODULE own = LoadLibraryA(TestLibraryPath().c_str());
+    ASSERT_NE(own, nullptr);
+    BindTestLibrary();
+    EXPECT_EQ(Command({"DLLLOAD", "2", TestLibraryPath()}), 0);
+    EXPECT_EQ(Command({"DLLINITFUNC", "2", "50", "Noop"}), 0);
+
+    EXPECT_EQ(Command({"DLLUNLOAD", "1"}), 0);
+    EXPECT_EQ(Call("Answer0", "INT", {}), "Invalid Function");
+    EXPECT_EQ(Call("Words20", "INT", {}), "Invalid Function");
+    // Bound through number 2, whose reference still holds: still callable.
+    EXPECT_EQ(Call("Noop", "INT", {"INT:3"}), "3");
+    EXPECT_EQ(Command({"DLLUNLOAD", "1"}), 0);  // already released: nothing happens
+    EXPECT_EQ(Command({"DLLUNLOAD", "2"}), 0);
+    EXPECT_EQ(Call("Noop", "INT", {"INT:3"}), "Invalid Function");
+    EXPECT_EQ(Command({"DLLUNLOAD", "5"}), 0);  // never loaded
+    EXPECT_TRUE(boxes.empty());
+
+    // Two releases by the script, one per load: the test's own reference is intact.
+    EXPECT_EQ(GetModuleHandleA(TestLibraryPath().c_str()), own);
+    EXPECT_TRUE(FreeLibrary(own));
+}
+
+// Loading into a number that holds a library forgets the former one without
+// releasing it: functions bound from it stay callable.
+TEST_F(VarsTest, LoadingOverANumberLeavesTheFormerLibraryLoaded) {
+    BindTestLibrary();
+    EXPECT_EQ(Command({"DLLLOAD", "1", "kernel32.dll"}), 0);
+    EXPECT_EQ(Command({"DLLINITFUNC", "1", "60", "GetTickCount"}), 0);
+    EXPECT_EQ(Command({"DLLUNLOAD", "1"}), 0);
+    EXPECT_EQ(Call("GetTickCount", "INT", {}), "Invalid Function");
+    EXPECT_EQ(Call("Answer0", "INT", {}), "42");
+}
+
+// A real system function, with an answer the test computes the same way.
+TEST_F(VarsTest, CallsIntoSystemLibraries) {
+    ASSERT_EQ(Command({"DLLLOAD", "1", "kernel32.dll"}), 0);
+    ASSERT_EQ(Command({"DLLINITFUNC", "1", "1", "GetWindowsDirectoryA"}), 0);
+    ASSERT_EQ(Command({"DLLINITFUNC", "1", "2", "lstrlenA"}), 0);
+    char expected[MAX_PATH];
+    UINT length = GetWindowsDirectoryA(expected, MAX_PATH);
+    EXPECT_EQ(Function({"DLLFUNC", "GetWindowsDirectoryA", "INT", "STRBUF", "INT:260"}),
+              std::to_string(length));
+    EXPECT_EQ(Function({"GETSTR", "0"}), expected);
+    EXPECT_EQ(Function({"DLLFUNC", "lstrlenA", "INT", "STR:twelve chars"}), "12");
+}
