@@ -11,10 +11,10 @@
 // EBX, ESI and EDI are saved in this frame and reloaded from it, so even a callee
 // that disturbs them hands the caller back its own values.
 
-        .text
-        .globl  _ForeignCallWords
-        .def    _ForeignCallWords; .scl 2; .type 32; .endef
-        .p2align 4
+        .text                           // code section
+        .globl  _ForeignCallWords       // visible to the C++ side (__cdecl adds the "_")
+        .def    _ForeignCallWords; .scl 2; .type 32; .endef  // an external function symbol
+        .p2align 4                      // start on a 16-byte boundary
 _ForeignCallWords:
         pushl   %ebp                    // keep the caller's frame pointer
         movl    %esp, %ebp              // EBP marks this frame for the whole call
