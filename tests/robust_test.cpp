@@ -36,7 +36,9 @@ const char* const kWords[] = {
 const int kTextLengths[] = {0, 1, 63, 64, 255, 256, 4047, 4048, 4049, 100000};
 
 // Functions of the test library that read nothing through their arguments.
-const char* const kHarmlessFunctions[] = {"Noop"};
+const char* const kHarmlessFunctions[] = {
+    "Noop", "Words20", "RecordedWord", "Subtract2", "Answer0", "CdeclSubtract", "GreetingText", "NullText",
+    "LongText", "UnreadableText", "TextIntoUnreadable", "FailWith", "DisturbRegisters"};
 
 struct Generator {
     std::mt19937 random;
