@@ -782,3 +782,38 @@ TEST_F(MouseTest, WithoutFocusAnswersEmpty) {
 }
 
 }  // namespace
+
+// ---- coordinates beyond GDI's range ------------------------------------------------
+
+// GDI keeps coordinates within 27 bits. A shape reaching beyond draws nothing, as its
+// call fails on Windows (and arcs at the 32-bit limits used to bring the process
+// down); a shape just inside the range still draws.
+TEST_F(DrawTest, ShapesBeyondTheCoordinateRangeDrawNothing) {
+    const std::string huge = "2147483647", low = "-2147483648", over = "134217728";
+    const std::vector<std::vector<std::string>> beyond = {
+        {"PIE", "0", huge, "1", "0", "0", "0", "0", "0"},
+        {"ARC", "0", low, "1", "0", "0", "0", "0", "0"},
+        {"PIE", "10", "10", over, "60", "0", "0", "0", "0"},
+        {"ELLIPSE", "10", "10", huge, huge},
+        {"RECTANGLE", low, low, huge, huge},
+        {"ROUNDRECT", "10", "10", "60", "60", huge, "5"},
+        {"LINE", "0", "0", huge, huge},
+        {"FLOOD", huge, "5"},
+    };
+    for (const char* pen : {"1", "5"}) {
+        for (const auto& shape : beyond) {
+            SCOPED_TRACE(shape[0] + " with pen " + pen);
+            ClearToWhite();
+            Draw({"PEN", "RED", "SOLID", pen});
+            Draw({"FILL", "LTBLUE"});
+            EXPECT_EQ(Draw(shape), 0);
+            EXPECT_EQ(CountOther(Area(0, 0, 80, 80), RGB(255, 255, 255)), 0u);
+        }
+    }
+    // The same pen and brush draw a shape within the range.
+    ClearToWhite();
+    Draw({"PEN", "RED", "SOLID", "5"});
+    Draw({"FILL", "LTBLUE"});
+    EXPECT_EQ(Draw({"PIE", "10", "10", "60", "60", "60", "35", "10", "35"}), 0);
+    EXPECT_GT(Count(Area(0, 0, 80, 80), RGB(0, 0, 255)), 0u);
+}

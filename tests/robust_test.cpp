@@ -224,10 +224,19 @@ protected:
         const SlotSnapshot expected = ReadSlots();
         Watchdog dog;
         RunFigures figures;
+        const char* lastCallLog = getenv("TRAKX_FUZZ_LOG");
         for (long i = 0; i < count; ++i) {
             std::vector<std::string> words = gen.Call();
             dog.lastCall = Describe(words);
             g_crashNote = dog.lastCall;
+            if (lastCallLog) {
+                // The whole block of the call about to be made, for replaying a crash.
+                std::string block = MakeBlock(words);
+                HANDLE f = CreateFileA(lastCallLog, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+                DWORD n;
+                WriteFile(f, block.data(), DWORD(block.size()), &n, nullptr);
+                CloseHandle(f);
+            }
             if (gen.Below(8) == 0) PutClipboardText(std::string(gen.Below(2) ? 100000 : 10, 'c'));
             if (gen.Below(2)) Command(words);
             else FunctionRaw(words);

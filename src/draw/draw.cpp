@@ -31,6 +31,20 @@ private:
 
 static int Number(int i) { return static_cast<int>(ReadLong(Arg(i))); }
 
+// GDI keeps coordinates within 27 bits: beyond that its calls fail on Windows, and
+// arcs near the 32-bit limits bring the whole process down under Wine. A shape with
+// such a coordinate draws nothing.
+constexpr long MaxGdiCoordinate = (1L << 27) - 1;
+
+// Whether the `count` numbers from Args[2] on lie within GDI's coordinate range.
+static bool CoordinatesFit(int count) {
+    for (int i = 2; i < 2 + count; ++i) {
+        long value = ReadLong(Arg(i));
+        if (value > MaxGdiCoordinate || value < -MaxGdiCoordinate) return false;
+    }
+    return true;
+}
+
 // ---- the drawing state --------------------------------------------------------
 
 bool IsStateWord(const char* word) {
@@ -140,23 +154,28 @@ void DrawShapeOnSurface(const char* word) {
     SelectedObject brush(dc, CreateSolidBrush(draw.fillColor));
 
     if (SameWord(word, "FLOOD")) {
-        FloodFill(dc);
+        if (CoordinatesFit(2)) FloodFill(dc);
     } else if (SameWord(word, "LINE")) {
         // Lines and arcs leave the background transparent, so the gaps of a styled
         // pen stay clear on later shapes until the next TEXT.
         SetBkMode(dc, TRANSPARENT);
-        MoveToEx(dc, Number(2), Number(3), nullptr);
-        LineTo(dc, Number(4), Number(5));
+        if (CoordinatesFit(4)) {
+            MoveToEx(dc, Number(2), Number(3), nullptr);
+            LineTo(dc, Number(4), Number(5));
+        }
     } else if (SameWord(word, "ARC")) {
         SetBkMode(dc, TRANSPARENT);
-        Arc(dc, Number(2), Number(3), Number(4), Number(5), Number(6), Number(7), Number(8), Number(9));
+        if (CoordinatesFit(8))
+            Arc(dc, Number(2), Number(3), Number(4), Number(5), Number(6), Number(7), Number(8), Number(9));
     } else if (SameWord(word, "PIE")) {
-        Pie(dc, Number(2), Number(3), Number(4), Number(5), Number(6), Number(7), Number(8), Number(9));
+        if (CoordinatesFit(8))
+            Pie(dc, Number(2), Number(3), Number(4), Number(5), Number(6), Number(7), Number(8), Number(9));
     } else if (SameWord(word, "ELLIPSE")) {
-        Ellipse(dc, Number(2), Number(3), Number(4), Number(5));
+        if (CoordinatesFit(4)) Ellipse(dc, Number(2), Number(3), Number(4), Number(5));
     } else if (SameWord(word, "RECTANGLE")) {
-        Rectangle(dc, Number(2), Number(3), Number(4), Number(5));
+        if (CoordinatesFit(4)) Rectangle(dc, Number(2), Number(3), Number(4), Number(5));
     } else if (SameWord(word, "ROUNDRECT")) {
-        RoundRect(dc, Number(2), Number(3), Number(4), Number(5), CornerSize(6), CornerSize(7));
+        if (CoordinatesFit(6))
+            RoundRect(dc, Number(2), Number(3), Number(4), Number(5), CornerSize(6), CornerSize(7));
     }
 }
