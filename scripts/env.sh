@@ -20,10 +20,15 @@ trakx_build() {
 # Starts Xvfb and a persistent wineserver; trakx_stop_session ends both.
 trakx_start_session() {
   export DISPLAY=":$TRAKX_DISPLAY_NUM"
-  if ! [ -S "/tmp/.X11-unix/X$TRAKX_DISPLAY_NUM" ]; then
+  local lock="/tmp/.X$TRAKX_DISPLAY_NUM-lock" socket="/tmp/.X11-unix/X$TRAKX_DISPLAY_NUM"
+  # A server killed without cleaning up leaves its lock and socket behind.
+  if [ -f "$lock" ] && ! kill -0 "$(tr -d ' ' < "$lock")" 2>/dev/null; then
+    rm -f "$lock" "$socket"
+  fi
+  if ! [ -S "$socket" ]; then
     Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
     TRAKX_XVFB_PID=$!
-    for _ in $(seq 50); do [ -S "/tmp/.X11-unix/X$TRAKX_DISPLAY_NUM" ] && break; sleep 0.1; done
+    for _ in $(seq 50); do [ -S "$socket" ] && break; sleep 0.1; done
   fi
   mkdir -p "$(dirname "$WINEPREFIX")"
   wineserver -p 2>/dev/null || true
