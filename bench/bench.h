@@ -8,16 +8,12 @@
 #include <string>
 #include <vector>
 
-struct BenchLibrary {
-    HMODULE module;
-    HWND window;
-    const char*(__cdecl* init)(DWORD, void(__cdecl*)(const char*), const char*, int*, int*);
-    int(__cdecl* commandProc)(const char*);
-    const char*(__cdecl* funcProc)(const char*);
-    int(__cdecl* statProc)();
+#include "trakx_host.h"
 
-    // A host argument block made once (words NUL-terminated, then an empty text).
-    static std::string Block(const std::vector<std::string>& words);
+struct BenchLibrary : TrakxExports {
+    HMODULE module = nullptr;
+    HWND window = nullptr;
+
     int Command(const std::vector<std::string>& words) const;
     std::string Function(const std::vector<std::string>& words) const;
 };

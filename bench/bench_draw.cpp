@@ -10,7 +10,7 @@ static std::vector<std::string> RectangleBlocks(int count) {
     std::vector<std::string> blocks;
     for (int i = 0; i < count; ++i) {
         int x = (i * 7) % 560, y = (i * 13) % 400;
-        blocks.push_back(BenchLibrary::Block({"DRAW", "RECTANGLE", std::to_string(x), std::to_string(y),
+        blocks.push_back(MakeBlock({"DRAW", "RECTANGLE", std::to_string(x), std::to_string(y),
                                               std::to_string(x + 40), std::to_string(y + 30)}));
     }
     return blocks;
@@ -21,9 +21,9 @@ void BenchDraw(BenchLibrary& lib) {
     const int offscreenShapes = 20000;
     const int onscreenShapes = 2000;
     std::vector<std::string> blocks = RectangleBlocks(offscreenShapes);
-    std::string offscreen = BenchLibrary::Block({"DRAW", "OFFSCREEN"});
-    std::string onscreen = BenchLibrary::Block({"DRAW", "ONSCREEN"});
-    std::string refresh = BenchLibrary::Block({"DRAW", "REFRESH"});
+    std::string offscreen = MakeBlock({"DRAW", "OFFSCREEN"});
+    std::string onscreen = MakeBlock({"DRAW", "ONSCREEN"});
+    std::string refresh = MakeBlock({"DRAW", "REFRESH"});
     lib.Command({"DRAW", "PEN", "DKBLUE", "SOLID", "1"});
     lib.Command({"DRAW", "FILL", "YELLOW"});
     lib.Command({"DRAW", "REFRESH"});  // the surface is made outside the timing

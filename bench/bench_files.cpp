@@ -58,8 +58,8 @@ double MiBPerSecond(double bytes, double seconds) { return bytes / kMiB / second
 
 // Times one search from offset 0 and checks its answer.
 double TimeSearch(BenchLibrary& lib, const std::string& pattern, const char* exact, const std::string& expected) {
-    std::string rewind = BenchLibrary::Block({"FILESETPOS", "1", "0"});
-    std::string search = BenchLibrary::Block({"FILESEARCHTEXT", "1", pattern, exact});
+    std::string rewind = MakeBlock({"FILESETPOS", "1", "0"});
+    std::string search = MakeBlock({"FILESEARCHTEXT", "1", pattern, exact});
     std::string answer;
     double seconds = MedianSeconds(kRuns, [&] {
         lib.funcProc(rewind.data());
@@ -118,7 +118,7 @@ void BenchTransfer(BenchLibrary& lib, const std::string& random) {
     // reaches the end wraps the slot to 0.
     lib.Function({"FILEREADBUFSIZE", std::to_string(kMiB)});
     lib.Command({"FILEOPEN", "1", random, "READ"});
-    std::string read = BenchLibrary::Block({"FILEREAD", "1", "TEXT", "0"});
+    std::string read = MakeBlock({"FILEREAD", "1", "TEXT", "0"});
     double text = MedianSeconds(kRuns, [&] {
         for (DWORD done = 0; done < kRandomBytes; done += kMiB) lib.commandProc(read.data());
     });
@@ -126,8 +126,8 @@ void BenchTransfer(BenchLibrary& lib, const std::string& random) {
 
     // FILEREAD "HEX" in 32768-byte reads over the first 64 MiB.
     const DWORD hexBytes = 64 * kMiB;
-    std::string hexRead = BenchLibrary::Block({"FILEREAD", "1", "HEX", "32768"});
-    std::string rewind = BenchLibrary::Block({"FILESETPOS", "1", "0"});
+    std::string hexRead = MakeBlock({"FILEREAD", "1", "HEX", "32768"});
+    std::string rewind = MakeBlock({"FILESETPOS", "1", "0"});
     size_t textLength = 0;
     double hexIn = MedianSeconds(kRuns, [&] {
         lib.funcProc(rewind.data());
@@ -145,7 +145,7 @@ void BenchTransfer(BenchLibrary& lib, const std::string& random) {
         pairs += pair;
     }
     std::string out = BenchScratch() + "\\hex-out.bin";
-    std::string hexWrite = BenchLibrary::Block({"FILEWRITE", "1", "HEX", pairs});
+    std::string hexWrite = MakeBlock({"FILEWRITE", "1", "HEX", pairs});
     const int writes = 2048;
     double hexOut = MedianSeconds(kRuns, [&] {
         DeleteFileA(out.c_str());
@@ -175,7 +175,7 @@ void BenchListBoxSave(BenchLibrary& lib) {
         expected += item + "\r\n";
     }
     std::string path = BenchScratch() + "\\listbox.txt";
-    std::string save = BenchLibrary::Block({"SAVEFILE", std::to_string(reinterpret_cast<UINT_PTR>(box)), path});
+    std::string save = MakeBlock({"SAVEFILE", std::to_string(reinterpret_cast<UINT_PTR>(box)), path});
     int answer = 0;
     double seconds = MedianSeconds(kRuns, [&] { answer = lib.commandProc(save.data()); });
 

@@ -13,12 +13,12 @@ void BenchHost(BenchLibrary& lib) {
         for (int i = 0; i < calls; ++i) sink = sink + noop(i);
     }) / calls;
 
-    std::string getint = BenchLibrary::Block({"GETINT", "3"});
+    std::string getint = MakeBlock({"GETINT", "3"});
     double function = MedianSeconds(runs, [&] {
         for (int i = 0; i < calls; ++i) lib.funcProc(getint.data());
     }) / calls;
 
-    std::string setint = BenchLibrary::Block({"SETINT", "3", "12345"});
+    std::string setint = MakeBlock({"SETINT", "3", "12345"});
     double command = MedianSeconds(runs, [&] {
         for (int i = 0; i < calls; ++i) lib.commandProc(setint.data());
     }) / calls;

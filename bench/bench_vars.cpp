@@ -33,10 +33,10 @@ void BenchVars(BenchLibrary& lib) {
         typed.push_back("INT:" + std::to_string(i * 1000));
         plain.push_back(std::to_string(i * 1000));
     }
-    double withTyped = timeBlock(BenchLibrary::Block(typed));
-    double withPlain = timeBlock(BenchLibrary::Block(plain));
-    double withNone = timeBlock(BenchLibrary::Block({"DLLFUNC", "Words20", "INT"}));
-    double getint = timeBlock(BenchLibrary::Block({"GETINT", "3"}));
+    double withTyped = timeBlock(MakeBlock(typed));
+    double withPlain = timeBlock(MakeBlock(plain));
+    double withNone = timeBlock(MakeBlock({"DLLFUNC", "Words20", "INT"}));
+    double getint = timeBlock(MakeBlock({"GETINT", "3"}));
 
     Report("direct call of Words20", direct * 1e9, "ns/call");
     Report("DLLFUNC Words20, 20 INT: arguments", withTyped * 1e9, "ns/call");

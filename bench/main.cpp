@@ -7,23 +7,13 @@
 
 #include "bench.h"
 
-std::string BenchLibrary::Block(const std::vector<std::string>& words) {
-    std::string block;
-    for (const std::string& w : words) {
-        block += w;
-        block += '\0';
-    }
-    block.append(2, '\0');
-    return block;
-}
-
 int BenchLibrary::Command(const std::vector<std::string>& words) const {
-    std::string block = Block(words);
+    std::string block = MakeBlock(words);
     return commandProc(block.data());
 }
 
 std::string BenchLibrary::Function(const std::vector<std::string>& words) const {
-    std::string block = Block(words);
+    std::string block = MakeBlock(words);
     return funcProc(block.data());
 }
 
@@ -76,17 +66,17 @@ static HWND MakeWindow() {
 }
 
 int main(int argc, char** argv) {
-    BenchLibrary lib = {};
+    BenchLibrary lib;
     lib.window = MakeWindow();
     lib.module = LoadLibraryA((BenchDir() + "\\TRAKX.dll").c_str());
     if (!lib.module) {
         fprintf(stderr, "trakx-bench: TRAKX.dll not found beside the program\n");
         return 1;
     }
-    lib.init = reinterpret_cast<decltype(lib.init)>(GetProcAddress(lib.module, "Init"));
-    lib.commandProc = reinterpret_cast<decltype(lib.commandProc)>(GetProcAddress(lib.module, "CommandProc"));
-    lib.funcProc = reinterpret_cast<decltype(lib.funcProc)>(GetProcAddress(lib.module, "FuncProc"));
-    lib.statProc = reinterpret_cast<decltype(lib.statProc)>(GetProcAddress(lib.module, "StatProc"));
+    if (!LoadTrakxExports(lib.module, &lib)) {
+        fprintf(stderr, "trakx-bench: TRAKX.dll lacks its entry points\n");
+        return 1;
+    }
     int maxArgs, maxString;
     std::string initText = std::to_string(reinterpret_cast<UINT_PTR>(lib.window));
     lib.init(0, nullptr, initText.c_str(), &maxArgs, &maxString);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "trakx_host.h"
+
 // One script line split into words. `function` is set by a leading "?", `directive`
 // by a leading "." (the directive's name is then words[0] without the dot).
 struct Statement {

@@ -8,22 +8,13 @@
 
 #include "host.h"
 
-typedef void(__cdecl* HostCallbackFn)(const char*);
-typedef const char*(__cdecl* InitFn)(DWORD, HostCallbackFn, const char*, int*, int*);
-typedef int(__cdecl* CommandFn)(const char*);
-typedef const char*(__cdecl* FunctionFn)(const char*);
-typedef int(__cdecl* StatusFn)();
-
 static const int kClientWidth = 480;
 static const int kClientHeight = 320;
 
 struct Host {
     HWND window = nullptr;
     HMODULE library = nullptr;
-    InitFn init = nullptr;
-    CommandFn commandProc = nullptr;
-    FunctionFn funcProc = nullptr;
-    StatusFn statProc = nullptr;
+    TrakxExports dll;
     HHOOK boxHook = nullptr;
     bool quiet = false;
     std::string lastAnswer;
@@ -94,13 +85,6 @@ static bool PutClipboard(const std::string& text) {
     return ok;
 }
 
-static std::string MakeBlock(const std::vector<std::string>& words) {
-    std::string block;
-    for (const std::string& w : words) block += w + '\0';
-    block.append(2, '\0');
-    return block;
-}
-
 static std::string Joined(const std::vector<std::string>& words, size_t from) {
     std::string text;
     for (size_t i = from; i < words.size(); ++i) text += (i > from ? " " : "") + words[i];
@@ -154,14 +138,14 @@ static bool RunDirective(const Statement& s, std::string& error) {
 static void RunCall(const Statement& s, const std::string& line) {
     std::string block = MakeBlock(s.words);
     if (s.function) {
-        const char* answer = g_host.funcProc(block.data());
+        const char* answer = g_host.dll.funcProc(block.data());
         g_host.lastAnswer = answer ? answer : "";
         printf("%s%s  [status %d]\n", g_host.quiet ? "" : (line + "  -> ").c_str(), Quote(g_host.lastAnswer).c_str(),
-               g_host.statProc());
+               g_host.dll.statProc());
     } else {
-        int answer = g_host.commandProc(block.data());
+        int answer = g_host.dll.commandProc(block.data());
         g_host.lastAnswer = std::to_string(answer);
-        printf("%s%d  [status %d]\n", g_host.quiet ? "" : (line + "  -> ").c_str(), answer, g_host.statProc());
+        printf("%s%d  [status %d]\n", g_host.quiet ? "" : (line + "  -> ").c_str(), answer, g_host.dll.statProc());
     }
     fflush(stdout);
 }
@@ -207,11 +191,7 @@ static bool LoadTheLibrary() {
     g_host.library = LoadLibraryA((dir + "\\TRAKX.dll").c_str());
     if (!g_host.library) g_host.library = LoadLibraryA("TRAKX.dll");
     if (!g_host.library) return false;
-    g_host.init = reinterpret_cast<InitFn>(GetProcAddress(g_host.library, "Init"));
-    g_host.commandProc = reinterpret_cast<CommandFn>(GetProcAddress(g_host.library, "CommandProc"));
-    g_host.funcProc = reinterpret_cast<FunctionFn>(GetProcAddress(g_host.library, "FuncProc"));
-    g_host.statProc = reinterpret_cast<StatusFn>(GetProcAddress(g_host.library, "StatProc"));
-    return g_host.init && g_host.commandProc && g_host.funcProc && g_host.statProc;
+    return LoadTrakxExports(g_host.library, &g_host.dll);
 }
 
 static HWND MakeWindow() {
@@ -257,7 +237,7 @@ int main(int argc, char** argv) {
     }
     std::string initText = (testMode ? "T" : "") + std::to_string(reinterpret_cast<UINT_PTR>(g_host.window));
     int maxArgs = 0, maxString = 0;
-    const char* ready = g_host.init(0, OnEvent, initText.c_str(), &maxArgs, &maxString);
+    const char* ready = g_host.dll.init(0, OnEvent, initText.c_str(), &maxArgs, &maxString);
     if (!g_host.quiet) printf("init %s -> %s (arguments %d, text size %d)\n", Quote(initText).c_str(),
                               Quote(ready ? ready : "").c_str(), maxArgs, maxString);
 

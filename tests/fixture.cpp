@@ -104,17 +104,6 @@ void PumpMessages() {
     }
 }
 
-std::string MakeBlock(const std::vector<std::string>& words) {
-    std::string block;
-    for (const std::string& w : words) {
-        block += w;
-        block += '\0';
-    }
-    block += '\0';
-    block += '\0';
-    return block;
-}
-
 static const char kWindowClass[] = "TrakxTestWindow";
 
 static LRESULT CALLBACK TestWindowProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
@@ -154,11 +143,12 @@ void TrakxTest::Load() {
     library = LoadLibraryA((BinaryDir() + "\\TRAKX.dll").c_str());
     ASSERT_NE(library, nullptr) << "TRAKX.dll not found beside the test program";
     PatchImport(library, "user32.dll", "MessageBoxA", reinterpret_cast<void*>(RecordMessageBox));
-    init = reinterpret_cast<InitFn>(GetProcAddress(library, "Init"));
-    commandProc = reinterpret_cast<CommandFn>(GetProcAddress(library, "CommandProc"));
-    funcProc = reinterpret_cast<FunctionFn>(GetProcAddress(library, "FuncProc"));
-    statProc = reinterpret_cast<StatusFn>(GetProcAddress(library, "StatProc"));
-    ASSERT_TRUE(init && commandProc && funcProc && statProc);
+    TrakxExports exports;
+    ASSERT_TRUE(LoadTrakxExports(library, &exports));
+    init = exports.init;
+    commandProc = exports.commandProc;
+    funcProc = exports.funcProc;
+    statProc = exports.statProc;
 }
 
 void TrakxTest::Unload() {

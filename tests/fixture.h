@@ -10,11 +10,8 @@
 
 #include <gtest/gtest.h>
 
-typedef void(__cdecl* HostCallbackFn)(const char*);
-typedef const char*(__cdecl* InitFn)(DWORD, HostCallbackFn, const char*, int*, int*);
-typedef int(__cdecl* CommandFn)(const char*);
-typedef const char*(__cdecl* FunctionFn)(const char*);
-typedef int(__cdecl* StatusFn)();
+#include "trakx_host.h"
+
 
 struct RecordedBox {
     HWND owner;
@@ -82,6 +79,3 @@ protected:
 private:
     std::string scratch;
 };
-
-// Builds a host argument block: each word NUL-terminated, then an empty text.
-std::string MakeBlock(const std::vector<std::string>& words);

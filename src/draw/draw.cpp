@@ -146,6 +146,36 @@ static void FloodFill(HDC dc) {
 
 static int CornerSize(int i) { return *Arg(i) ? Number(i) : DefaultCornerSize; }
 
+static void DrawLine(HDC dc) {
+    MoveToEx(dc, Number(2), Number(3), nullptr);
+    LineTo(dc, Number(4), Number(5));
+}
+static void DrawArc(HDC dc) {
+    Arc(dc, Number(2), Number(3), Number(4), Number(5), Number(6), Number(7), Number(8), Number(9));
+}
+static void DrawPie(HDC dc) {
+    Pie(dc, Number(2), Number(3), Number(4), Number(5), Number(6), Number(7), Number(8), Number(9));
+}
+static void DrawEllipse(HDC dc) { Ellipse(dc, Number(2), Number(3), Number(4), Number(5)); }
+static void DrawRectangle(HDC dc) { Rectangle(dc, Number(2), Number(3), Number(4), Number(5)); }
+static void DrawRoundRect(HDC dc) {
+    RoundRect(dc, Number(2), Number(3), Number(4), Number(5), CornerSize(6), CornerSize(7));
+}
+
+struct ShapeRow {
+    const char* word;
+    int numbers;            // coordinates (and corner sizes) from Args[2] on
+    bool clearsBackground;  // lines and arcs leave the background transparent
+    void (*draw)(HDC dc);
+};
+
+static const ShapeRow kShapes[] = {
+    {"FLOOD", 2, false, FloodFill},     {"LINE", 4, true, DrawLine},
+    {"ARC", 8, true, DrawArc},          {"PIE", 8, false, DrawPie},
+    {"ELLIPSE", 4, false, DrawEllipse}, {"RECTANGLE", 4, false, DrawRectangle},
+    {"ROUNDRECT", 6, false, DrawRoundRect},
+};
+
 void DrawShapeOnSurface(const char* word) {
     const DrawingState& draw = g_state.draw;
     HDC dc = draw.offscreenDC;
@@ -153,29 +183,11 @@ void DrawShapeOnSurface(const char* word) {
     SelectedObject pen(dc, MakePen());
     SelectedObject brush(dc, CreateSolidBrush(draw.fillColor));
 
-    if (SameWord(word, "FLOOD")) {
-        if (CoordinatesFit(2)) FloodFill(dc);
-    } else if (SameWord(word, "LINE")) {
-        // Lines and arcs leave the background transparent, so the gaps of a styled
-        // pen stay clear on later shapes until the next TEXT.
-        SetBkMode(dc, TRANSPARENT);
-        if (CoordinatesFit(4)) {
-            MoveToEx(dc, Number(2), Number(3), nullptr);
-            LineTo(dc, Number(4), Number(5));
-        }
-    } else if (SameWord(word, "ARC")) {
-        SetBkMode(dc, TRANSPARENT);
-        if (CoordinatesFit(8))
-            Arc(dc, Number(2), Number(3), Number(4), Number(5), Number(6), Number(7), Number(8), Number(9));
-    } else if (SameWord(word, "PIE")) {
-        if (CoordinatesFit(8))
-            Pie(dc, Number(2), Number(3), Number(4), Number(5), Number(6), Number(7), Number(8), Number(9));
-    } else if (SameWord(word, "ELLIPSE")) {
-        if (CoordinatesFit(4)) Ellipse(dc, Number(2), Number(3), Number(4), Number(5));
-    } else if (SameWord(word, "RECTANGLE")) {
-        if (CoordinatesFit(4)) Rectangle(dc, Number(2), Number(3), Number(4), Number(5));
-    } else if (SameWord(word, "ROUNDRECT")) {
-        if (CoordinatesFit(6))
-            RoundRect(dc, Number(2), Number(3), Number(4), Number(5), CornerSize(6), CornerSize(7));
+    for (const ShapeRow& shape : kShapes) {
+        if (!SameWord(word, shape.word)) continue;
+        // So the gaps of a styled pen stay clear on later shapes until the next TEXT.
+        if (shape.clearsBackground) SetBkMode(dc, TRANSPARENT);
+        if (CoordinatesFit(shape.numbers)) shape.draw(dc);
+        return;
     }
 }

@@ -18,16 +18,6 @@ static HWND ListBoxFromArgs() {
     return reinterpret_cast<HWND>(ReadLong(text));
 }
 
-// The length of the longest item text (errors count as 0).
-static LRESULT LongestItem(HWND box, LRESULT count) {
-    LRESULT longest = 0;
-    for (LRESULT i = 0; i < count; ++i) {
-        LRESULT length = SendMessageA(box, LB_GETTEXTLEN, i, 0);
-        if (length > longest) longest = length;
-    }
-    return longest;
-}
-
 // A line buffer able to hold `textLength` characters, the line end and a NUL.
 static bool FitLine(char** line, LRESULT* capacity, LRESULT textLength) {
     if (textLength + 3 <= *capacity) return true;
@@ -43,7 +33,7 @@ static bool FitLine(char** line, LRESULT* capacity, LRESULT textLength) {
 static bool WriteItems(HWND box, LRESULT count, HANDLE file) {
     char* line = nullptr;
     LRESULT capacity = 0;
-    bool ok = FitLine(&line, &capacity, LongestItem(box, count));
+    bool ok = true;
     for (LRESULT i = 0; ok && i < count; ++i) {
         // LB_GETTEXT has no size limit: the item is measured again just before it
         // is copied, so a box changed meanwhile cannot overrun the line.

@@ -105,7 +105,7 @@ __attribute__((target("sse2"))) static inline unsigned Candidates(const unsigned
 }
 
 // The vector scan of FindInChunk for guard sets of F and L bytes (smaller sets are
-// padded by repeating a byte). The data is read up to 15 bytes past its end.
+// padded by repeating a byte). The data is read up to 31 bytes past its end.
 template <int F, int L>
 __attribute__((target("sse2"))) static size_t ScanVector(Matcher& m, const unsigned char* data, size_t n) {
     __m128i first[F], last[L];

@@ -94,9 +94,7 @@ HOST_ENTRY int __cdecl CommandProc(const char* block) {
 
 HOST_ENTRY const char* __cdecl FuncProc(const char* block) {
     if (!BeginCall(block)) return kEmpty;
-    DWORD lastError = GetLastError();
     CallDataReset();
-    SetLastError(lastError);
     return DispatchFunction();
 }
 

@@ -1,7 +1,5 @@
 // Menu commands: the bar on the host window, popups nested in it, items and
 // separator bars, item states by position, and the base of the command identifiers.
-#include <stdlib.h>
-
 #include "../host/handlers.h"
 #include "../host/state.h"
 #include "../host/text.h"
@@ -17,7 +15,7 @@ constexpr UINT StateCheckedGrayed = MF_CHECKED | MF_GRAYED;
 
 // A menu number read from text, or 0 when it lies outside 1..MenuCount.
 static int MenuNumber(const char* text) {
-    long n = atol(text);
+    long n = ReadLong(text);
     return n >= 1 && n <= MenuCount ? static_cast<int>(n) : 0;
 }
 
@@ -139,7 +137,7 @@ static const PositionRow kPositionRows[] = {
 static void MenuAtPosition(const PositionRow& row) {
     HMENU* popup = PopupSlot(Arg(2));
     if (!popup) return;
-    UINT position = static_cast<UINT>(atoi(Arg(3)));
+    UINT position = static_cast<UINT>(ReadLong(Arg(3)));
     switch (row.action) {
         case PositionAction::Check: CheckMenuItem(*popup, position, row.flags); break;
         case PositionAction::Enable: EnableMenuItem(*popup, position, row.flags); break;
@@ -175,7 +173,7 @@ const char* MenuGetState() {
     char* answer = AnswerText("0.0");
     HMENU* popup = PopupSlot(Arg(2));
     if (!popup) return answer;
-    UINT state = GetMenuState(*popup, static_cast<UINT>(atoi(Arg(3))), MF_BYPOSITION);
+    UINT state = GetMenuState(*popup, static_cast<UINT>(ReadLong(Arg(3))), MF_BYPOSITION);
     if (state == StateGrayed) answer[2] = '1';
     if (state == StateChecked) answer[0] = '1';
     if (state == StateCheckedGrayed) return kBothStates;
