@@ -9,6 +9,8 @@ command -v wine >/dev/null || need+=(wine)
 dpkg -s wine32 >/dev/null 2>&1 || need+=(wine32)
 command -v Xvfb >/dev/null || need+=(xvfb xauth)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+# The Japanese locale's source, for the search tests under a double-byte code page.
+[ -f /usr/share/i18n/locales/ja_JP ] || need+=(locales)
 # Fonts the drawing tests and the example scene name.
 [ -f /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf ] || need+=(fonts-dejavu-core)
 

@@ -2,7 +2,10 @@
 // list box save, all on real files in the test's scratch folder.
 #include "fixture.h"
 
+#include <stdlib.h>
 #include <string.h>
+
+#include <algorithm>
 
 #include <string>
 
@@ -344,6 +347,35 @@ TEST_F(FileTest, ShrinkingTheBufferKeepsTheCopiesInside) {
     EXPECT_EQ(ReadAll(copy), data.substr(0, 10));
 }
 
+// A repeated Init gives the read buffer its first size back, whether
+// FILEREADBUFSIZE left the block smaller or larger, and later reads stay inside it.
+TEST_F(FileTest, InitAgainRestoresTheReadBuffer) {
+    std::string data = Counting(8192);
+    for (char& ch : data)
+        if (!ch) ch = 'z';
+    OpenWith(1, "eight.bin", data, "READ");
+    std::string copy = Path("copy.bin");
+    for (const char* size : {"10", "100000"}) {
+        SCOPED_TRACE(size);
+        EXPECT_EQ(Function({"FILESETPOS", "1", "0"}), "0");
+        EXPECT_EQ(Function({"FILEREADBUFSIZE", size}), size);
+        ASSERT_EQ(Command({"FILEREAD", "1", "TEXT"}), 0);
+        ASSERT_EQ(CallInit(WindowInitText().c_str()), "KX");
+        EXPECT_EQ(Function({"FILEREADBUFSIZE"}), "4024");
+        // What the last read left is cut to the buffer, never copied from beyond it.
+        DeleteFileA(copy.c_str());
+        EXPECT_EQ(Command({"FILEOPEN", "2", copy, "WRITE"}), 0);
+        EXPECT_EQ(Command({"FILEWRITE", "2", "RAWDATA", "!BUFFER!"}), 0);
+        EXPECT_EQ(Command({"FILECLOSE", "2"}), 0);
+        std::string written = ReadAll(copy);
+        EXPECT_EQ(written.size(), std::min<size_t>(atoi(size), 4024));
+        EXPECT_TRUE(written == data.substr(0, written.size()));
+        EXPECT_EQ(Function({"FILESETPOS", "1", "0"}), "0");
+        EXPECT_EQ(Function({"FILEREAD", "1", "TEXT"}), data.substr(0, 4024));
+        EXPECT_EQ(Function({"FILEREAD", "1", "RAWDATA", "", "*"}), data.substr(4024, 4024));
+    }
+}
+
 // ---- writing -------------------------------------------------------------------
 
 TEST_F(FileTest, WriteModes) {
@@ -506,6 +538,38 @@ TEST_F(FileTest, SearchFoldsCaseAsTheSystemDoes) {
         EXPECT_EQ(Function({"FILESETPOS", "1", "0"}), "0");
         EXPECT_EQ(Function({"FILESEARCHTEXT", "1", std::string(1, static_cast<char>(b))}),
                   std::to_string(expected));
+    }
+}
+
+// On a double-byte ANSI code page a case-blind search folds single-byte letters
+// only: the bytes of a double-byte character never change, even where they look
+// like letters. The suite runs this group once more under a Japanese locale
+// (code page 932); under a single-byte code page it is skipped.
+TEST_F(FileTest, DoubleByteCodePageSearchKeepsCharactersWhole) {
+    if (!IsDBCSLeadByte(0x83)) {
+        // The run made for this group must not pass by skipping.
+        ASSERT_EQ(getenv("TRAKX_EXPECT_DOUBLE_BYTE"), nullptr) << "the Japanese locale did not take";
+        GTEST_SKIP() << "code page " << GetACP() << " has no double-byte characters";
+    }
+    // 83 61 and 83 41 are two different characters of code page 932.
+    const std::string data = "ab\x83\x61" "cd\x83\x41" "x\x83\x61";
+    OpenWith(1, "double-byte.txt", data, "READ");
+    struct Case {
+        const char* keyword;
+        std::string pattern;
+        const char* exact;
+        const char* answer;
+    } cases[] = {
+        {"FILESEARCHTEXT", "\x83\x41", "", "6"},       {"FILESEARCHTEXT", "\x83\x61", "", "2"},
+        {"FILESEARCHTEXT", "AB\x83\x61", "", "0"},     {"FILESEARCHTEXT", "cD\x83\x41X", "", "4"},
+        {"FILESEARCHTEXT", "CD\x83\x61", "", ""},      {"FILESEARCHTEXT", "X\x83\x41", "", ""},
+        {"FILESEARCHTEXT", "\x83\x61", "EXACT", "2"},  {"FILESEARCHTEXT", "AB", "EXACT", ""},
+        {"FILESEARCHHEX", "83 41 ", "", "6"},          {"FILESEARCHHEX", "63 44 83 41", "", "4"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.keyword) + " " + c.pattern + " " + c.exact);
+        EXPECT_EQ(Function({"FILESETPOS", "1", "0"}), "0");
+        EXPECT_EQ(Function({c.keyword, "1", c.pattern, c.exact}), c.answer);
     }
 }
 

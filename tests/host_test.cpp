@@ -2,6 +2,9 @@
 // substitution, dispatch conventions, GETLASTERROR, StatProc and unload.
 #include <process.h>
 #include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
 
 #include "fixture.h"
 
@@ -306,4 +309,86 @@ TEST_F(HostFrame, EntryPointsWorkOnAFourByteAlignedStack) {
             CallWithStackOffset(reinterpret_cast<void*>(funcProc), get.data(), offset));
         EXPECT_STREQ(text, "aligned");
     }
+}
+
+namespace {
+// Clipboard text as another program may leave it: a block without a terminator,
+// here placed so that it ends right where an inaccessible page begins.
+struct UnterminatedClipboard {
+    static char* data;
+    static SIZE_T size;
+    static HANDLE WINAPI GetData(UINT format) { return format == CF_TEXT ? reinterpret_cast<HANDLE>(data) : nullptr; }
+    static LPVOID WINAPI Lock(HGLOBAL block) { return block; }
+    static SIZE_T WINAPI Size(HGLOBAL) { return size; }
+    static BOOL WINAPI Unlock(HGLOBAL) { return TRUE; }
+};
+char* UnterminatedClipboard::data;
+SIZE_T UnterminatedClipboard::size;
+
+std::vector<std::string> g_secondCallbackEvents;
+void __cdecl SecondCallback(const char* name) { g_secondCallbackEvents.push_back(name); }
+}  // namespace
+
+// The clipboard's text is measured within its block: text without a terminator is
+// the block's bytes and nothing after them.
+TEST_F(HostFrame, ClipboardTextWithoutTerminatorEndsAtItsBlock) {
+    const SIZE_T page = 4096;
+    char* pages = static_cast<char*>(VirtualAlloc(nullptr, 3 * page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    ASSERT_NE(pages, nullptr);
+    DWORD oldProtect;
+    VirtualProtect(pages + 2 * page, page, PAGE_NOACCESS, &oldProtect);
+    PatchImport(library, "user32.dll", "GetClipboardData", reinterpret_cast<void*>(UnterminatedClipboard::GetData));
+    PatchImport(library, "kernel32.dll", "GlobalLock", reinterpret_cast<void*>(UnterminatedClipboard::Lock));
+    PatchImport(library, "kernel32.dll", "GlobalSize", reinterpret_cast<void*>(UnterminatedClipboard::Size));
+    PatchImport(library, "kernel32.dll", "GlobalUnlock", reinterpret_cast<void*>(UnterminatedClipboard::Unlock));
+    for (SIZE_T size : {SIZE_T(1), SIZE_T(7), SIZE_T(4047), SIZE_T(5000)}) {
+        SCOPED_TRACE(size);
+        char* end = pages + 2 * page;
+        memset(end - size, 'w', size);
+        UnterminatedClipboard::data = end - size;
+        UnterminatedClipboard::size = size;
+        g_crashNote = "SETSTR 1 !CLIPBOARD! with an unterminated text of " + std::to_string(size) + " bytes";
+        EXPECT_EQ(Command({"SETSTR", "1", "!CLIPBOARD!"}), 0);
+        std::string slot = Function({"GETSTR", "1"});
+        EXPECT_EQ(slot.size(), std::min<SIZE_T>(size, 4047));
+        EXPECT_EQ(slot.find_first_not_of('w'), std::string::npos);
+    }
+    g_crashNote.clear();
+    Unload();  // the patched imports go with the library
+    VirtualFree(pages, 0, MEM_RELEASE);
+}
+
+// A later Init keeps the first window: the menus it builds stay on that window,
+// whose choices reach the callback of the latest Init. A window named only by a
+// later Init is taken (and hooked) when no earlier Init named one.
+TEST_F(HostFrame, LaterInitKeepsTheFirstWindow) {
+    HWND other = CreateWindowA("STATIC", "other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 60, 60, 200, 200, nullptr,
+                               nullptr, GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(other, nullptr);
+    const LONG otherProc = WindowProcOf(other);
+    const std::string otherText = std::to_string(reinterpret_cast<UINT_PTR>(other));
+    int maxArgs = 0, maxString = 0;
+    g_secondCallbackEvents.clear();
+    EXPECT_STREQ(init(0, SecondCallback, otherText.c_str(), &maxArgs, &maxString), "KX");
+    EXPECT_EQ(WindowProcOf(other), otherProc) << "the second window is not hooked";
+
+    Command({"MENU", "CREATE", "1", "MENU", "&File", "0"});
+    Command({"MENU", "CREATE", "2", "ITEM", "&Go", "1"});
+    EXPECT_NE(GetMenu(window), nullptr);
+    EXPECT_EQ(GetMenu(other), nullptr);
+    events.clear();
+    SendMessageA(window, WM_COMMAND, 10002, 0);
+    EXPECT_TRUE(events.empty()) << "the first callback was replaced";
+    EXPECT_EQ(g_secondCallbackEvents, std::vector<std::string>{"GoMENU"});
+
+    Unload();
+    Load();
+    CallInit("");
+    EXPECT_STREQ(init(0, SecondCallback, otherText.c_str(), &maxArgs, &maxString), "KX");
+    EXPECT_NE(WindowProcOf(other), otherProc) << "the first window named is hooked";
+    Command({"MENU", "CREATE", "1", "MENU", "&File", "0"});
+    EXPECT_NE(GetMenu(other), nullptr);
+    Unload();
+    EXPECT_EQ(WindowProcOf(other), otherProc);
+    DestroyWindow(other);
 }

@@ -123,6 +123,32 @@ TEST_F(MenuTest, FirstPopupNestedStillMakesTheBar) {
     EXPECT_NE(GetMenu(window), nullptr);
 }
 
+// A popup whose parent is its own number goes into the popup that number named
+// before, never into itself; with no earlier popup it is attached nowhere.
+TEST_F(MenuTest, PopupIsNeverAppendedToItself) {
+    Command({"MENU", "CREATE", "5", "MENU", "&Outer", "0"});
+    HMENU outer = Popup(0);
+    ASSERT_NE(outer, nullptr);
+    EXPECT_EQ(Command({"MENU", "CREATE", "5", "MENU", "&Inner", "5"}), 0);
+    ASSERT_EQ(GetMenuItemCount(outer), 1);
+    HMENU inner = GetSubMenu(outer, 0);
+    ASSERT_NE(inner, nullptr);
+    EXPECT_EQ(GetMenuItemCount(inner), 0) << "the new popup holds nothing, least of all itself";
+    // Number 5 now names the inner popup.
+    Command({"MENU", "CREATE", "6", "ITEM", "Deep", "5"});
+    ASSERT_EQ(GetMenuItemCount(inner), 1);
+    EXPECT_EQ(Caption(inner, 0), "Deep");
+
+    Command({"MENU", "CREATE", "7", "MENU", "Alone", "7"});
+    EXPECT_EQ(GetMenuItemCount(GetMenu(window)), 1) << "popup 7 had no earlier popup to go into";
+    Command({"MENU", "CREATE", "8", "ITEM", "Unseen", "7"});
+    EXPECT_EQ(GetMenuItemCount(outer), 1);
+    EXPECT_EQ(GetMenuItemCount(inner), 1);
+    // Drawing the bar and opening the popups must not recurse.
+    EXPECT_TRUE(DrawMenuBar(window));
+    EXPECT_EQ(GetMenuState(outer, 0, MF_BYPOSITION) & MF_POPUP, static_cast<UINT>(MF_POPUP));
+}
+
 TEST_F(MenuTest, ChoosingAnItemReportsItsEventName) {
     struct Case {
         std::string caption;

@@ -23,11 +23,13 @@ struct FileState {
     FileSlot slots[FileSlotCount];
     char* readBuffer;
     DWORD readBufferSize;   // most bytes one FILEREAD transfers
-    DWORD readBufferBytes;  // bytes allocated; 0 while the block is still Init's (size + 2)
+    DWORD readBufferBytes;  // bytes allocated, at least the size + 2
     DWORD lastReadCount;
     char* rawDataBuffer;
     unsigned char hexBytes[HexWriteLimit];  // FILEWRITE "HEX" parses into this
     unsigned char foldTable[256];           // the system's ANSI upper case of every byte
+    bool leadByte[256];                     // bytes that begin a double-byte character
+    bool doubleByteCodePage;
     bool foldTableReady;
     char hexPairs[256][2];                  // the digit pair of every byte
     signed char hexDigits[256];             // the value of every hexadecimal digit, else -1

@@ -28,8 +28,16 @@ size_t HexPairsToBytes(const char* text, size_t length, unsigned char* bytes, si
 // ("41 00 FF"), terminated; the buffer must hold 3 * count bytes (1 when count is 0).
 void BytesToHexInPlace(char* buffer, size_t count);
 
-// The system's ANSI upper case of every byte value, made on first use.
+// The system's ANSI upper case of every byte value, made on first use; on a
+// double-byte code page lead bytes keep their values.
 const unsigned char* FoldTable();
+// Whether the ANSI code page has double-byte characters; a byte's upper case then
+// depends on the bytes before it, and texts are folded by FoldDoubleByteText.
+bool DoubleByteCodePage();
+// Upper-cases a text in place as the system does on a double-byte code page:
+// single-byte characters through the fold table, both bytes of a double-byte
+// character unchanged. Characters are read from the first byte on.
+void FoldDoubleByteText(unsigned char* text, size_t length);
 
 // Text answer helpers shared by the file functions.
 extern const char kNoAnswer[];  // the empty text

@@ -62,14 +62,46 @@ void BytesToHexInPlace(char* buffer, size_t count) {
     }
 }
 
+// The table of every byte value's upper case, and which bytes lead a double-byte
+// character of the ANSI code page. On a single-byte code page one call over every
+// byte value gives the same mapping as upper-casing each text with the system's
+// ANSI call. On a double-byte one a lead byte is no character of its own, so it
+// keeps its value, and the other bytes are upper-cased one at a time.
+static void MakeFoldTable(FileState& file) {
+    CPINFO info = {};
+    file.doubleByteCodePage = GetCPInfo(CP_ACP, &info) && info.MaxCharSize > 1;
+    for (int i = 0; i < 256; ++i) file.foldTable[i] = static_cast<unsigned char>(i);
+    if (!file.doubleByteCodePage) {
+        CharUpperBuffA(reinterpret_cast<char*>(file.foldTable), 256);
+        return;
+    }
+    for (int i = 0; i < 256; ++i) {
+        file.leadByte[i] = IsDBCSLeadByte(static_cast<BYTE>(i)) != FALSE;
+        if (!file.leadByte[i]) CharUpperBuffA(reinterpret_cast<char*>(&file.foldTable[i]), 1);
+    }
+}
+
 const unsigned char* FoldTable() {
     FileState& file = g_state.file;
     if (!file.foldTableReady) {
-        // One call over every byte value gives the same mapping as upper-casing
-        // each text with the system's ANSI call, at the cost of a table lookup.
-        for (int i = 0; i < 256; ++i) file.foldTable[i] = static_cast<unsigned char>(i);
-        CharUpperBuffA(reinterpret_cast<char*>(file.foldTable), 256);
+        MakeFoldTable(file);
         file.foldTableReady = true;
     }
     return file.foldTable;
+}
+
+bool DoubleByteCodePage() {
+    FoldTable();
+    return g_state.file.doubleByteCodePage;
+}
+
+void FoldDoubleByteText(unsigned char* text, size_t length) {
+    const unsigned char* fold = FoldTable();
+    const bool* lead = g_state.file.leadByte;
+    for (size_t i = 0; i < length; ++i) {
+        if (lead[text[i]])
+            ++i;  // the character's second byte is passed over with it
+        else
+            text[i] = fold[text[i]];
+    }
 }

@@ -18,11 +18,21 @@ static ReadMode ReadModeNamed(const char* word) {
     return ReadMode::Text;  // "TEXT", and every other word
 }
 
-// Bytes the read buffer holds; Init's block is the size plus 2.
-static DWORD ReadBufferCapacity() {
-    const FileState& file = g_state.file;
-    if (!file.readBuffer) return 0;
-    return file.readBufferBytes ? file.readBufferBytes : file.readBufferSize + 2;
+// Bytes the read buffer holds.
+static DWORD ReadBufferCapacity() { return g_state.file.readBuffer ? g_state.file.readBufferBytes : 0; }
+
+bool ResizeReadBuffer(DWORD size) {
+    FileState& file = g_state.file;
+    char* resized = size <= 0xFFFFFFFDul ? static_cast<char*>(realloc(file.readBuffer, size + 2)) : nullptr;
+    if (!resized) return false;
+    file.readBuffer = resized;
+    file.readBufferBytes = size + 2;
+    file.readBufferSize = size;
+    // A cut buffer stays a terminated text, and "!BUFFER!" and the raw copy stay
+    // inside it.
+    resized[size] = '\0';
+    if (file.lastReadCount > size) file.lastReadCount = size;
+    return true;
 }
 
 // Makes the read buffer hold at least `bytes`; answers whether it does.
@@ -43,6 +53,9 @@ static DWORD ReadCount(const FileSlot* slot, DWORD size, ReadMode mode) {
     if (count == 0 || count > size) count = size;
     if (mode == ReadMode::Hex && count > HexReadLimit) count = HexReadLimit;
     if (count > g_state.file.readBufferSize) count = g_state.file.readBufferSize;
+    // The size never outgrows the block, but a read does not take that on trust.
+    DWORD room = ReadBufferCapacity() > 2 ? ReadBufferCapacity() - 2 : 0;
+    if (count > room) count = room;
     // A position past the end (set by FILESETPOS) reads nothing.
     DWORD rest = slot->position <= size ? size - slot->position : 0;
     return count > rest ? rest : count;
@@ -120,19 +133,10 @@ const char* FileReadBufferSize() {
     if (!*text) return AnswerUnsigned(file.readBufferSize);
     if (!AllDigits(text)) return kNoAnswer;
 
-    unsigned long size = ReadUnsigned(text);
-    char* resized = size <= 0xFFFFFFFDul ? static_cast<char*>(realloc(file.readBuffer, size + 2)) : nullptr;
-    if (!resized) {
+    if (!ResizeReadBuffer(ReadUnsigned(text))) {
         if (lstrcmpA(text, "0") == 0) file.readBufferSize = 0;
         return AnswerUnsigned(file.readBufferSize);
     }
-    file.readBuffer = resized;
-    file.readBufferBytes = size + 2;
-    file.readBufferSize = size;
-    // A cut buffer stays a terminated text, and "!BUFFER!" and the raw copy stay
-    // inside it.
-    resized[size] = '\0';
-    if (file.lastReadCount > size) file.lastReadCount = size;
     return AnswerText(text);
 }
 

@@ -4,7 +4,9 @@
 // Each chunk is compared as if every NUL byte of the data were 0xFF and, unless the
 // search is exact, as if data and pattern were upper-cased by the system. Both are
 // done through one 256-entry table applied on the fly, so the data is never
-// rewritten. A vector scan over two guard bytes of the pattern finds candidates;
+// rewritten (except under a double-byte code page, where a byte's upper case
+// depends on the bytes before it and each chunk is upper-cased in place first).
+// A vector scan over two guard bytes of the pattern finds candidates;
 // when verifying them costs too much (periodic data and pattern), the rest of the
 // chunk goes through a Knuth-Morris-Pratt pass, so no input makes a search
 // quadratic.
@@ -30,6 +32,7 @@ struct Matcher {
     unsigned char firstSet[GuardSetLimit], lastSet[GuardSetLimit];
     int firstCount, lastCount;
     size_t (*scan)(Matcher&, const unsigned char*, size_t);  // null: the linear pass only
+    bool foldChunks;  // double-byte code page: chunks are upper-cased in place, not mapped
     int* failure;  // Knuth-Morris-Pratt table, made when first needed
 };
 
@@ -174,6 +177,7 @@ static const char* SearchFile(FileSlot* slot, Matcher& m) {
             break;
         }
         DWORD got = slot->bytesRead <= step ? slot->bytesRead : step;
+        if (m.foldChunks) FoldDoubleByteText(chunk, got);
         size_t at = FindInChunk(m, chunk, got);
         if (at != kNoMatch) {
             DWORD end = SetFilePointer(slot->handle, 0, nullptr, FILE_CURRENT);
@@ -203,7 +207,12 @@ static const char* SearchFile(FileSlot* slot, Matcher& m) {
 // which is mapped in place) and runs the search on the slot.
 static const char* Search(FileSlot* slot, unsigned char* pattern, size_t length) {
     Matcher m = {};
-    BuildMap(m.map, SameWord(Arg(3), "EXACT"));
+    bool exact = SameWord(Arg(3), "EXACT");
+    // A double-byte character's bytes may look like letters; the table cannot tell
+    // them from single-byte ones, so there data and pattern are folded as texts.
+    m.foldChunks = !exact && DoubleByteCodePage();
+    BuildMap(m.map, exact || m.foldChunks);
+    if (m.foldChunks) FoldDoubleByteText(pattern, length);
     // The pattern is upper-cased like the data (and exactly as the system's ANSI
     // call would); it holds no NUL byte, so the 0xFF step does not touch it.
     for (size_t i = 0; i < length; ++i) pattern[i] = m.map[pattern[i]];

@@ -19,7 +19,8 @@ static bool SubstituteClipboard(int i, bool* substituted) {
 
     HANDLE data = GetClipboardData(CF_TEXT);
     host.clipboardText = data ? static_cast<char*>(GlobalLock(data)) : nullptr;
-    size_t length = host.clipboardText ? strlen(host.clipboardText) : 0;
+    // Another program may leave the terminator out: measure within the block.
+    size_t length = host.clipboardText ? strnlen(host.clipboardText, GlobalSize(data)) : 0;
 
     bool copied = false;
     char* grown = static_cast<char*>(realloc(host.clipboardBuffer, length + 2));

@@ -23,7 +23,8 @@ static const char kNoClipboardMemory[] =
 #define HOST_ENTRY extern "C" __attribute__((force_align_arg_pointer))
 
 // Gathers the window handle's digits from the init text; letters turn test mode on.
-static void ReadInitText(const char* text) {
+// Answers the handle, null when no digits were given.
+static HWND ReadInitText(const char* text) {
     HostState& host = g_state.host;
     char* gathered = host.resultBuffer;
     size_t length = 0;
@@ -36,14 +37,17 @@ static void ReadInitText(const char* text) {
         if (length < MaxString - 1) gathered[length++] = *p;
     }
     gathered[length] = '\0';
-    if (length) host.hostWindow = reinterpret_cast<HWND>(atol(gathered));
+    return length ? reinterpret_cast<HWND>(atol(gathered)) : nullptr;
 }
 
 // Makes whichever of the three heap blocks is missing, in order, stopping at the
 // first failure; answers whether all three exist.
 static bool AllocateBuffers() {
     FileState& file = g_state.file;
-    if (!file.readBuffer) file.readBuffer = static_cast<char*>(malloc(InitialReadBufferBytes));
+    if (!file.readBuffer) {
+        file.readBuffer = static_cast<char*>(malloc(InitialReadBufferBytes));
+        file.readBufferBytes = InitialReadBufferBytes;
+    }
     if (!file.readBuffer) return false;
     if (!file.rawDataBuffer) file.rawDataBuffer = static_cast<char*>(malloc(InitialRawDataBytes));
     if (!file.rawDataBuffer) return false;
@@ -59,16 +63,21 @@ HOST_ENTRY const char* __cdecl Init(DWORD /*unused*/, HostCallbackFn callback, c
     *maxArgs = MaxArgs;
     *maxString = MaxString;
 
-    ReadInitText(initText);
-    // A second Init must not put the hook in front of itself.
-    if (host.hostWindow && !host.initDone) HookInstall(host.hostWindow);
-    host.initDone = true;
+    // The first window named stays the library's for good: drawing, menus and the
+    // hook that reports their choices all keep to that one window. A later Init
+    // only brings its callback (and test mode); it never hooks a second time.
+    HWND window = ReadInitText(initText);
+    if (window && !host.hostWindow) {
+        host.hostWindow = window;
+        HookInstall(window);
+    }
 
-    if (!AllocateBuffers()) {
+    // A repeated Init also brings back the read buffer's first size, whatever
+    // FILEREADBUFSIZE made of the block in between.
+    if (!AllocateBuffers() || !ResizeReadBuffer(InitialReadBufferSize)) {
         MessageBoxA(nullptr, kNoBufferMemory, kTitle, MB_TOPMOST);
         return kEmpty;
     }
-    g_state.file.readBufferSize = InitialReadBufferSize;
     return kReady;
 }
 

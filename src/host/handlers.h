@@ -37,6 +37,9 @@ const char* ForeignCall();
 void CallDataReset();
 
 // Files.
+// Makes the read buffer hold `size` bytes and a terminator, and sets the size;
+// answers false, changing nothing, when memory ran out.
+bool ResizeReadBuffer(DWORD size);
 int FileSaveListBox();
 int FileOpen();
 int FileWrite();

@@ -30,7 +30,6 @@ typedef void(__cdecl* HostCallbackFn)(const char* eventName);
 struct HostState {
     int statusCode;
     bool testMode;
-    bool initDone;
     HWND hostWindow;
     HostCallbackFn hostCallback;
     const char* args[MaxArgs];

@@ -50,6 +50,8 @@ static HMENU MenuBarMade() {
 // CREATE n MENU caption parent: a new popup under number n, on the bar when the
 // parent is exactly "0", otherwise nested in popup `parent`. An earlier popup under n
 // stays where it was attached. A number or parent out of range changes nothing.
+// The parent is the popup its number named before this command, so a popup is never
+// appended to itself: with parent n it goes into the earlier popup n, or nowhere.
 static void CreatePopup(const char* caption, const char* parent) {
     int n = MenuNumber(Arg(2));
     bool onBar = lstrcmpA(parent, "0") == 0;
@@ -58,11 +60,12 @@ static void CreatePopup(const char* caption, const char* parent) {
 
     MenuState& menu = g_state.menu;
     HMENU bar = MenuBarMade();
+    HMENU parentMenu = onBar ? bar : *parentSlot;  // taken before n names the new popup
     HMENU popup = CreatePopupMenu();
     menu.menuHandles[n] = popup;
     char* name = menu.menuNames[n];
     CopyBounded(name, MenuNameBytes, caption);
-    AppendMenuA(onBar ? bar : *parentSlot, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), name);
+    AppendMenuA(parentMenu, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), name);
     RedrawBar();
     MakeEventName(name);
 }
