@@ -320,7 +320,7 @@ void TrakxTest::Unpatch() {
 }
 
 void TrakxTest::ExpectBoxes(size_t count, const std::string& text, const std::string& caption, UINT style) {
-    EXPECT_EQ(boxes.size(), count) << "boxes shown";
+    EXPECT_EQ(boxes.size(), count) << "boxes shown, expected: [" << caption << "] " << text;
     for (const RecordedBox& box : boxes) {
         EXPECT_EQ(box.text, text);
         EXPECT_EQ(box.caption, caption);

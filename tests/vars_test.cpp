@@ -588,7 +588,7 @@ TEST_F(VarsTest, UnloadReleasesOnceAndForgetsItsFunctions) {
     ASSERT_EQ(Command({"DLLINITFUNC", "2", "50", "Noop"}), 0);
 
     EXPECT_EQ(Command({"DLLUNLOAD", "1"}), 0);
-    EXPECT_TRUE(IsLoaded(copy)) << "number 2 still holds its reference";
+    ASSERT_TRUE(IsLoaded(copy)) << "number 2 still holds its reference";
     EXPECT_EQ(Call("Answer0", "INT", {}), "Invalid Function");
     EXPECT_EQ(Call("Words20", "INT", {}), "Invalid Function");
     // Bound through number 2, whose reference still holds: still callable.
