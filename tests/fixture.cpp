@@ -64,9 +64,9 @@ static void* __cdecl ControlledMalloc(size_t n) { return TakeAllocation() ? mall
 static void* __cdecl ControlledRealloc(void* p, size_t n) {
     if (!TakeAllocation()) return nullptr;
     if (!g_heap.moveOnRealloc || !p || !n) return realloc(p, n);
-    // A fresh block every time; the old one stays allocated (freed at the end of the
-    // test program) and is filled with a text of its own, so that a pointer still
-    // aimed at it reads "stale" instead of failing only now and then.
+    // A fresh block every time. The old one is never freed (a test makes few) but
+    // filled with a text of its own, so that a pointer still aimed at it reads
+    // "stale" every time instead of failing only now and then.
     size_t old = _msize(p);
     void* moved = malloc(n);
     if (!moved) return nullptr;
