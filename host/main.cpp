@@ -6,6 +6,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <deque>
+
 #include "host.h"
 
 static const int kClientWidth = 480;
@@ -18,13 +20,28 @@ struct Host {
     HHOOK boxHook = nullptr;
     bool quiet = false;
     std::string lastAnswer;
+    // Events and boxes not yet checked by a directive, oldest first.
+    std::deque<std::string> events;
+    std::deque<std::string> boxes;  // "[caption] text", as printed
 };
 
 static Host g_host;
 
 static void __cdecl OnEvent(const char* name) {
-    printf("event: %s\n", name ? name : "(null)");
+    g_host.events.push_back(name ? name : "(null)");
+    printf("event: %s\n", g_host.events.back().c_str());
     fflush(stdout);
+}
+
+// A box's text on one line: each line break written as \n.
+static std::string OneLine(const char* text) {
+    std::string line;
+    for (const char* p = text; *p; ++p) {
+        if (*p == '\r') continue;
+        if (*p == '\n') line += "\\n";
+        else line += *p;
+    }
+    return line;
 }
 
 // Message boxes are printed and answered at once, so a script never waits on one.
@@ -36,7 +53,8 @@ static LRESULT CALLBACK BoxHook(int code, WPARAM wParam, LPARAM lParam) {
         if (strcmp(className, "#32770") == 0) {
             GetWindowTextA(box, caption, sizeof caption);
             GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-            printf("box: [%s] %s\n", caption, text);
+            g_host.boxes.push_back("[" + std::string(caption) + "] " + OneLine(text));
+            printf("box: %s\n", g_host.boxes.back().c_str());
             fflush(stdout);
             PostMessageA(box, WM_COMMAND, IDOK, 0);
         }
@@ -107,6 +125,45 @@ static bool FillListBox(const std::vector<std::string>& words) {
     return PutClipboard(handle);
 }
 
+// With `expecting`, the oldest unchecked item must be `expected` and is checked off;
+// without, no unchecked item may be left.
+static void CheckOldest(std::deque<std::string>& items, bool expecting, const std::string& expected,
+                        const char* what, std::string& error) {
+    if (!expecting) {
+        if (!items.empty()) error = std::string("unchecked ") + what + ": " + Quote(items.front());
+        return;
+    }
+    if (items.empty()) {
+        error = std::string("expected ") + what + " " + Quote(expected) + ", none came";
+        return;
+    }
+    if (items.front() != expected) error = std::string("expected ") + what + " " + Quote(expected) + ", got " +
+                                           Quote(items.front());
+    items.pop_front();
+}
+
+// The colour the window shows at a client point, as RRGGBB.
+static std::string ClientPixel(int x, int y) {
+    PumpMessages();
+    HDC dc = GetDC(g_host.window);
+    COLORREF c = GetPixel(dc, x, y);
+    ReleaseDC(g_host.window, dc);
+    if (c == CLR_INVALID) return "outside";
+    char text[8];
+    snprintf(text, sizeof text, "%02X%02X%02X", GetRValue(c), GetGValue(c), GetBValue(c));
+    return text;
+}
+
+// The system's message text for an error code.
+static std::string SystemText(DWORD code) {
+    char* text = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
+                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string result = text ? text : "";
+    if (text) LocalFree(text);
+    return result;
+}
+
 // Runs one host directive; answers false with an error text when it cannot.
 static bool RunDirective(const Statement& s, std::string& error) {
     const std::string& name = s.words[0];
@@ -129,6 +186,19 @@ static bool RunDirective(const Statement& s, std::string& error) {
         if (g_host.lastAnswer != rest) error = "expected " + Quote(rest) + ", got " + Quote(g_host.lastAnswer);
     } else if (name == "size" && s.words.size() == 3) {
         ResizeClient(atoi(s.words[1].c_str()), atoi(s.words[2].c_str()));
+    } else if (name == "event") {
+        CheckOldest(g_host.events, s.words.size() > 1, rest, "event", error);
+    } else if (name == "box") {
+        std::string expected = s.words.size() > 1 ? "[" + s.words[1] + "] " + Joined(s.words, 2) : "";
+        CheckOldest(g_host.boxes, s.words.size() > 1, expected, "box", error);
+    } else if (name == "pixel" && s.words.size() == 4) {
+        std::string seen = ClientPixel(atoi(s.words[1].c_str()), atoi(s.words[2].c_str()));
+        if (lstrcmpiA(seen.c_str(), s.words[3].c_str()) != 0)
+            error = "pixel " + s.words[1] + " " + s.words[2] + ": expected " + s.words[3] + ", got " + seen;
+    } else if (name == "errortext" && s.words.size() == 2) {
+        std::string expected = SystemText(strtoul(s.words[1].c_str(), nullptr, 10));
+        if (g_host.lastAnswer != expected)
+            error = "expected " + Quote(expected) + ", got " + Quote(g_host.lastAnswer);
     } else {
         error = "unknown directive or wrong number of words: ." + name;
     }

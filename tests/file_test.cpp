@@ -13,25 +13,6 @@ namespace {
 
 const std::string kNoPosition = "4294967295";  // what the system answers for a refused seek or size
 
-std::string ReadAll(const std::string& path) {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return "(missing)";
-    std::string data(GetFileSize(h, nullptr), '\0');
-    DWORD got = 0;
-    if (!data.empty()) ReadFile(h, &data[0], static_cast<DWORD>(data.size()), &got, nullptr);
-    CloseHandle(h);
-    return data.substr(0, got);
-}
-
-void WriteAll(const std::string& path, const std::string& data) {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE) << path;
-    DWORD written = 0;
-    if (!data.empty()) WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
-    CloseHandle(h);
-}
-
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // Whether another user of the file may open it now with this access.
@@ -74,21 +55,6 @@ protected:
         return path;
     }
     std::string Pos(int slot) { return Function({"FILEGETPOS", std::to_string(slot)}); }
-    // Calls the function with a block the test keeps, and checks it was not written.
-    std::string FunctionKeepingBlock(const std::vector<std::string>& words) {
-        std::string block = MakeBlock(words), copy = block;
-        const char* answer = funcProc(block.data());
-        EXPECT_EQ(block, copy) << "the host's block was written";
-        bool inBlock = answer >= block.data() && answer < block.data() + block.size();
-        EXPECT_FALSE(inBlock) << "the answer points into the host's block";
-        return answer;
-    }
-    int CommandKeepingBlock(const std::vector<std::string>& words) {
-        std::string block = MakeBlock(words), copy = block;
-        int answer = commandProc(block.data());
-        EXPECT_EQ(block, copy) << "the host's block was written";
-        return answer;
-    }
 };
 
 // ---- slots -------------------------------------------------------------------
@@ -211,7 +177,7 @@ TEST_F(FileTest, UnloadClosesEveryFile) {
     std::string b = OpenWith(5, "five.txt", "5", "READ|WRITE");
     std::string c = OpenWith(10, "ten.txt", "10", "WRITE");
     g_closeCalls = 0;
-    ASSERT_NE(PatchImport(library, "kernel32.dll", "CloseHandle", reinterpret_cast<void*>(FailFirstClose)), nullptr);
+    ASSERT_TRUE(Patch("kernel32.dll", "CloseHandle", reinterpret_cast<void*>(FailFirstClose)));
     Unload();
     // Slot 1 and the empty slots were passed over; slot 3's close failed, and the
     // files after it were closed all the same.
@@ -280,6 +246,20 @@ TEST_F(FileTest, HexReadsAreWhole) {
     EXPECT_EQ(Pos(1), "32768");
     EXPECT_EQ(Function({"FILEREAD", "1", "TEXT", "0"}).size(), strlen(data.substr(32768).c_str()));
     EXPECT_EQ(Pos(1), "0");
+}
+
+// The text of n bytes takes 3n bytes of the read buffer. When the buffer cannot
+// grow for it, the read takes only as many bytes as Init's block of 4026 holds
+// the text of.
+TEST_F(FileTest, HexReadWhenTheBufferCannotGrow) {
+    std::string data = Counting(5000);
+    OpenWith(1, "hex.bin", data, "READ");
+    ASSERT_TRUE(PatchHeap());
+    g_heap.allocationsLeft = 0;
+    std::string answer = Function({"FILEREAD", "1", "HEX", "2000"});
+    g_heap.allocationsLeft = -1;
+    EXPECT_EQ(answer, Hex(data.substr(0, 1342)));
+    EXPECT_EQ(Pos(1), "1342");
 }
 
 TEST_F(FileTest, ReadsThatReadNothingAreReported) {
@@ -487,6 +467,17 @@ TEST_F(FileTest, SearchFailures) {
     EXPECT_EQ(Function({"FILESEARCHHEX", "1"}), "Invalid Function");
 }
 
+// A hex pattern holds at most 1342 bytes, the pairs that start below character
+// 4025; the pairs after them are not read.
+TEST_F(FileTest, LongHexPatternIsCut) {
+    OpenWith(1, "as.bin", std::string(1342, 'A') + "B" + std::string(3000, 'A'), "READ");
+    std::string pattern;
+    for (int i = 0; i < 2000; ++i) pattern += "41 ";
+    EXPECT_EQ(FunctionKeepingBlock({"FILESEARCHHEX", "1", pattern}), "0");
+    EXPECT_EQ(Function({"FILESETPOS", "1", "1"}), "1");
+    EXPECT_EQ(Function({"FILESEARCHHEX", "1", pattern}), "1343");
+}
+
 TEST_F(FileTest, SearchAcrossChunkBorders) {
     // The first chunk holds bytes 0..999999; the matches straddle its end.
     std::string data(2100000, '.');
@@ -538,38 +529,6 @@ TEST_F(FileTest, SearchFoldsCaseAsTheSystemDoes) {
         EXPECT_EQ(Function({"FILESETPOS", "1", "0"}), "0");
         EXPECT_EQ(Function({"FILESEARCHTEXT", "1", std::string(1, static_cast<char>(b))}),
                   std::to_string(expected));
-    }
-}
-
-// On a double-byte ANSI code page a case-blind search folds single-byte letters
-// only: the bytes of a double-byte character never change, even where they look
-// like letters. The suite runs this group once more under a Japanese locale
-// (code page 932); under a single-byte code page it is skipped.
-TEST_F(FileTest, DoubleByteCodePageSearchKeepsCharactersWhole) {
-    if (!IsDBCSLeadByte(0x83)) {
-        // The run made for this group must not pass by skipping.
-        ASSERT_EQ(getenv("TRAKX_EXPECT_DOUBLE_BYTE"), nullptr) << "the Japanese locale did not take";
-        GTEST_SKIP() << "code page " << GetACP() << " has no double-byte characters";
-    }
-    // 83 61 and 83 41 are two different characters of code page 932.
-    const std::string data = "ab\x83\x61" "cd\x83\x41" "x\x83\x61";
-    OpenWith(1, "double-byte.txt", data, "READ");
-    struct Case {
-        const char* keyword;
-        std::string pattern;
-        const char* exact;
-        const char* answer;
-    } cases[] = {
-        {"FILESEARCHTEXT", "\x83\x41", "", "6"},       {"FILESEARCHTEXT", "\x83\x61", "", "2"},
-        {"FILESEARCHTEXT", "AB\x83\x61", "", "0"},     {"FILESEARCHTEXT", "cD\x83\x41X", "", "4"},
-        {"FILESEARCHTEXT", "CD\x83\x61", "", ""},      {"FILESEARCHTEXT", "X\x83\x41", "", ""},
-        {"FILESEARCHTEXT", "\x83\x61", "EXACT", "2"},  {"FILESEARCHTEXT", "AB", "EXACT", ""},
-        {"FILESEARCHHEX", "83 41 ", "", "6"},          {"FILESEARCHHEX", "63 44 83 41", "", "4"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.keyword) + " " + c.pattern + " " + c.exact);
-        EXPECT_EQ(Function({"FILESETPOS", "1", "0"}), "0");
-        EXPECT_EQ(Function({c.keyword, "1", c.pattern, c.exact}), c.answer);
     }
 }
 
@@ -643,6 +602,68 @@ TEST_F(ListBoxTest, PathOfExactly260Characters) {
     EXPECT_FALSE(Exists(Path(tail)));
     EXPECT_EQ(Command({"SAVEFILE", Handle(), path}), 0);
     EXPECT_EQ(ReadAll(Path(tail)), "x\r\n");
+}
+
+// ---- write failures --------------------------------------------------------------
+
+static BOOL WINAPI DiskFullWrite(HANDLE, LPCVOID, DWORD, LPDWORD written, LPOVERLAPPED) {
+    if (written) *written = 0;
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+static BOOL WINAPI DiskFullEnd(HANDLE) {
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+// Closes all the same, so that the file is not left locked.
+static BOOL WINAPI DiskFullClose(HANDLE handle) {
+    CloseHandle(handle);
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+
+// Each system call a write depends on fails in turn (through the library's imports,
+// so that every machine runs these): the command answers -1 and GETLASTERROR gives
+// the failure's reason.
+TEST_F(ListBoxTest, WriteFailuresAreReported) {
+    Add("alpha");
+    Add("beta");
+    const std::string saved = Path("saved.txt");
+    struct Case {
+        const char* note;
+        const char* function;
+        void* replacement;
+        std::vector<std::string> words;
+        DWORD from;  // position of slot 1 before the call
+        int answer;
+        std::string after;  // the file slot 1 holds, afterwards
+    } cases[] = {
+        {"a write", "WriteFile", reinterpret_cast<void*>(DiskFullWrite), {"FILEWRITE", "1", "TEXT", "more"}, 10, -1,
+         "0123456789"},
+        {"a hex write", "WriteFile", reinterpret_cast<void*>(DiskFullWrite), {"FILEWRITE", "1", "HEX", "41 42"}, 10,
+         -1, "0123456789"},
+        {"the end of the grown file", "SetEndOfFile", reinterpret_cast<void*>(DiskFullEnd),
+         {"FILEWRITE", "1", "TEXT", "more"}, 10, -1, "0123456789more"},
+        {"no end to set inside the file", "SetEndOfFile", reinterpret_cast<void*>(DiskFullEnd),
+         {"FILEWRITE", "1", "TEXT", "ab"}, 2, 0, "01ab456789"},
+        {"a list box line", "WriteFile", reinterpret_cast<void*>(DiskFullWrite), {"SAVEFILE", Handle(), saved}, 0,
+         -1, "0123456789"},
+        {"the close of the saved file", "CloseHandle", reinterpret_cast<void*>(DiskFullClose),
+         {"SAVEFILE", Handle(), saved}, 0, -1, "0123456789"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.note);
+        std::string path = OpenWith(1, "out.txt", "0123456789", "READ|WRITE");
+        EXPECT_EQ(Function({"FILESETPOS", "1", std::to_string(c.from)}), std::to_string(c.from));
+        ASSERT_TRUE(Patch("kernel32.dll", c.function, c.replacement));
+        SetLastError(0);
+        EXPECT_EQ(Command(c.words), c.answer);
+        std::string reason = Function({"GETLASTERROR"});
+        Unpatch();
+        if (c.answer) EXPECT_EQ(reason, SystemText(ERROR_DISK_FULL));
+        EXPECT_EQ(Command({"FILECLOSE", "1"}), 0);
+        EXPECT_EQ(ReadAll(path), c.after);
+    }
 }
 
 // ---- a full disk ---------------------------------------------------------------

@@ -1,6 +1,9 @@
 #include "fixture.h"
 
+#include <malloc.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 
 // A crash must end the test program at once with a message: the system's crash
 // dialog would wait for a person that a test run does not have.
@@ -48,6 +51,50 @@ static int WINAPI RecordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT
     return IDOK;
 }
 
+HeapControl g_heap;
+
+static bool TakeAllocation() {
+    if (g_heap.allocationsLeft == 0) return false;
+    if (g_heap.allocationsLeft > 0) --g_heap.allocationsLeft;
+    return true;
+}
+
+static void* __cdecl ControlledMalloc(size_t n) { return TakeAllocation() ? malloc(n) : nullptr; }
+
+static void* __cdecl ControlledRealloc(void* p, size_t n) {
+    if (!TakeAllocation()) return nullptr;
+    if (!g_heap.moveOnRealloc || !p || !n) return realloc(p, n);
+    // A fresh block every time. The old one is never freed (a test makes few) but
+    // filled with a text of its own, so that a pointer still aimed at it reads
+    // "stale" every time instead of failing only now and then.
+    size_t old = _msize(p);
+    void* moved = malloc(n);
+    if (!moved) return nullptr;
+    memcpy(moved, p, old < n ? old : n);
+    static const char kStale[] = "stale";
+    for (size_t i = 0; i + 1 < old; ++i) static_cast<char*>(p)[i] = kStale[i % 5];
+    static_cast<char*>(p)[old - 1] = '\0';
+    return moved;
+}
+
+// A message box that slips past the patched import (another import, another entry
+// point) would wait for a click no test run makes: it fails the test at once and is
+// answered.
+static LRESULT CALLBACK CatchStrayBoxes(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_ACTIVATE) {
+        HWND box = reinterpret_cast<HWND>(wParam);
+        char className[32] = "", caption[256] = "", text[1024] = "";
+        GetClassNameA(box, className, sizeof className);
+        if (lstrcmpA(className, "#32770") == 0) {
+            GetWindowTextA(box, caption, sizeof caption);
+            GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+            ADD_FAILURE() << "a message box was shown past the recorder: [" << caption << "] " << text;
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 void* PatchImport(HMODULE module, const char* dll, const char* function, void* replacement) {
     auto base = reinterpret_cast<BYTE*>(module);
     auto dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
@@ -78,6 +125,38 @@ std::string BinaryDir() {
     DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string s(path, n);
     return s.substr(0, s.find_last_of("\\/"));
+}
+
+std::string TestLibraryPath() { return BinaryDir() + "\\trakx-testlib.dll"; }
+
+std::string SystemText(DWORD code) {
+    char* text = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
+                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string result = text ? text : "";
+    if (text) LocalFree(text);
+    return result;
+}
+
+std::string ReadAll(const std::string& path) {
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return "(missing)";
+    std::string data;
+    char buffer[65536];
+    DWORD n;
+    while (ReadFile(f, buffer, sizeof buffer, &n, nullptr) && n) data.append(buffer, n);
+    CloseHandle(f);
+    return data;
+}
+
+void WriteAll(const std::string& path, const std::string& data) {
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE) << path;
+    DWORD written = 0;
+    if (!data.empty()) WriteFile(f, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
+    CloseHandle(f);
+    ASSERT_EQ(written, data.size()) << path;
 }
 
 void PutClipboardText(const std::string& text) {
@@ -113,6 +192,7 @@ static LRESULT CALLBACK TestWindowProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
 void TrakxTest::SetUp() {
     events.clear();
     boxes.clear();
+    g_heap = HeapControl();
     static bool registered = false;
     if (!registered) {
         WNDCLASSA wc = {};
@@ -124,6 +204,8 @@ void TrakxTest::SetUp() {
         RegisterClassA(&wc);
         registered = true;
     }
+    boxHook = SetWindowsHookExA(WH_CBT, CatchStrayBoxes, nullptr, GetCurrentThreadId());
+    ASSERT_NE(boxHook, nullptr);
     window = CreateWindowA(kWindowClass, "TRAKX test", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 420, 320,
                            nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     ASSERT_NE(window, nullptr);
@@ -133,16 +215,22 @@ void TrakxTest::SetUp() {
 }
 
 void TrakxTest::TearDown() {
+    Unpatch();
+    g_heap = HeapControl();
     Unload();
     if (window && IsWindow(window)) DestroyWindow(window);
     PumpMessages();
     window = nullptr;
+    if (boxHook) UnhookWindowsHookEx(boxHook);
+    boxHook = nullptr;
 }
 
 void TrakxTest::Load() {
     library = LoadLibraryA((BinaryDir() + "\\TRAKX.dll").c_str());
     ASSERT_NE(library, nullptr) << "TRAKX.dll not found beside the test program";
-    PatchImport(library, "user32.dll", "MessageBoxA", reinterpret_cast<void*>(RecordMessageBox));
+    // Stays for the library's life, the unload sequence included.
+    ASSERT_NE(PatchImport(library, "user32.dll", "MessageBoxA", reinterpret_cast<void*>(RecordMessageBox)), nullptr)
+        << "TRAKX.dll imports no MessageBoxA: its boxes could not be recorded";
     TrakxExports exports;
     ASSERT_TRUE(LoadTrakxExports(library, &exports));
     init = exports.init;
@@ -152,6 +240,8 @@ void TrakxTest::Load() {
 }
 
 void TrakxTest::Unload() {
+    // The import table goes with the module: patches end here.
+    patches.clear();
     if (library) FreeLibrary(library);
     library = nullptr;
 }
@@ -189,6 +279,77 @@ std::string TrakxTest::Function(const std::vector<std::string>& words) {
 
 int TrakxTest::Status() { return statProc(); }
 
+int TrakxTest::CommandKeepingBlock(const std::vector<std::string>& words) {
+    std::string block = MakeBlock(words), copy = block;
+    int answer = commandProc(block.data());
+    EXPECT_EQ(block, copy) << "the host's block was written";
+    return answer;
+}
+
+std::string TrakxTest::FunctionKeepingBlock(const std::vector<std::string>& words) {
+    std::string block = MakeBlock(words), copy = block;
+    const char* answer = funcProc(block.data());
+    EXPECT_EQ(block, copy) << "the host's block was written";
+    bool inBlock = answer >= block.data() && answer < block.data() + block.size();
+    EXPECT_FALSE(inBlock) << "the answer points into the host's block";
+    return answer && !inBlock ? answer : "(null)";
+}
+
+::testing::AssertionResult TrakxTest::Patch(const char* dll, const char* function, void* replacement) {
+    if (!library) return ::testing::AssertionFailure() << "no library to patch " << function << " in";
+    void* previous = PatchImport(library, dll, function, replacement);
+    if (!previous) return ::testing::AssertionFailure() << "TRAKX.dll imports no " << dll << "!" << function;
+    // Only the first patch of an import knows the real target.
+    for (const ImportPatchRecord& p : patches)
+        if (lstrcmpiA(p.dll, dll) == 0 && lstrcmpA(p.function, function) == 0) return ::testing::AssertionSuccess();
+    patches.push_back({dll, function, previous});
+    return ::testing::AssertionSuccess();
+}
+
+void TrakxTest::Unpatch() {
+    if (library)
+        for (const ImportPatchRecord& p : patches) PatchImport(library, p.dll, p.function, p.previous);
+    patches.clear();
+}
+
+::testing::AssertionResult TrakxTest::PatchHeap() {
+    g_heap = HeapControl();
+    ::testing::AssertionResult m = Patch("msvcrt.dll", "malloc", reinterpret_cast<void*>(ControlledMalloc));
+    if (!m) return m;
+    return Patch("msvcrt.dll", "realloc", reinterpret_cast<void*>(ControlledRealloc));
+}
+
+void TrakxTest::ExpectBoxes(size_t count, const std::string& text, const std::string& caption, UINT style) {
+    EXPECT_EQ(boxes.size(), count) << "boxes shown, expected: [" << caption << "] " << text;
+    for (const RecordedBox& box : boxes) {
+        EXPECT_EQ(box.text, text);
+        EXPECT_EQ(box.caption, caption);
+        EXPECT_EQ(box.style, style);
+        EXPECT_EQ(box.owner, nullptr);
+    }
+    boxes.clear();
+}
+
+// Deletes everything inside a folder, keeping the folder.
+static void EmptyFolder(const std::string& folder) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        std::string name = found.cFileName;
+        if (name == "." || name == "..") continue;
+        std::string path = folder + "\\" + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            EmptyFolder(path);
+            RemoveDirectoryA(path.c_str());
+        } else {
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(path.c_str());
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
 std::string TrakxTest::Scratch() {
     if (scratch.empty()) {
         const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -198,6 +359,8 @@ std::string TrakxTest::Scratch() {
         for (char& c : scratch)
             if (c == '/') c = '_';
         CreateDirectoryA(scratch.c_str(), nullptr);
+        // What a failed earlier run left behind must not decide this run.
+        EmptyFolder(scratch);
     }
     return scratch;
 }

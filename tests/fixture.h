@@ -26,6 +26,16 @@ void* PatchImport(HMODULE module, const char* dll, const char* function, void* r
 
 // Folder of the test programs, the library and the test library.
 std::string BinaryDir();
+// The test library beside the test programs.
+std::string TestLibraryPath();
+
+// The system's message text for an error code, as GETLASTERROR gives it.
+std::string SystemText(DWORD code);
+
+// Whole files: the bytes of a file ("(missing)" when it cannot be opened), and a
+// file made with exactly these bytes.
+std::string ReadAll(const std::string& path);
+void WriteAll(const std::string& path, const std::string& data);
 
 // Puts text on the clipboard (CF_TEXT); an empty vector of text leaves it empty.
 void PutClipboardText(const std::string& text);
@@ -36,6 +46,16 @@ extern std::string g_crashNote;
 
 // Dispatches the thread's pending window messages.
 void PumpMessages();
+
+// The library's heap calls, once PatchHeap has pointed them here. Each malloc or
+// realloc takes one from allocationsLeft and fails when it is 0 (-1: never fails);
+// with moveOnRealloc every realloc moves the block and leaves the old one readable
+// but overwritten, so that a pointer kept into it reads garbage instead of the data.
+struct HeapControl {
+    int allocationsLeft = -1;
+    bool moveOnRealloc = false;
+};
+extern HeapControl g_heap;
 
 class TrakxTest : public ::testing::Test {
 public:
@@ -50,7 +70,8 @@ protected:
 
     // Loads the library and patches its message boxes; does not call Init.
     void Load();
-    // Unloads the library (its unload sequence runs); safe when not loaded.
+    // Unloads the library (its unload sequence runs, with any patch still in place);
+    // safe when not loaded.
     void Unload();
     // Calls Init with the given text and the recording callback.
     std::string CallInit(const char* initText, int* maxArgs = nullptr, int* maxString = nullptr);
@@ -65,8 +86,26 @@ protected:
     // A function's raw answer pointer (for answers with embedded bytes).
     const char* FunctionRaw(const std::vector<std::string>& words);
     int Status();
+    // As Command and Function, with a block the test keeps: the library must neither
+    // write into the host's block nor answer a pointer into it.
+    int CommandKeepingBlock(const std::vector<std::string>& words);
+    std::string FunctionKeepingBlock(const std::vector<std::string>& words);
 
-    // A folder of its own for this test's files; its path ends without a separator.
+    // Points one import of the loaded library at a replacement until Unpatch (at the
+    // latest at the end of the test); fails when the library does not import it.
+    // A patch in place at Unload stays for the unload sequence.
+    ::testing::AssertionResult Patch(const char* dll, const char* function, void* replacement);
+    // Takes every patch out again (the message box recorder stays).
+    void Unpatch();
+    // Points malloc and realloc at the ones g_heap controls (fresh: nothing fails).
+    ::testing::AssertionResult PatchHeap();
+
+    // Every box recorded since the last check is one of `count` boxes with this
+    // text, caption and style and no owner; forgets them afterwards.
+    void ExpectBoxes(size_t count, const std::string& text, const std::string& caption, UINT style);
+
+    // A folder of its own for this test's files, emptied at the test's first use;
+    // its path ends without a separator.
     std::string Scratch();
 
     HMODULE library = nullptr;
@@ -77,5 +116,12 @@ protected:
     StatusFn statProc = nullptr;
 
 private:
+    struct ImportPatchRecord {
+        const char* dll;
+        const char* function;
+        void* previous;
+    };
+    std::vector<ImportPatchRecord> patches;
+    HHOOK boxHook = nullptr;
     std::string scratch;
 };

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "fixture.h"
 
@@ -15,19 +16,6 @@ const char kBufferBoxText[] =
 const char kClipboardBoxText[] =
     "Insufficient memory for clipboard buffer.  Try closing programs to free memory, or re-boot (re-start) your "
     "computer.";
-
-// An allocator that fails once a given number of allocations have succeeded.
-int g_allocationsLeft = -1;  // -1: never fail
-void* __cdecl LimitedMalloc(size_t n) {
-    if (g_allocationsLeft == 0) return nullptr;
-    if (g_allocationsLeft > 0) --g_allocationsLeft;
-    return malloc(n);
-}
-void* __cdecl LimitedRealloc(void* p, size_t n) {
-    if (g_allocationsLeft == 0) return nullptr;
-    if (g_allocationsLeft > 0) --g_allocationsLeft;
-    return realloc(p, n);
-}
 
 LONG WindowProcOf(HWND w) { return GetWindowLongA(w, GWL_WNDPROC); }
 
@@ -67,13 +55,7 @@ TEST_F(HostFrame, InitTextForms) {
         EXPECT_EQ(WindowProcOf(window) != original, c.hooked);
         Unload();
         EXPECT_EQ(WindowProcOf(window), original) << "unload leaves the window's own procedure";
-        EXPECT_EQ(boxes.size(), c.testMode ? 1u : 0u);
-        if (c.testMode && boxes.size() == 1) {
-            EXPECT_EQ(boxes[0].text, "DLL Unloading");
-            EXPECT_EQ(boxes[0].caption, "TRAKX.DLL test mode");
-            EXPECT_EQ(boxes[0].style, UINT(MB_TOPMOST));
-            EXPECT_EQ(boxes[0].owner, nullptr);
-        }
+        ExpectBoxes(c.testMode ? 1 : 0, "DLL Unloading", "TRAKX.DLL test mode", MB_TOPMOST);
     }
     Load();
     EXPECT_EQ(CallInit(nullptr), "KX") << "a null init text reads as empty";
@@ -92,37 +74,56 @@ TEST_F(HostFrame, SecondInitDoesNotHookTwice) {
     EXPECT_EQ(WindowProcOf(window), original);
 }
 
+// Only the first 4047 gathered characters count; the letter at the very end still
+// turns test mode on, and the digits name no window: nothing is hooked, drawing
+// finds none.
 TEST_F(HostFrame, LongInitTextIsGatheredSafely) {
-    std::string digits(100000, '7');
-    digits += "T";
+    std::string text(100000, '7');
+    text += "T";
     Unload();
+    LONG original = WindowProcOf(window);
     Load();
     int maxArgs = 0, maxString = 0;
-    EXPECT_EQ(CallInit(digits.c_str(), &maxArgs, &maxString), "KX");
+    EXPECT_EQ(CallInit(text.c_str(), &maxArgs, &maxString), "KX");
     EXPECT_EQ(maxString, 4048);
-    // The gathered digits are no window: drawing finds none.
-    EXPECT_EQ(Function({"NOSUCH"}), "Invalid Function");
+    EXPECT_EQ(WindowProcOf(window), original);
+    EXPECT_EQ(Command({"DRAW", "RECTANGLE", "1", "1", "5", "5"}), 1001);
+    Unload();
+    ExpectBoxes(1, "DLL Unloading", "TRAKX.DLL test mode", MB_TOPMOST);
 }
 
-TEST_F(HostFrame, InitOutOfMemoryShowsBoxAndKeepsOutValues) {
+// Init makes three heap blocks; when one cannot be made it says so and answers "".
+// A later Init makes the missing ones, and then every block works.
+TEST_F(HostFrame, InitOutOfMemoryAndInitAgain) {
+    std::string data(5000, 'r');
+    data[1] = '\0';
+    const std::string path = Scratch() + "\\data.bin";
+    WriteAll(path, data);
     for (int succeeding = 0; succeeding < 3; ++succeeding) {
-        SCOPED_TRACE(succeeding);
+        SCOPED_TRACE(std::to_string(succeeding) + " allocations succeed");
         Unload();
         Load();
-        boxes.clear();
-        PatchImport(library, "msvcrt.dll", "malloc", reinterpret_cast<void*>(LimitedMalloc));
-        g_allocationsLeft = succeeding;
+        ASSERT_TRUE(PatchHeap());
+        g_heap.allocationsLeft = succeeding;
         int maxArgs = 0, maxString = 0;
         std::string answer = CallInit(WindowInitText().c_str(), &maxArgs, &maxString);
-        g_allocationsLeft = -1;
+        g_heap.allocationsLeft = -1;
         EXPECT_EQ(answer, "");
         EXPECT_EQ(maxArgs, 30);
         EXPECT_EQ(maxString, 4048);
-        ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_EQ(boxes[0].text, kBufferBoxText);
-        EXPECT_EQ(boxes[0].caption, "TRAKX.DLL");
-        EXPECT_EQ(boxes[0].style, UINT(MB_TOPMOST));
-        EXPECT_EQ(boxes[0].owner, nullptr);
+        ExpectBoxes(1, kBufferBoxText, "TRAKX.DLL", MB_TOPMOST);
+
+        EXPECT_EQ(CallInit(WindowInitText().c_str()), "KX");
+        EXPECT_TRUE(boxes.empty());
+        ASSERT_EQ(Command({"FILEOPEN", "1", path, "READ"}), 0);
+        EXPECT_EQ(Function({"FILEREAD", "1", "TEXT"}), "r");
+        EXPECT_EQ(Function({"FILEGETPOS", "1"}), "4024") << "the read buffer has its initial size";
+        EXPECT_EQ(Function({"FILESETPOS", "1", "0"}), "0");
+        EXPECT_EQ(Function({"FILEREAD", "1", "RAWDATA", "3", "~"}), "r~r");
+        EXPECT_EQ(Command({"FILECLOSE", "1"}), 0);
+        PutClipboardText("clipboard");
+        EXPECT_EQ(Command({"SETSTR", "1", "!CLIPBOARD!"}), 0);
+        EXPECT_EQ(Function({"GETSTR", "1"}), "clipboard");
     }
 }
 
@@ -159,16 +160,13 @@ TEST_F(HostFrame, StatProcBeforeAnyCall) {
 
 TEST_F(HostFrame, LastErrorTextMatchesTheSystem) {
     for (DWORD code : {DWORD(ERROR_FILE_NOT_FOUND), DWORD(ERROR_ACCESS_DENIED), DWORD(ERROR_INVALID_HANDLE)}) {
-        char* expected = nullptr;
-        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, 1024,
-                       reinterpret_cast<char*>(&expected), 0, nullptr);
-        ASSERT_NE(expected, nullptr);
+        std::string expected = SystemText(code);
+        ASSERT_FALSE(expected.empty());
         SetLastError(code);
-        const char* answer = FunctionRaw({"getLastError"});
+        std::string answer = Function({"getLastError"});
         DWORD after = GetLastError();
-        EXPECT_STREQ(answer, expected) << "code " << code;
+        EXPECT_EQ(answer, expected) << "code " << code;
         EXPECT_EQ(after, 0u) << "the thread's code is reset";
-        LocalFree(expected);
     }
     SetLastError(0x2000FFFF);  // a code the system has no text for
     EXPECT_EQ(Function({"GETLASTERROR"}), "");
@@ -244,42 +242,73 @@ struct ClipboardHolder {
 };
 }  // namespace
 
-TEST_F(HostFrame, ClipboardHeldElsewhereFailsTheCall) {
-    PutClipboardText("abc");
-    Command({"SETSTR", "1", "kept"});
-    {
-        ClipboardHolder holder;
-        EXPECT_EQ(Command({"SETSTR", "1", "!CLIPBOARD!"}), 1000);
-        EXPECT_EQ(Status(), 1000);
-        EXPECT_EQ(Function({"GETSTR", "!CLIPBOARD!"}), "");
-        EXPECT_EQ(Status(), 1000);
+// The clipboard cannot be substituted when another thread holds it or when the
+// buffer cannot grow for its text: the call runs no handler, says so in a box and
+// answers 1000; the clipboard is closed again either way.
+TEST_F(HostFrame, ClipboardThatCannotBeReadFailsTheCall) {
+    struct Case {
+        const char* note;
+        bool heldElsewhere;
+        bool noMemory;
+    } cases[] = {{"held by another thread", true, false}, {"no memory for the copy", false, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.note);
+        PutClipboardText("abc");
+        Command({"SETSTR", "1", "kept"});
+        {
+            std::optional<ClipboardHolder> holder;
+            if (c.heldElsewhere) holder.emplace();
+            if (c.noMemory) {
+                ASSERT_TRUE(PatchHeap());
+                g_heap.allocationsLeft = 0;
+            }
+            EXPECT_EQ(Command({"SETSTR", "1", "!CLIPBOARD!"}), 1000);
+            EXPECT_EQ(Status(), 1000);
+            EXPECT_EQ(Function({"GETSTR", "!CLIPBOARD!"}), "");
+            EXPECT_EQ(Status(), 1000);
+            g_heap.allocationsLeft = -1;
+        }
+        ExpectBoxes(2, kClipboardBoxText, "TRAKX.DLL", MB_TOPMOST);
+        EXPECT_EQ(Function({"GETSTR", "1"}), "kept") << "the failed call ran no handler";
+        EXPECT_EQ(Status(), 0);
+        EXPECT_TRUE(OpenClipboard(nullptr)) << "the library left the clipboard open";
+        CloseClipboard();
+        EXPECT_EQ(Command({"SETSTR", "1", "!CLIPBOARD!"}), 0);
+        EXPECT_EQ(Function({"GETSTR", "1"}), "abc");
+        Unpatch();
     }
-    ASSERT_EQ(boxes.size(), 2u);
-    for (const RecordedBox& box : boxes) {
-        EXPECT_EQ(box.text, kClipboardBoxText);
-        EXPECT_EQ(box.caption, "TRAKX.DLL");
-        EXPECT_EQ(box.style, UINT(MB_TOPMOST));
-    }
-    EXPECT_EQ(Function({"GETSTR", "1"}), "kept") << "the failed call ran no handler";
-    EXPECT_EQ(Status(), 0);
 }
 
-TEST_F(HostFrame, ClipboardBufferOutOfMemory) {
-    PutClipboardText("abc");
-    Command({"SETSTR", "1", "kept"});
-    PatchImport(library, "msvcrt.dll", "realloc", reinterpret_cast<void*>(LimitedRealloc));
-    g_allocationsLeft = 0;
-    int answer = Command({"SETSTR", "1", "!CLIPBOARD!"});
-    g_allocationsLeft = -1;
-    EXPECT_EQ(answer, 1000);
-    EXPECT_EQ(Status(), 1000);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, kClipboardBoxText);
-    // The clipboard was closed again: this process can open it.
-    EXPECT_TRUE(OpenClipboard(nullptr));
-    CloseClipboard();
-    EXPECT_EQ(Command({"SETSTR", "1", "!CLIPBOARD!"}), 0);
-    EXPECT_EQ(Function({"GETSTR", "1"}), "abc");
+// Every "!CLIPBOARD!" argument grows the one clipboard buffer, which may move: the
+// arguments substituted before must follow it.
+TEST_F(HostFrame, EarlierClipboardArgumentsFollowTheBufferWhenItMoves) {
+    ASSERT_TRUE(PatchHeap());
+    g_heap.moveOnRealloc = true;
+    PutClipboardText("moved along");
+    EXPECT_EQ(Command({"SETSTRUCT", "3", "STRSTRUCT", "!CLIPBOARD!", "!CLIPBOARD!", "!clipboard!"}), 0);
+    EXPECT_EQ(Function({"GETSTRUCT", "3", "STRSTRUCT"}), "moved along|moved along|moved along|");
+}
+
+// At most 30 texts are read from a block. A block of exactly 30 words without the
+// closing empty text, ending where readable memory ends, is read without a fault.
+TEST_F(HostFrame, ABlockIsReadUpToThirtyWords) {
+    char* pages = static_cast<char*>(VirtualAlloc(nullptr, 8192, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    ASSERT_NE(pages, nullptr);
+    DWORD old;
+    ASSERT_TRUE(VirtualProtect(pages + 4096, 4096, PAGE_NOACCESS, &old));
+    auto atPageEnd = [&](std::vector<std::string> words) {
+        while (words.size() < 30) words.push_back("99");
+        std::string block;
+        for (const std::string& w : words) block += w + '\0';
+        char* at = pages + 4096 - block.size();
+        memcpy(at, block.data(), block.size());
+        return at;
+    };
+    std::vector<std::string> set = {"SETSTRUCT", "2", "INTSTRUCT"};
+    for (int i = 1; i <= 16; ++i) set.push_back(std::to_string(i));
+    EXPECT_EQ(commandProc(atPageEnd(set)), 0);
+    EXPECT_STREQ(funcProc(atPageEnd({"GETSTRUCT", "2", "INTSTRUCT"})), "1|2|3|4|5|6|7|8|9|10|11|12|13|14|15|16");
+    VirtualFree(pages, 0, MEM_RELEASE);
 }
 
 // The entry points realign the stack themselves: call them with every misalignment.
@@ -300,14 +329,26 @@ _CallWithStackOffset:
     ret
 )");
 
+// The search keeps 16-byte vector values on the stack: it is the call that needs
+// the realignment.
 TEST_F(HostFrame, EntryPointsWorkOnAFourByteAlignedStack) {
+    std::string data(5000, '.');
+    data.replace(4000, 6, "Needle");
+    WriteAll(Scratch() + "\\hay.txt", data);
     std::string set = MakeBlock({"SETSTR", "5", "aligned"});
     std::string get = MakeBlock({"GETSTR", "5"});
+    std::string open = MakeBlock({"FILEOPEN", "1", Scratch() + "\\hay.txt", "READ"});
+    std::string search = MakeBlock({"FILESEARCHTEXT", "1", "needle"});
+    auto callFunction = [&](const std::string& block, int offset) {
+        return reinterpret_cast<const char*>(
+            CallWithStackOffset(reinterpret_cast<void*>(funcProc), block.data(), offset));
+    };
     for (int offset : {0, 4, 8, 12}) {
+        SCOPED_TRACE(offset);
         EXPECT_EQ(CallWithStackOffset(reinterpret_cast<void*>(commandProc), set.data(), offset), 0);
-        auto text = reinterpret_cast<const char*>(
-            CallWithStackOffset(reinterpret_cast<void*>(funcProc), get.data(), offset));
-        EXPECT_STREQ(text, "aligned");
+        EXPECT_STREQ(callFunction(get, offset), "aligned");
+        EXPECT_EQ(CallWithStackOffset(reinterpret_cast<void*>(commandProc), open.data(), offset), 0);
+        EXPECT_STREQ(callFunction(search, offset), "4000");
     }
 }
 
@@ -337,10 +378,10 @@ TEST_F(HostFrame, ClipboardTextWithoutTerminatorEndsAtItsBlock) {
     ASSERT_NE(pages, nullptr);
     DWORD oldProtect;
     VirtualProtect(pages + 2 * page, page, PAGE_NOACCESS, &oldProtect);
-    PatchImport(library, "user32.dll", "GetClipboardData", reinterpret_cast<void*>(UnterminatedClipboard::GetData));
-    PatchImport(library, "kernel32.dll", "GlobalLock", reinterpret_cast<void*>(UnterminatedClipboard::Lock));
-    PatchImport(library, "kernel32.dll", "GlobalSize", reinterpret_cast<void*>(UnterminatedClipboard::Size));
-    PatchImport(library, "kernel32.dll", "GlobalUnlock", reinterpret_cast<void*>(UnterminatedClipboard::Unlock));
+    ASSERT_TRUE(Patch("user32.dll", "GetClipboardData", reinterpret_cast<void*>(UnterminatedClipboard::GetData)));
+    ASSERT_TRUE(Patch("kernel32.dll", "GlobalLock", reinterpret_cast<void*>(UnterminatedClipboard::Lock)));
+    ASSERT_TRUE(Patch("kernel32.dll", "GlobalSize", reinterpret_cast<void*>(UnterminatedClipboard::Size)));
+    ASSERT_TRUE(Patch("kernel32.dll", "GlobalUnlock", reinterpret_cast<void*>(UnterminatedClipboard::Unlock)));
     for (SIZE_T size : {SIZE_T(1), SIZE_T(7), SIZE_T(4047), SIZE_T(5000)}) {
         SCOPED_TRACE(size);
         char* end = pages + 2 * page;
@@ -354,7 +395,7 @@ TEST_F(HostFrame, ClipboardTextWithoutTerminatorEndsAtItsBlock) {
         EXPECT_EQ(slot.find_first_not_of('w'), std::string::npos);
     }
     g_crashNote.clear();
-    Unload();  // the patched imports go with the library
+    Unpatch();
     VirtualFree(pages, 0, MEM_RELEASE);
 }
 

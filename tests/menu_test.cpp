@@ -381,17 +381,33 @@ TEST_F(MenuTest, ChoicesPassWithoutCallbackWhenTheHostGaveNone) {
     EXPECT_EQ(ownLog.commandParams, std::vector<WPARAM>{10002});
 }
 
-TEST_F(MenuTest, DestroyTakesTheHookOut) {
-    BuildFileMenu();
-    ASSERT_NE(WindowProc(), reinterpret_cast<LONG>(OwnWindowProc));
-    // A WM_DESTROY is passed on after the previous procedure is back in place.
-    ownLog.messages.clear();
-    SendMessageA(window, WM_DESTROY, 0, 0);
-    EXPECT_EQ(ownLog.messages, std::vector<UINT>{WM_DESTROY});
-    EXPECT_TRUE(ownLog.destroyReachedUnhooked);
-    EXPECT_EQ(WindowProc(), reinterpret_cast<LONG>(OwnWindowProc));
-    EXPECT_EQ(Choose(10002), Names{});
-    EXPECT_EQ(ownLog.commandParams.back(), 10002u);
+// The library's procedure takes itself out at WM_DESTROY and at unload: the window's
+// own procedure is back in place and gets every message, and choices make no events.
+TEST_F(MenuTest, DestroyOrUnloadTakesTheHookOut) {
+    enum Way { DestroyMessage, UnloadLibrary };
+    for (Way way : {DestroyMessage, UnloadLibrary}) {
+        SCOPED_TRACE(way == DestroyMessage ? "WM_DESTROY" : "unload");
+        Reload(WindowInitText().c_str());
+        BuildFileMenu();
+        ASSERT_NE(WindowProc(), reinterpret_cast<LONG>(OwnWindowProc));
+        ownLog.messages.clear();
+        ownLog.destroyReachedUnhooked = false;
+        if (way == DestroyMessage) {
+            // Passed on after the previous procedure is back in place.
+            SendMessageA(window, WM_DESTROY, 0, 0);
+            EXPECT_EQ(ownLog.messages, std::vector<UINT>{WM_DESTROY});
+            EXPECT_TRUE(ownLog.destroyReachedUnhooked);
+        } else {
+            Unload();
+        }
+        EXPECT_EQ(WindowProc(), reinterpret_cast<LONG>(OwnWindowProc));
+        // After unload the library's code is gone: the window must not reach it.
+        EXPECT_EQ(SendMessageA(window, kUserMessage, 0, 0), kUserAnswer);
+        ownLog.commandParams.clear();
+        EXPECT_EQ(Choose(10002), Names{});
+        EXPECT_EQ(ownLog.commandParams, std::vector<WPARAM>{10002});
+        PumpMessages();
+    }
 }
 
 TEST_F(MenuTest, RealDestroyReachesTheOwnProcedureUnhooked) {
@@ -400,17 +416,6 @@ TEST_F(MenuTest, RealDestroyReachesTheOwnProcedureUnhooked) {
     EXPECT_TRUE(ownLog.destroyReachedUnhooked);
     window = nullptr;
     Unload();  // the window is gone: unloading must not touch it
-}
-
-TEST_F(MenuTest, UnloadTakesTheHookOut) {
-    BuildFileMenu();
-    Unload();
-    EXPECT_EQ(WindowProc(), reinterpret_cast<LONG>(OwnWindowProc));
-    // The library's code is gone; the window must not reach it any more.
-    EXPECT_EQ(SendMessageA(window, kUserMessage, 0, 0), kUserAnswer);
-    EXPECT_EQ(Choose(10002), Names{});
-    EXPECT_EQ(ownLog.commandParams.back(), 10002u);
-    PumpMessages();
 }
 
 TEST_F(MenuTest, ProcedureInstalledOnTopIsLeftAloneAtDestroyAndUnload) {

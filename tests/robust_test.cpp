@@ -219,7 +219,7 @@ protected:
     RunFigures Drive(unsigned seed, long count) {
         Generator gen(seed);
         gen.scratch = Scratch();
-        gen.testlib = BinaryDir() + "\\trakx-testlib.dll";
+        gen.testlib = TestLibraryPath();
         FillSlots();
         const SlotSnapshot expected = ReadSlots();
         Watchdog dog;
@@ -267,9 +267,6 @@ TEST_F(Robustness, HostileCallsLeaveNoDamage) {
 // The library's own imports are pointed at versions that fail on demand.
 
 namespace {
-bool g_failHeap = false;
-void* __cdecl FailingRealloc(void* p, size_t n) { return g_failHeap ? nullptr : realloc(p, n); }
-void* __cdecl FailingMalloc(size_t n) { return g_failHeap ? nullptr : malloc(n); }
 bool g_failClose = false;
 BOOL WINAPI FailingClose(HANDLE h) {
     if (g_failClose) {
@@ -278,36 +275,20 @@ BOOL WINAPI FailingClose(HANDLE h) {
     }
     return CloseHandle(h);
 }
-
-std::string ReadWholeFile(const std::string& path) {
-    std::string data;
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    if (f == INVALID_HANDLE_VALUE) return "(missing)";
-    char buffer[4096];
-    DWORD n;
-    while (ReadFile(f, buffer, sizeof buffer, &n, nullptr) && n) data.append(buffer, n);
-    CloseHandle(f);
-    return data;
-}
 }  // namespace
 
 class InjectedFaults : public TrakxTest {
 protected:
     void SetUp() override {
         TrakxTest::SetUp();
-        g_failHeap = g_failClose = false;
-        PatchImport(library, "msvcrt.dll", "realloc", reinterpret_cast<void*>(FailingRealloc));
-        PatchImport(library, "msvcrt.dll", "malloc", reinterpret_cast<void*>(FailingMalloc));
-        PatchImport(library, "kernel32.dll", "CloseHandle", reinterpret_cast<void*>(FailingClose));
+        g_failClose = false;
+        ASSERT_TRUE(PatchHeap());
+        ASSERT_TRUE(Patch("kernel32.dll", "CloseHandle", reinterpret_cast<void*>(FailingClose)));
         path = Scratch() + "\\data.bin";
-        HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        DWORD n;
-        WriteFile(f, "ab\0cd\0ef", 8, &n, nullptr);
-        CloseHandle(f);
+        WriteAll(path, std::string("ab\0cd\0ef", 8));
     }
     void TearDown() override {
-        g_failHeap = g_failClose = false;
+        g_failClose = false;
         TrakxTest::TearDown();
     }
     std::string path;
@@ -315,9 +296,9 @@ protected:
 
 TEST_F(InjectedFaults, RawDataCopyWithoutMemoryAnswersEmpty) {
     ASSERT_EQ(Command({"FILEOPEN", "1", path, "READ"}), 0);
-    g_failHeap = true;
+    g_heap.allocationsLeft = 0;
     std::string failed = Function({"FILEREAD", "1", "RAWDATA", "8", "~"});
-    g_failHeap = false;
+    g_heap.allocationsLeft = -1;
     EXPECT_EQ(failed, "");
     EXPECT_EQ(Status(), 0);
     // The library goes on working once memory is back.
@@ -327,10 +308,10 @@ TEST_F(InjectedFaults, RawDataCopyWithoutMemoryAnswersEmpty) {
 
 TEST_F(InjectedFaults, ReadBufferSizeWithoutMemoryKeepsTheBuffer) {
     ASSERT_EQ(Command({"FILEOPEN", "1", path, "READ"}), 0);
-    g_failHeap = true;
+    g_heap.allocationsLeft = 0;
     std::string answer = Function({"FILEREADBUFSIZE", "100000"});
     std::string zero = Function({"FILEREADBUFSIZE", "0"});
-    g_failHeap = false;
+    g_heap.allocationsLeft = -1;
     EXPECT_EQ(answer, "4024") << "the size stays and is answered";
     EXPECT_EQ(zero, "0") << "0 switches reading off even without memory";
     EXPECT_EQ(Function({"FILEREAD", "1", "TEXT", "8"}), "") << "reading is off";
@@ -338,24 +319,28 @@ TEST_F(InjectedFaults, ReadBufferSizeWithoutMemoryKeepsTheBuffer) {
     EXPECT_EQ(Function({"FILEREAD", "1", "HEX", "8"}), "61 62 00 63 64 00");
 }
 
+// A failed close is reported with its reason, and the slot is emptied all the same.
 TEST_F(InjectedFaults, FailingCloseIsReported) {
     ASSERT_EQ(Command({"FILEOPEN", "1", path, "READ"}), 0);
     g_failClose = true;
     EXPECT_EQ(Command({"FILECLOSE", "1"}), -1);
     g_failClose = false;
-    EXPECT_EQ(Function({"GETLASTERROR"}).empty(), false);
-    EXPECT_EQ(Command({"FILECLOSE", "1"}), 0) << "the file was still open and now closes";
+    EXPECT_EQ(Function({"GETLASTERROR"}), SystemText(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(Function({"FILEGETSIZE", "1"}), "4294967295") << "the slot holds no file";
+    EXPECT_EQ(Command({"FILEREAD", "1", "TEXT"}), -1);
+    EXPECT_EQ(Command({"FILECLOSE", "1"}), 0) << "an empty slot has nothing to close";
 }
 
 TEST_F(InjectedFaults, SearchWithoutMemoryAnswersAndEnds) {
     ASSERT_EQ(Command({"FILEOPEN", "1", path, "READ"}), 0);
-    g_failHeap = true;
+    ASSERT_EQ(Function({"FILESETPOS", "1", "1"}), "1");
+    g_heap.allocationsLeft = 0;
     std::string text = Function({"FILESEARCHTEXT", "1", "cd"});
     std::string hex = Function({"FILESEARCHHEX", "1", "63 64"});
-    g_failHeap = false;
-    EXPECT_EQ(text, "ERROR") << "no chunk buffer: the search reports its failure";
+    g_heap.allocationsLeft = -1;
+    EXPECT_EQ(text, "ERROR") << "no memory: the search reports its failure";
     EXPECT_EQ(hex, "ERROR");
-    EXPECT_EQ(Function({"FILEGETPOS", "1"}), "0") << "the position is unchanged";
+    EXPECT_EQ(Function({"FILEGETPOS", "1"}), "1") << "the position is unchanged";
     EXPECT_EQ(Function({"FILESEARCHTEXT", "1", "cd"}), "3");
 }
 
@@ -367,7 +352,7 @@ TEST_F(LongRun, MixedCallsLeaveNoLeaks) {
     const char* countText = getenv("TRAKX_LONG_CALLS");
     const long total = countText ? atol(countText) : 100000;
     const std::string file = Scratch() + "\\long.bin";
-    const std::string testlib = BinaryDir() + "\\trakx-testlib.dll";
+    const std::string testlib = TestLibraryPath();
     ASSERT_EQ(Command({"DLLLOAD", "1", testlib}), 0);
     ASSERT_EQ(Command({"DLLINITFUNC", "1", "1", "Noop"}), 0);
     Command({"MENU", "CREATE", "1", "MENU", "&Long", "0"});

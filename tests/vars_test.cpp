@@ -49,17 +49,6 @@ asm(".text\n"
     "    popl %ebp\n"
     "    ret\n");
 
-// The system's text for an error code, as GETLASTERROR gives it.
-static std::string SystemText(DWORD code) {
-    char* text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
-                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0,
-                   nullptr);
-    std::string result = text ? text : "";
-    if (text) LocalFree(text);
-    return result;
-}
-
 // The text at an address of this process, read where readable; read at once after
 // a call, as the next call into the library empties the call's own texts.
 static std::string TextAt(DWORD address) {
@@ -77,12 +66,28 @@ static const char* const kTestFunctions[] = {
     "Words20",      "Subtract2",          "Answer0",   "CdeclSubtract", "GreetingText",
     "NullText",     "LongText",           "UnreadableText", "TextIntoUnreadable", "StoreInt",
     "StoreText",    "FillField",          "ReadSizeAndChange", "FillStruct", "FailWith",
-    "DisturbRegisters", "Noop",
+    "DisturbRegisters", "Noop",           "SetDirectionFlag",
 };
+
+// The text LongText answers: 5000 letters a, b, ... z, a, b, ...
+static std::string LongTextOfTheTestLibrary() {
+    std::string text;
+    for (int i = 0; i < 5000; ++i) text += static_cast<char>('a' + i % 26);
+    return text;
+}
+
+static bool IsLoaded(const std::string& path) { return GetModuleHandleA(path.c_str()) != nullptr; }
 
 class VarsTest : public TrakxTest {
 protected:
-    static std::string TestLibraryPath() { return BinaryDir() + "\\trakx-testlib.dll"; }
+    // A copy of the test library under a name no other test loads, so that its load
+    // state shows what this test's script did to it alone.
+    std::string OwnCopyOfTestLibrary() {
+        std::string copy = Scratch() + "\\own-testlib.dll";
+        EXPECT_TRUE(CopyFileA(TestLibraryPath().c_str(), copy.c_str(), FALSE));
+        EXPECT_FALSE(IsLoaded(copy));
+        return copy;
+    }
 
     // Loads the test library as library 1 and binds every export.
     void BindTestLibrary() {
@@ -271,7 +276,7 @@ TEST_F(VarsTest, TextAtAddressReadsOnlyReadableMemory) {
         {"4294967295", ""},                                   // the very top of the address space
         {Call("UnreadableText", "INT", {}), ""},              // a page closed to reading
         {Call("TextIntoUnreadable", "INT", {}), "end of page"},  // cut where reading must stop
-        {Call("LongText", "INT", {}), Call("LongText", "STR", {}).substr(0, 4047)},
+        {Call("LongText", "INT", {}), LongTextOfTheTestLibrary().substr(0, 4047)},
     };
     for (const Case& c : cases)
         EXPECT_EQ(Function({"GETSTRATADDR", c.address}), c.expected) << "address " << c.address;
@@ -398,7 +403,7 @@ TEST_F(VarsTest, ReturnTypeWordDecidesWhetherAndHowToCall) {
     EXPECT_EQ(Call("NullText", "STR", {}), "");
     EXPECT_EQ(Call("UnreadableText", "STR", {}), "");
     EXPECT_EQ(Call("TextIntoUnreadable", "STR", {}), "end of page");
-    EXPECT_EQ(Call("LongText", "STR", {}).size(), 4047u);
+    EXPECT_EQ(Call("LongText", "STR", {}), LongTextOfTheTestLibrary().substr(0, 4047));
     EXPECT_EQ(Status(), 0);
 }
 
@@ -500,14 +505,10 @@ TEST_F(VarsTest, StackAndRegistersSurviveEveryKindOfCallee) {
 // ---- loading, binding and releasing ------------------------------------------------
 
 TEST_F(VarsTest, LoadFailureShowsItsBoxAndKeepsTheReason) {
-    std::string missing = Scratch() + "\no-such-library.dll";
+    std::string missing = Scratch() + "\\no-such-library.dll";
     EXPECT_EQ(Command({"DLLLOAD", "2", missing}), -1);
     EXPECT_EQ(Status(), 0);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].owner, nullptr);
-    EXPECT_EQ(boxes[0].text, missing + "\n\nCannot load library...");
-    EXPECT_EQ(boxes[0].caption, "DLLLOAD");
-    EXPECT_EQ(boxes[0].style, static_cast<UINT>(MB_OK | MB_TOPMOST));
+    ExpectBoxes(1, missing + "\n\nCannot load library...", "DLLLOAD", MB_OK | MB_TOPMOST);
 
     // GETLASTERROR gives the reason the system gave for the same failure.
     SetLastError(0);
@@ -523,28 +524,22 @@ TEST_F(VarsTest, LoadFailureShowsItsBoxAndKeepsTheReason) {
     EXPECT_EQ(Command({"DLLLOAD", "3", missing}), -1);
     boxes.clear();
     EXPECT_EQ(Command({"DLLINITFUNC", "3", "1", "Answer0"}), -1);
-    EXPECT_EQ(boxes.size(), 1u);
+    ExpectBoxes(1, "Answer0\n\nCannot get function address...", "DLLINITFUNC", MB_OK);
 }
 
 TEST_F(VarsTest, BindFailureShowsItsBoxAndForgetsTheNumber) {
     BindTestLibrary();
     EXPECT_EQ(Command({"DLLINITFUNC", "1", "3", "NoSuchExport"}), -1);
     EXPECT_EQ(Status(), 0);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].owner, nullptr);
-    EXPECT_EQ(boxes[0].text, "NoSuchExport\n\nCannot get function address...");
-    EXPECT_EQ(boxes[0].caption, "DLLINITFUNC");
-    EXPECT_EQ(boxes[0].style, static_cast<UINT>(MB_OK));
+    ExpectBoxes(1, "NoSuchExport\n\nCannot get function address...", "DLLINITFUNC", MB_OK);
     // Function 3 was Answer0: its address is gone, so the name no longer answers.
     EXPECT_EQ(Call("Answer0", "INT", {}), "Invalid Function");
     EXPECT_EQ(Call("Subtract2", "INT", {"INT:1", "INT:1"}), "0");
 
     // A name longer than the field is refused the same way, and its box keeps the message.
-    boxes.clear();
     std::string longName(300, 'N');
     EXPECT_EQ(Command({"DLLINITFUNC", "1", "2", longName}), -1);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, longName + "\n\nCannot get function address...");
+    ExpectBoxes(1, longName + "\n\nCannot get function address...", "DLLINITFUNC", MB_OK);
     EXPECT_EQ(Call("Subtract2", "INT", {"INT:1", "INT:1"}), "Invalid Function");
 
     // A name of any length in the box is cut so that the message still fits.
@@ -585,38 +580,120 @@ TEST_F(VarsTest, NumbersOutsideTheTablesAreRefusedWithoutABox) {
 // DLLUNLOAD releases once and forgets the functions bound from the library, so no
 // call can reach code that may be gone.
 TEST_F(VarsTest, UnloadReleasesOnceAndForgetsItsFunctions) {
-    // The test's own reference keeps the library mapped whatever the script does.
-    HMODULE own = LoadLibraryA(TestLibraryPath().c_str());
-    ASSERT_NE(own, nullptr);
-    BindTestLibrary();
-    EXPECT_EQ(Command({"DLLLOAD", "2", TestLibraryPath()}), 0);
-    EXPECT_EQ(Command({"DLLINITFUNC", "2", "50", "Noop"}), 0);
+    const std::string copy = OwnCopyOfTestLibrary();
+    ASSERT_EQ(Command({"DLLLOAD", "1", copy}), 0);
+    ASSERT_EQ(Command({"DLLINITFUNC", "1", "1", "Answer0"}), 0);
+    ASSERT_EQ(Command({"DLLINITFUNC", "1", "2", "Words20"}), 0);
+    ASSERT_EQ(Command({"DLLLOAD", "2", copy}), 0);
+    ASSERT_EQ(Command({"DLLINITFUNC", "2", "50", "Noop"}), 0);
 
     EXPECT_EQ(Command({"DLLUNLOAD", "1"}), 0);
+    ASSERT_TRUE(IsLoaded(copy)) << "number 2 still holds its reference";
     EXPECT_EQ(Call("Answer0", "INT", {}), "Invalid Function");
     EXPECT_EQ(Call("Words20", "INT", {}), "Invalid Function");
     // Bound through number 2, whose reference still holds: still callable.
     EXPECT_EQ(Call("Noop", "INT", {"INT:3"}), "3");
     EXPECT_EQ(Command({"DLLUNLOAD", "1"}), 0);  // already released: nothing happens
+    EXPECT_TRUE(IsLoaded(copy));
     EXPECT_EQ(Command({"DLLUNLOAD", "2"}), 0);
+    EXPECT_FALSE(IsLoaded(copy)) << "two loads, two releases";
     EXPECT_EQ(Call("Noop", "INT", {"INT:3"}), "Invalid Function");
     EXPECT_EQ(Command({"DLLUNLOAD", "5"}), 0);  // never loaded
     EXPECT_TRUE(boxes.empty());
-
-    // Two releases by the script, one per load: the test's own reference is intact.
-    EXPECT_EQ(GetModuleHandleA(TestLibraryPath().c_str()), own);
-    EXPECT_TRUE(FreeLibrary(own));
 }
 
 // Loading into a number that holds a library forgets the former one without
 // releasing it: functions bound from it stay callable.
 TEST_F(VarsTest, LoadingOverANumberLeavesTheFormerLibraryLoaded) {
-    BindTestLibrary();
+    const std::string copy = OwnCopyOfTestLibrary();
+    ASSERT_EQ(Command({"DLLLOAD", "1", copy}), 0);
+    ASSERT_EQ(Command({"DLLINITFUNC", "1", "1", "Answer0"}), 0);
     EXPECT_EQ(Command({"DLLLOAD", "1", "kernel32.dll"}), 0);
+    ASSERT_TRUE(IsLoaded(copy)) << "the former library was released";
     EXPECT_EQ(Command({"DLLINITFUNC", "1", "60", "GetTickCount"}), 0);
     EXPECT_EQ(Command({"DLLUNLOAD", "1"}), 0);
     EXPECT_EQ(Call("GetTickCount", "INT", {}), "Invalid Function");
+    ASSERT_TRUE(IsLoaded(copy));
     EXPECT_EQ(Call("Answer0", "INT", {}), "42");
+    // The script can no longer release it; the test does.
+    FreeLibrary(GetModuleHandleA(copy.c_str()));
+}
+
+// Two numbers bound under one name: DLLFUNC calls the lower-numbered one, whichever
+// was bound first. The test library and its copy both export GreetingText, which
+// answers a text inside its own module.
+TEST_F(VarsTest, LowerNumberedBindingWinsForASharedName) {
+    const std::string copy = OwnCopyOfTestLibrary();
+    struct Binding {
+        const char* library;  // "1" the test library, "2" its copy
+        const char* number;
+    };
+    struct Case {
+        Binding first, second;
+        const char* winner;
+    } cases[] = {
+        {{"1", "7"}, {"2", "30"}, "1"},
+        {{"2", "30"}, {"1", "7"}, "1"},
+        {{"1", "30"}, {"2", "7"}, "2"},
+        {{"2", "7"}, {"1", "30"}, "2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.first.library) + "@" + c.first.number + " then " + c.second.library + "@" +
+                     c.second.number);
+        Reload(WindowInitText().c_str());
+        ASSERT_EQ(Command({"DLLLOAD", "1", TestLibraryPath()}), 0);
+        ASSERT_EQ(Command({"DLLLOAD", "2", copy}), 0);
+        for (const Binding& b : {c.first, c.second})
+            ASSERT_EQ(Command({"DLLINITFUNC", b.library, b.number, "GreetingText"}), 0);
+        DWORD address = strtoul(Call("GreetingText", "INT", {}).c_str(), nullptr, 10);
+        HMODULE owner = nullptr;
+        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           reinterpret_cast<LPCSTR>(address), &owner);
+        EXPECT_EQ(owner, GetModuleHandleA((*c.winner == '1' ? TestLibraryPath() : copy).c_str()));
+        Command({"DLLUNLOAD", "1"});
+        Command({"DLLUNLOAD", "2"});
+    }
+}
+
+// The name field holds 255 characters: a name of 255 binds and calls, one of 256
+// is refused although the library exports it.
+TEST_F(VarsTest, FunctionNamesOfUpTo255Characters) {
+    BindTestLibrary();
+    const std::string n255(255, 'L'), n256(256, 'L');
+    ASSERT_NE(GetProcAddress(testlib, n255.c_str()), nullptr);
+    ASSERT_NE(GetProcAddress(testlib, n256.c_str()), nullptr);
+    EXPECT_EQ(Command({"DLLINITFUNC", "1", "90", n255}), 0);
+    EXPECT_EQ(Call(n255, "INT", {}), "42");
+    EXPECT_EQ(Command({"DLLINITFUNC", "1", "91", n256}), -1);
+    ExpectBoxes(1, n256 + "\n\nCannot get function address...", "DLLINITFUNC", MB_OK);
+    EXPECT_EQ(Call(n256, "INT", {}), "Invalid Function");
+}
+
+// A callee that sets the direction flag and returns: the caller gets it back clear.
+extern "C" {
+DWORD g_flagsAfterCall;
+const char* __cdecl CallReadingFlags(FunctionFn function, const char* block);
+}
+asm(".text\n"
+    ".globl _CallReadingFlags\n"
+    "_CallReadingFlags:\n"
+    "    pushl %ebp\n"
+    "    movl %esp, %ebp\n"
+    "    pushl 12(%ebp)\n"      // the block
+    "    call *8(%ebp)\n"       // FuncProc
+    "    pushfl\n"              // the flags as FuncProc left them
+    "    popl _g_flagsAfterCall\n"
+    "    cld\n"                 // this program's code needs the flag clear
+    "    movl %ebp, %esp\n"
+    "    popl %ebp\n"
+    "    ret\n");
+
+TEST_F(VarsTest, DirectionFlagIsClearAfterACalleeSetsIt) {
+    BindTestLibrary();
+    std::string block = MakeBlock({"DLLFUNC", "SetDirectionFlag", "INT"});
+    const char* answer = CallReadingFlags(funcProc, block.data());
+    EXPECT_EQ(g_flagsAfterCall & 0x400, 0u) << "the direction flag is set";
+    EXPECT_STREQ(answer, "1");
 }
 
 // A real system function, with an answer the test computes the same way.

@@ -122,3 +122,12 @@ asm(".text\n"
     "    movl $0x0badf00d, %edi\n"
     "    movl $7, %eax\n"
     "    ret\n");
+
+// Sets the direction flag and returns with it set, as no function of the platform's
+// conventions may.
+asm(".text\n"
+    ".globl _SetDirectionFlag\n"
+    "_SetDirectionFlag:\n"
+    "    std\n"
+    "    movl $1, %eax\n"
+    "    ret\n");
