@@ -162,9 +162,10 @@ const char* ForeignCall() {
     CopyBounded(vars.callReturnType, CallReturnTypeBytes, Arg(2));
     // Only empty arguments pass 0: a "!CLIPBOARD!" that became the empty text keeps
     // the arguments after it, and past the block's end every argument is empty.
-    for (int k = 0; k < CallWordCount; ++k)
-        if (*Arg(FirstCallArg + k))
-            ConvertArgument(k, CopyBounded(vars.callArgTexts[k], VarTextBytes, Arg(FirstCallArg + k)));
+    for (int k = 0; k < CallWordCount; ++k) {
+        const char* arg = Arg(FirstCallArg + k);
+        if (*arg) ConvertArgument(k, CopyBounded(vars.callArgTexts[k], VarTextBytes, arg));
+    }
 
     bool answersText = SameWord(vars.callReturnType, "STR");
     if (!answersText && !SameWord(vars.callReturnType, "INT")) return out;
