@@ -79,13 +79,13 @@ ForeignCallHandler:
         movl    %eax, (%edx)            // ... for the caller, before the record is reused
         movl    $1, 4(%edx)             // fault->raised
         pushl   $0                      // RtlUnwind(record of ours, resume point,
-        pushl   4+4(%esp)               // ... the exception record, 0): runs the
+        pushl   8(%esp)                 // ... the exception record, 0): runs the
         pushl   $ForeignCallReturn      // ... unwind handlers of the callee's frames
         pushl   %ecx                    // ... and leaves ours first in the chain;
         call    *__imp__RtlUnwind@16    // ... __stdcall, it removes its arguments
-        movl    8(%esp), %ebp           // our record again (RtlUnwind keeps EBX..EBP,
-        addl    $20, %ebp               // ... but the record is read afresh) and from
-        xorl    %eax, %eax              // ... it the thunk's frame; the answer is 0
+        movl    8(%esp), %ebp           // our record again (ECX is not kept across
+        addl    $20, %ebp               // ... calls); 20 above it is the thunk's EBP
+        xorl    %eax, %eax              // the answer is 0
         jmp     ForeignCallReturn       // leave the dispatcher's stack for good
 2:      movl    $1, %eax                // ExceptionContinueSearch
         ret
