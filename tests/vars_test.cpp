@@ -104,7 +104,8 @@ static const char* const kTestFunctions[] = {
     "NullText",     "LongText",           "UnreadableText", "TextIntoUnreadable", "StoreInt",
     "StoreText",    "FillField",          "ReadSizeAndChange", "FillStruct", "FailWith",
     "DisturbRegisters", "Noop",           "StoreTwice", "Divide",       "RecurseForever",
-    "CdeclStore",   "RaiseAndHandle",     "DisturbThenFault", "ExecuteInvalid",
+    "CdeclStore",   "RaiseAndHandle",     "DisturbThenFault", "ExecuteInvalid", "CleanUpThenStore",
+    "UnwoundFrames",
 };
 
 class VarsTest : public TrakxTest {
@@ -627,6 +628,18 @@ TEST_F(VarsTest, FaultingCalleesReturnToTheHost) {
         EXPECT_EQ(Status(), 0) << "after: " << c.kind;
     }
     g_crashNote.clear();
+}
+
+// The callee's own frames are unwound before the call comes back, so that its
+// clean-up code (a __finally block, a destructor releasing a lock) runs; a call that
+// does not fault passes through none of it.
+TEST_F(VarsTest, AFaultRunsTheCalleesCleanUp) {
+    BindTestLibrary();
+    EXPECT_EQ(Call("CleanUpThenStore", "INT", {"INTADDR", "INT:3"}), "3");
+    EXPECT_EQ(Call("UnwoundFrames", "INT", {}), "0");
+    EXPECT_EQ(Call("CleanUpThenStore", "INT", {"INT:0", "INT:3"}), "");
+    EXPECT_EQ(Status(), 1003);
+    EXPECT_EQ(Call("UnwoundFrames", "INT", {}), "1");
 }
 
 // Nothing is rolled back: what the callee wrote before it faulted stays, the slots it

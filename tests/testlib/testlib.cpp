@@ -162,6 +162,32 @@ int __stdcall RaiseAndHandle(DWORD code) {
     return g_ownHandled;
 }
 
+// Registers a handler that only cleans up, as a __finally block or a destructor
+// does: it leaves the exception to the handlers below and counts the unwind that
+// passes through its frame. Then it writes through `target`.
+static LONG g_unwoundFrames;
+
+static EXCEPTION_DISPOSITION __cdecl CountUnwind(EXCEPTION_RECORD* record, void*, CONTEXT*, void*) {
+    if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) ++g_unwoundFrames;
+    return ExceptionContinueSearch;
+}
+
+int __stdcall CleanUpThenStore(int* target, int value) {
+    NT_TIB* tib = reinterpret_cast<NT_TIB*>(NtCurrentTeb());
+    EXCEPTION_REGISTRATION_RECORD own;
+    own.Next = tib->ExceptionList;
+    own.Handler = reinterpret_cast<PEXCEPTION_ROUTINE>(CountUnwind);
+    tib->ExceptionList = &own;
+    asm volatile("" ::: "memory");  // the write stays between registering and removing
+    *target = value;
+    asm volatile("" ::: "memory");
+    tib->ExceptionList = own.Next;
+    return value;
+}
+
+// How many unwinds passed through CleanUpThenStore's frame so far.
+int __stdcall UnwoundFrames() { return g_unwoundFrames; }
+
 }  // extern "C"
 
 // A __cdecl function that breaks the rules: it overwrites EBX, ESI and EDI without
