@@ -40,13 +40,13 @@ const int kTextLengths[] = {0, 1, 63, 64, 255, 256, 4047, 4048, 4049, 100000};
 const char* const kHarmlessFunctions[] = {
     "Noop", "Words20", "RecordedWord", "Subtract2", "Answer0", "CdeclSubtract", "GreetingText", "NullText",
     "LongText", "UnreadableText", "TextIntoUnreadable", "FailWith", "DisturbRegisters", "Divide",
-    "ExecuteInvalid", "RecurseForever", "RaiseAndHandle", "DisturbThenFault"};
+    "ExecuteInvalid", "RecurseForever", "RaiseAndHandle", "DisturbThenFault", "UnwoundFrames"};
 
 // Functions that write through their first argument (StoreTwice through the second
 // as well). The driver hands them only addresses where a write faults, so a script's
 // wrong pointer is exercised without the run damaging memory on purpose.
 const char* const kWriterFunctions[] = {"StoreInt", "StoreText", "FillField", "ReadSizeAndChange",
-                                        "FillStruct", "StoreTwice", "CdeclStore"};
+                                        "FillStruct", "StoreTwice", "CdeclStore", "CleanUpThenStore"};
 
 struct Generator {
     std::mt19937 random;
