@@ -585,10 +585,11 @@ static DWORD SystemCodeFor(DWORD exception) {
 TEST_F(VarsTest, FaultingCalleesReturnToTheHost) {
     BindTestLibrary();
     ASSERT_EQ(SystemCodeFor(EXCEPTION_ACCESS_VIOLATION), static_cast<DWORD>(ERROR_NOACCESS));
-    // An address where nothing is mapped: reserved, then released again.
+    // An address with no memory behind it: reserved for the test, never committed.
     void* region = VirtualAlloc(nullptr, 65536, MEM_RESERVE, PAGE_NOACCESS);
-    ASSERT_TRUE(VirtualFree(region, 0, MEM_RELEASE));
-    std::string unmapped = "INT:" + std::to_string(static_cast<long>(reinterpret_cast<UINT_PTR>(region)));
+    ASSERT_NE(region, nullptr);
+    auto word = [](DWORD value) { return "INT:" + std::to_string(static_cast<long>(value)); };
+    std::string unmapped = word(reinterpret_cast<UINT_PTR>(region));
     struct Case {
         const char* kind;
         std::vector<std::string> words;
@@ -604,8 +605,9 @@ TEST_F(VarsTest, FaultingCalleesReturnToTheHost) {
         {"recurses without end again", {"RecurseForever", "INT", "INT:0"}, EXCEPTION_STACK_OVERFLOW},
         {"__cdecl, faults", {"CdeclStore", "INT", "INT:0", "INT:1"}, EXCEPTION_ACCESS_VIOLATION},
         {"disturbs every register, then faults", {"DisturbThenFault", "INT"}, EXCEPTION_ACCESS_VIOLATION},
-        {"raises and handles its own", {"RaiseAndHandle", "INT", "INT:-1073741819"}, 0, "1"},
-        {"raises and handles its own, another code", {"RaiseAndHandle", "INT", "INT:-529697949"}, 0, "1"},
+        {"raises an access violation and handles it",
+         {"RaiseAndHandle", "INT", word(EXCEPTION_ACCESS_VIOLATION)}, 0, "1"},
+        {"raises the C++ exception code and handles it", {"RaiseAndHandle", "INT", word(0xE06D7363)}, 0, "1"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> words = c.words;
@@ -628,6 +630,7 @@ TEST_F(VarsTest, FaultingCalleesReturnToTheHost) {
         EXPECT_EQ(Status(), 0) << "after: " << c.kind;
     }
     g_crashNote.clear();
+    VirtualFree(region, 0, MEM_RELEASE);
 }
 
 // The callee's own frames are unwound before the call comes back, so that its
