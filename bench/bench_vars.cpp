@@ -1,6 +1,6 @@
 // The foreign call: DLLFUNC of a 20-parameter function beside a direct call of it,
 // with typed, unprefixed and no arguments, so that the cost of preparing the words
-// can be seen to follow the arguments given.
+// can be seen to follow the arguments given; and a call that faults.
 #include "bench.h"
 
 typedef DWORD(__stdcall* Words20Fn)(DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD,
@@ -38,11 +38,21 @@ void BenchVars(BenchLibrary& lib) {
     double withNone = timeBlock(MakeBlock({"DLLFUNC", "Words20", "INT"}));
     double getint = timeBlock(MakeBlock({"GETINT", "3"}));
 
+    // A callee that faults: the system's exception dispatch and the unwind back to
+    // the call thunk, far slower than a call, so timed over fewer calls.
+    lib.Command({"DLLINITFUNC", "1", "2", "StoreInt"});
+    const int faultingCalls = 2000;
+    std::string faulting = MakeBlock({"DLLFUNC", "StoreInt", "INT", "INT:0", "INT:1"});
+    double fault = MedianSeconds(3, [&] {
+        for (int i = 0; i < faultingCalls; ++i) lib.funcProc(faulting.data());
+    }) / faultingCalls;
+
     Report("direct call of Words20", direct * 1e9, "ns/call");
     Report("DLLFUNC Words20, 20 INT: arguments", withTyped * 1e9, "ns/call");
     Report("DLLFUNC Words20, 20 unprefixed arguments", withPlain * 1e9, "ns/call");
     Report("DLLFUNC Words20, no arguments", withNone * 1e9, "ns/call");
     Report("FuncProc GETINT (frame and call-data reset)", getint * 1e9, "ns/call");
+    Report("DLLFUNC StoreInt through a null pointer (faults)", fault * 1e9, "ns/call");
     Report("DLLFUNC 20 INT: / direct call", withTyped / direct, "x");
     Report("DLLFUNC 20 unprefixed / direct call", withPlain / direct, "x");
     Report("DLLFUNC no arguments / direct call", withNone / direct, "x");

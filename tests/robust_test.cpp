@@ -35,10 +35,18 @@ const char* const kWords[] = {
 
 const int kTextLengths[] = {0, 1, 63, 64, 255, 256, 4047, 4048, 4049, 100000};
 
-// Functions of the test library that read nothing through their arguments.
+// Functions of the test library that read nothing through their arguments (some of
+// them fault, or raise and handle their own exceptions, whatever they are given).
 const char* const kHarmlessFunctions[] = {
     "Noop", "Words20", "RecordedWord", "Subtract2", "Answer0", "CdeclSubtract", "GreetingText", "NullText",
-    "LongText", "UnreadableText", "TextIntoUnreadable", "FailWith", "DisturbRegisters"};
+    "LongText", "UnreadableText", "TextIntoUnreadable", "FailWith", "DisturbRegisters", "Divide",
+    "ExecuteInvalid", "RecurseForever", "RaiseAndHandle", "DisturbThenFault", "UnwoundFrames"};
+
+// Functions that write through their first argument (StoreTwice through the second
+// as well). The driver hands them only addresses where a write faults, so a script's
+// wrong pointer is exercised without the run damaging memory on purpose.
+const char* const kWriterFunctions[] = {"StoreInt", "StoreText", "FillField", "ReadSizeAndChange",
+                                        "FillStruct", "StoreTwice", "CdeclStore", "CleanUpThenStore"};
 
 struct Generator {
     std::mt19937 random;
@@ -72,6 +80,17 @@ struct Generator {
         static const char* const names[] = {"a.txt", "b.bin", "c.dat", "sub\\none.txt", "d.txt"};
         return scratch + "\\" + Pick(names);
     }
+    // An argument that passes an address no write can succeed at: the first 64 KB,
+    // the last bytes of the address space, a page closed to all access, read-only
+    // data, or a text that passes 0.
+    std::vector<std::string> faultingAddresses;
+    std::string WrongAddress() {
+        static const char* const fixed[] = {"INT:0", "INT:1", "INT:4095", "INT:65532", "INT:-1", "INT:-4",
+                                            "HANDLE:%12", "abc", "INTBUF"};
+        if (!faultingAddresses.empty() && Below(3) == 0)
+            return faultingAddresses[Below(int(faultingAddresses.size()))];
+        return Pick(fixed);
+    }
     std::string OutOfRangeSlot() {
         static const char* const slots[] = {"-1", "20", "21", "100", "2147483647", "-2147483648", "4294967295"};
         return Pick(slots);
@@ -92,8 +111,24 @@ struct Generator {
         if (SameAs(k, "FILEOPEN") || SameAs(k, "SAVEFILE")) set(2, ScratchPath());
         if (SameAs(k, "SETSTR") || SameAs(k, "SETINT") || SameAs(k, "SETSTRUCT")) set(1, OutOfRangeSlot());
         if (SameAs(k, "DLLLOAD")) set(2, Below(2) ? testlib : "missing-trakx-library.dll");
-        if (SameAs(k, "DLLINITFUNC")) set(3, Below(2) ? Pick(kHarmlessFunctions) : "MissingFunction");
-        if (SameAs(k, "DLLFUNC")) set(1, Pick(kHarmlessFunctions));
+        // Half the loads and binds use numbers that work, so that calls are made.
+        if (SameAs(k, "DLLLOAD") && Below(2)) set(1, "1");
+        if (SameAs(k, "DLLINITFUNC") && Below(2)) {
+            set(1, "1");
+            set(2, std::to_string(1 + Below(100)));
+        }
+        if (SameAs(k, "DLLINITFUNC")) {
+            int choice = Below(4);
+            set(3, choice == 0 ? "MissingFunction" : choice == 1 ? Pick(kWriterFunctions) : Pick(kHarmlessFunctions));
+        }
+        if (SameAs(k, "DLLFUNC") && Below(3) == 0) {
+            set(1, Pick(kWriterFunctions));
+            set(3, WrongAddress());
+            set(4, WrongAddress());  // StoreTwice's second pointer
+        } else if (SameAs(k, "DLLFUNC")) {
+            set(1, Pick(kHarmlessFunctions));
+        }
+        if (SameAs(k, "DLLFUNC") && Below(2)) set(2, Below(2) ? "INT" : "str");  // a call is made
         // Any text may stand in for a word, so no argument may name a file elsewhere
         // or a library: the generator's texts never contain a path separator or ".dll".
         return words;
@@ -214,12 +249,21 @@ protected:
     struct RunFigures {
         long calls = 0;
         long damaged = 0;
+        long faults = 0;  // foreign calls that faulted and came back (status 1003)
     };
 
     RunFigures Drive(unsigned seed, long count) {
         Generator gen(seed);
         gen.scratch = Scratch();
         gen.testlib = TestLibraryPath();
+        // Addresses from the test library: a page closed to all access, read-only text.
+        HMODULE testlib = LoadLibraryA(gen.testlib.c_str());
+        for (const char* name : {"UnreadableText", "GreetingText"}) {
+            auto function = reinterpret_cast<const char*(__stdcall*)()>(GetProcAddress(testlib, name));
+            if (function)
+                gen.faultingAddresses.push_back(
+                    "INT:" + std::to_string(static_cast<long>(reinterpret_cast<UINT_PTR>(function()))));
+        }
         FillSlots();
         const SlotSnapshot expected = ReadSlots();
         Watchdog dog;
@@ -240,6 +284,7 @@ protected:
             if (gen.Below(8) == 0) PutClipboardText(std::string(gen.Below(2) ? 100000 : 10, 'c'));
             if (gen.Below(2)) Command(words);
             else FunctionRaw(words);
+            if (Status() == 1003) ++figures.faults;
             InterlockedIncrement(&dog.calls);
             ++figures.calls;
             if (ReadSlots().values != expected.values) {
@@ -249,6 +294,7 @@ protected:
             }
             if (i % 64 == 0) PumpMessages();
         }
+        FreeLibrary(testlib);
         return figures;
     }
 };
@@ -259,7 +305,8 @@ TEST_F(Robustness, HostileCallsLeaveNoDamage) {
     unsigned seed = seedText ? strtoul(seedText, nullptr, 10) : 20261210u;
     long count = countText ? atol(countText) : 20000;
     RunFigures f = Drive(seed, count);
-    printf("hostile run: seed %u, calls %ld, crashes 0, hangs 0, damaged slots %ld\n", seed, f.calls, f.damaged);
+    printf("hostile run: seed %u, calls %ld, crashes 0, hangs 0, damaged slots %ld, faulting foreign calls %ld\n",
+           seed, f.calls, f.damaged, f.faults);
     EXPECT_EQ(f.damaged, 0);
 }
 

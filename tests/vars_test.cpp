@@ -5,13 +5,18 @@
 #include "fixture.h"
 
 // ---- registers around FuncProc ------------------------------------------------
-// The watch shim loads known values into EBX, ESI and EDI, records ESP and the four
-// callee-saved registers, calls FuncProc, and records them again. It keeps its own
-// stack pointer in a global, so a FuncProc that returned with a wrong ESP or EBP is
-// reported by the test instead of bringing it down.
+// The watch shim loads known values into EBX, ESI and EDI, records ESP, the four
+// callee-saved registers, the flags and the x87 environment, calls FuncProc, and
+// records them again. It keeps its own stack pointer in a global, so a FuncProc that
+// returned with a wrong ESP or EBP is reported by the test instead of bringing it
+// down.
 struct Registers {
-    DWORD esp, ebx, esi, edi, ebp;
+    DWORD esp, ebx, esi, edi, ebp, flags;
+    DWORD fpu[7];  // the x87 environment: control word, status word, tag word, ...
+    WORD FpuTags() const { return LOWORD(fpu[2]); }
 };
+constexpr DWORD DirectionFlag = 0x400;
+constexpr WORD AllX87RegistersEmpty = 0xFFFF;
 extern "C" {
 Registers g_watchBefore, g_watchAfter;
 DWORD g_watchSavedEsp;
@@ -29,6 +34,10 @@ asm(".text\n"
     "    movl $0x11111111, %ebx\n"
     "    movl $0x22222222, %esi\n"
     "    movl $0x33333333, %edi\n"
+    "    pushfl\n"
+    "    popl _g_watchBefore+20\n"
+    "    fnstenv _g_watchBefore+24\n"  // fnstenv masks the exceptions: load it back
+    "    fldenv _g_watchBefore+24\n"
     "    movl 8(%ebp), %eax\n"   // the FuncProc to watch
     "    pushl 12(%ebp)\n"       // its one argument, the block
     "    movl %esp, _g_watchBefore\n"
@@ -43,11 +52,28 @@ asm(".text\n"
     "    movl %edi, _g_watchAfter+12\n"
     "    movl %ebp, _g_watchAfter+16\n"
     "    movl _g_watchSavedEsp, %esp\n"
+    "    pushfl\n"
+    "    popl _g_watchAfter+20\n"
+    "    fnstenv _g_watchAfter+24\n"
+    "    fldenv _g_watchAfter+24\n"
+    "    cld\n"                  // the test's own code needs it clear, whatever came back
     "    popl %edi\n"
     "    popl %esi\n"
     "    popl %ebx\n"
     "    popl %ebp\n"
     "    ret\n");
+
+// Whether FuncProc came back with the host's stack and registers as a normal return
+// leaves them: ESP, EBX, ESI, EDI, EBP, the direction flag clear, the x87 stack empty.
+static void ExpectHostStateKept(const std::string& what) {
+    EXPECT_EQ(g_watchAfter.esp, g_watchBefore.esp) << what;
+    EXPECT_EQ(g_watchAfter.ebx, g_watchBefore.ebx) << what;
+    EXPECT_EQ(g_watchAfter.esi, g_watchBefore.esi) << what;
+    EXPECT_EQ(g_watchAfter.edi, g_watchBefore.edi) << what;
+    EXPECT_EQ(g_watchAfter.ebp, g_watchBefore.ebp) << what;
+    EXPECT_EQ(g_watchAfter.flags & DirectionFlag, 0u) << what;
+    EXPECT_EQ(g_watchAfter.FpuTags(), AllX87RegistersEmpty) << what;
+}
 
 // The text at an address of this process, read where readable; read at once after
 // a call, as the next call into the library empties the call's own texts.
@@ -66,7 +92,9 @@ static const char* const kTestFunctions[] = {
     "Words20",      "Subtract2",          "Answer0",   "CdeclSubtract", "GreetingText",
     "NullText",     "LongText",           "UnreadableText", "TextIntoUnreadable", "StoreInt",
     "StoreText",    "FillField",          "ReadSizeAndChange", "FillStruct", "FailWith",
-    "DisturbRegisters", "Noop",           "SetDirectionFlag",
+    "DisturbRegisters", "Noop",           "SetDirectionFlag", "StoreTwice", "Divide",
+    "RecurseForever", "CdeclStore",       "RaiseAndHandle",   "DisturbThenFault", "ExecuteInvalid",
+    "CleanUpThenStore", "UnwoundFrames",
 };
 
 // The text LongText answers: 5000 letters a, b, ... z, a, b, ...
@@ -364,8 +392,8 @@ TEST_F(VarsTest, AllTwentyWordsArriveInOrder) {
     for (int i = 0; i < 20; ++i) EXPECT_EQ(recordedWord(i), static_cast<DWORD>((i + 1) * 7)) << i;
 }
 
-// An empty argument ends the arguments: it and every later position pass 0, and
-// nothing of an earlier call carries over.
+// An empty text ends the block: it and every later position pass 0, and nothing of
+// an earlier call carries over.
 TEST_F(VarsTest, AnEmptyArgumentEndsTheArguments) {
     BindTestLibrary();
     std::vector<std::string> full;
@@ -375,6 +403,28 @@ TEST_F(VarsTest, AnEmptyArgumentEndsTheArguments) {
     EXPECT_EQ(recordedWord(0), 1u);
     EXPECT_EQ(recordedWord(1), 2u);
     for (int i = 2; i < 20; ++i) EXPECT_EQ(recordedWord(i), 0u) << i;
+}
+
+// "!CLIPBOARD!" that becomes the empty text is an empty argument inside the block:
+// it passes 0 at its own position and the arguments after it pass their words.
+TEST_F(VarsTest, AnEmptyClipboardArgumentSkipsOnlyItsOwnPosition) {
+    BindTestLibrary();
+    Command({"SETINT", "0", "77"});
+    Command({"SETSTRUCT", "3", "STRSTRUCT", "t3"});
+    for (bool emptyText : {true, false}) {
+        const char* clipboard = emptyText ? "an empty text" : "no text at all";
+        if (emptyText) PutClipboardText("");
+        else EmptyTheClipboard();
+        Call("Words20", "INT", {"INTBUF", "INT:5", "!CLIPBOARD!", "INTSTRUCT", "STR:after", "INT:6"});
+        EXPECT_EQ(Status(), 0) << clipboard;
+        EXPECT_EQ(recordedWord(0), 77u) << clipboard;
+        EXPECT_EQ(recordedWord(1), 5u) << clipboard;
+        EXPECT_EQ(recordedWord(2), 0u) << clipboard;
+        EXPECT_EQ(TextAt(recordedWord(3)), "t3") << clipboard;  // structure slot 3's address
+        EXPECT_EQ(TextAt(recordedWord(4)), "after") << clipboard;
+        EXPECT_EQ(recordedWord(5), 6u) << clipboard;
+        for (int i = 6; i < 20; ++i) EXPECT_EQ(recordedWord(i), 0u) << clipboard << ", position " << i;
+    }
 }
 
 TEST_F(VarsTest, ReturnTypeWordDecidesWhetherAndHowToCall) {
@@ -486,11 +536,7 @@ TEST_F(VarsTest, StackAndRegistersSurviveEveryKindOfCallee) {
     for (const Case& c : cases) {
         std::string block = MakeBlock(c.words);
         const char* answer = CallWatched(funcProc, block.data());
-        EXPECT_EQ(g_watchAfter.esp, g_watchBefore.esp) << c.kind;
-        EXPECT_EQ(g_watchAfter.ebx, g_watchBefore.ebx) << c.kind;
-        EXPECT_EQ(g_watchAfter.esi, g_watchBefore.esi) << c.kind;
-        EXPECT_EQ(g_watchAfter.edi, g_watchBefore.edi) << c.kind;
-        EXPECT_EQ(g_watchAfter.ebp, g_watchBefore.ebp) << c.kind;
+        ExpectHostStateKept(c.kind);
         EXPECT_STREQ(answer, c.expected) << c.kind;
     }
     // The 20-parameter call with all of its words, through the watch as well.
@@ -500,6 +546,128 @@ TEST_F(VarsTest, StackAndRegistersSurviveEveryKindOfCallee) {
     EXPECT_EQ(g_watchAfter.esp, g_watchBefore.esp);
     EXPECT_EQ(g_watchAfter.ebp, g_watchBefore.ebp);
     for (int i = 0; i < 20; ++i) EXPECT_EQ(recordedWord(i), static_cast<DWORD>(i + 1));
+}
+
+// A callee returning a float or double leaves it in the x87 registers (the runtime's
+// atof here, declared INT); eight such values would fill the stack and the host's own
+// arithmetic would get NaNs. Each call comes back with the stack empty, and with the
+// control word as the callee set it.
+TEST_F(VarsTest, FloatAnswersLeaveTheX87StackEmpty) {
+    ASSERT_EQ(Command({"DLLLOAD", "1", "msvcrt.dll"}), 0);
+    ASSERT_EQ(Command({"DLLINITFUNC", "1", "1", "atof"}), 0);
+    ASSERT_EQ(Command({"DLLINITFUNC", "1", "2", "_controlfp"}), 0);
+    std::string block = MakeBlock({"DLLFUNC", "atof", "INT", "STR:2.5"});
+    for (int i = 0; i < 10; ++i) {
+        CallWatched(funcProc, block.data());
+        EXPECT_EQ(g_watchAfter.FpuTags(), AllX87RegistersEmpty) << "after call " << i;
+    }
+    volatile double a = 1.5, b = 2.25;
+    EXPECT_EQ(a * b + a, 4.875) << "the host's own arithmetic after ten calls";
+
+    // _controlfp(_PC_24, _MCW_PC) sets the precision bits of the control word to 00.
+    WORD saved;
+    asm volatile("fnstcw %0" : "=m"(saved));
+    block = MakeBlock({"DLLFUNC", "_controlfp", "INT", "INT:131072", "INT:196608"});
+    CallWatched(funcProc, block.data());
+    asm volatile("fldcw %0" : : "m"(saved));
+    EXPECT_EQ(g_watchAfter.fpu[0] & 0x300, 0u) << "control word " << std::hex << g_watchAfter.fpu[0];
+    EXPECT_NE(saved & 0x300, 0) << "the test needs a precision other than 24 bits to begin with";
+}
+
+// ---- callees that fault -------------------------------------------------------------
+
+// The system's error code for an exception code, the way the system maps it.
+static DWORD SystemCodeFor(DWORD exception) {
+    auto map = reinterpret_cast<ULONG(WINAPI*)(LONG)>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlNtStatusToDosError"));
+    return map(static_cast<LONG>(exception));
+}
+
+// A callee that raises an exception it does not handle itself comes back to the host
+// as a normal return does: the answer empty, status 1003 until the next call,
+// GETLASTERROR the system's text for the exception, and the next call works. One that
+// handles its own exception behaves as before.
+TEST_F(VarsTest, FaultingCalleesReturnToTheHost) {
+    BindTestLibrary();
+    ASSERT_EQ(SystemCodeFor(EXCEPTION_ACCESS_VIOLATION), static_cast<DWORD>(ERROR_NOACCESS));
+    // An address with no memory behind it: reserved for the test, never committed.
+    void* region = VirtualAlloc(nullptr, 65536, MEM_RESERVE, PAGE_NOACCESS);
+    ASSERT_NE(region, nullptr);
+    auto word = [](DWORD value) { return "INT:" + std::to_string(static_cast<long>(value)); };
+    std::string unmapped = word(reinterpret_cast<UINT_PTR>(region));
+    struct Case {
+        const char* kind;
+        std::vector<std::string> words;
+        DWORD exception;       // 0: the callee handles its own and answers normally
+        const char* expected;  // its answer then
+    } cases[] = {
+        {"writes through a null pointer", {"StoreInt", "INT", "INT:0", "INT:5"}, EXCEPTION_ACCESS_VIOLATION},
+        {"writes to an unmapped address", {"StoreInt", "INT", unmapped, "INT:5"}, EXCEPTION_ACCESS_VIOLATION},
+        {"declared STR, faults", {"StoreInt", "STR", "INT:0", "INT:5"}, EXCEPTION_ACCESS_VIOLATION},
+        {"invalid instruction", {"ExecuteInvalid", "INT"}, EXCEPTION_ILLEGAL_INSTRUCTION},
+        {"divides by zero", {"Divide", "INT", "INT:7", "INT:0"}, EXCEPTION_INT_DIVIDE_BY_ZERO},
+        {"recurses without end", {"RecurseForever", "INT", "INT:0"}, EXCEPTION_STACK_OVERFLOW},
+        {"recurses without end again", {"RecurseForever", "INT", "INT:0"}, EXCEPTION_STACK_OVERFLOW},
+        {"__cdecl, faults", {"CdeclStore", "INT", "INT:0", "INT:1"}, EXCEPTION_ACCESS_VIOLATION},
+        {"disturbs every register, then faults", {"DisturbThenFault", "INT"}, EXCEPTION_ACCESS_VIOLATION},
+        {"raises an access violation and handles it",
+         {"RaiseAndHandle", "INT", word(EXCEPTION_ACCESS_VIOLATION)}, 0, "1"},
+        {"raises the C++ exception code and handles it", {"RaiseAndHandle", "INT", word(0xE06D7363)}, 0, "1"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> words = c.words;
+        words.insert(words.begin(), "DLLFUNC");
+        std::string block = MakeBlock(words);
+        g_crashNote = c.kind;
+        std::string answer = CallWatched(funcProc, block.data());
+        int status = Status();
+        std::string lastError = Function({"GETLASTERROR"});
+        ExpectHostStateKept(c.kind);
+        if (c.exception) {
+            EXPECT_EQ(answer, "") << c.kind;
+            EXPECT_EQ(status, 1003) << c.kind;
+            EXPECT_EQ(lastError, SystemText(SystemCodeFor(c.exception))) << c.kind;
+        } else {
+            EXPECT_EQ(answer, c.expected) << c.kind;
+            EXPECT_EQ(status, 0) << c.kind;
+        }
+        EXPECT_EQ(Call("Noop", "INT", {"INT:5"}), "5") << "after: " << c.kind;
+        EXPECT_EQ(Status(), 0) << "after: " << c.kind;
+    }
+    g_crashNote.clear();
+    VirtualFree(region, 0, MEM_RELEASE);
+}
+
+// The callee's own frames are unwound before the call comes back, so that its
+// clean-up code (a __finally block, a destructor releasing a lock) runs; a call that
+// does not fault passes through none of it.
+TEST_F(VarsTest, AFaultRunsTheCalleesCleanUp) {
+    BindTestLibrary();
+    EXPECT_EQ(Call("CleanUpThenStore", "INT", {"INTADDR", "INT:3"}), "3");
+    EXPECT_EQ(Call("UnwoundFrames", "INT", {}), "0");
+    EXPECT_EQ(Call("CleanUpThenStore", "INT", {"INT:0", "INT:3"}), "");
+    EXPECT_EQ(Status(), 1003);
+    EXPECT_EQ(Call("UnwoundFrames", "INT", {}), "1");
+}
+
+// Nothing is rolled back: what the callee wrote before it faulted stays, the slots it
+// did not write keep their contents, and the library goes on, unload included.
+TEST_F(VarsTest, AFaultKeepsWhatTheCalleeWroteAndEverythingElse) {
+    BindTestLibrary();
+    Command({"SETINT", "0", "1"});
+    Command({"SETINT", "1", "2"});
+    Command({"SETSTR", "5", "kept"});
+    // StoreTwice writes integer slot 0, then faults on the null second pointer.
+    EXPECT_EQ(Call("StoreTwice", "INT", {"INTADDR", "INT:0", "INT:9"}), "");
+    EXPECT_EQ(Status(), 1003);
+    EXPECT_EQ(Function({"GETINT", "0"}), "9");
+    EXPECT_EQ(Function({"GETINT", "1"}), "2");
+    EXPECT_EQ(Function({"GETSTR", "5"}), "kept");
+    EXPECT_EQ(Status(), 0);
+    EXPECT_EQ(Call("StoreTwice", "INT", {"INTADDR", "INTADDR", "INT:4"}), "4");
+    EXPECT_EQ(Function({"GETINT", "1"}), "4");
+    EXPECT_EQ(Command({"DLLUNLOAD", "1"}), 0);
+    EXPECT_EQ(Call("StoreTwice", "INT", {"INTADDR", "INTADDR", "INT:4"}), "Invalid Function");
 }
 
 // ---- loading, binding and releasing ------------------------------------------------

@@ -17,6 +17,7 @@ constexpr int StatusOk = 0;
 constexpr int StatusClipboardFailed = 1000;
 constexpr int StatusNoWindowDC = 1001;
 constexpr int StatusNoSurface = 1002;
+constexpr int StatusForeignFault = 1003;  // DLLFUNC's callee raised an exception it did not handle
 
 // Initial sizes of the three heap blocks made by Init.
 constexpr int InitialReadBufferBytes = 4026;

@@ -1,6 +1,8 @@
 // DLLFUNC: the per-call data, finding the bound function, turning the script's
 // arguments into twenty words, and the call with its text or integer answer.
 #include <string.h>
+#include <windows.h>
+#include <winternl.h>
 
 #include "../host/handlers.h"
 #include "../host/state.h"
@@ -117,22 +119,71 @@ bool ForeignFunctionBound() {
     return false;
 }
 
+// After a stack overflow the system has spent the guard page at the stack's end to
+// give the exception room; without a new one the next overflow runs off the end
+// of the stack and the process dies. As the runtime's _resetstkoflw does, set a
+// guard page just below the page in use; the system moves it down as the stack
+// grows again, up to the same overflow at the end.
+static void RestoreStackGuard() {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    const UINT_PTR page = system.dwPageSize;
+    volatile char here = 0;  // a local: its page is in use
+    MEMORY_BASIC_INFORMATION stack;
+    if (!VirtualQuery(const_cast<char*>(&here), &stack, sizeof stack)) return;
+    char* guard = reinterpret_cast<char*>((reinterpret_cast<UINT_PTR>(&here) & ~(page - 1)) - page);
+    // The lowest pages stay as the system keeps them, for raising the overflow.
+    if (guard < static_cast<char*>(stack.AllocationBase) + 2 * page) return;
+    DWORD previous;
+    if (VirtualAlloc(guard, page, MEM_COMMIT, PAGE_READWRITE))
+        VirtualProtect(guard, page, PAGE_READWRITE | PAGE_GUARD, &previous);
+}
+
+// The system's error code for an exception code, mapped as the system maps it. The
+// mapping lives in ntdll, which every process has loaded; looking it up keeps the
+// library's imports to the four usual system libraries.
+static DWORD ErrorCodeOfException(DWORD code) {
+    typedef ULONG(WINAPI * MapFn)(NTSTATUS);
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    FARPROC found = ntdll ? GetProcAddress(ntdll, "RtlNtStatusToDosError") : nullptr;
+    MapFn map = reinterpret_cast<MapFn>(reinterpret_cast<void*>(found));
+    return map ? map(static_cast<NTSTATUS>(code)) : ERROR_NOACCESS;
+}
+
+// The callee raised an exception it did not handle and the thunk took the call back:
+// the answer is empty, the status says so until the next call, and the last error
+// is the system's own code for the exception (an access violation gives
+// ERROR_NOACCESS), for GETLASTERROR.
+static const char* AnswerFault(DWORD code) {
+    if (code == EXCEPTION_STACK_OVERFLOW) RestoreStackGuard();
+    g_state.host.statusCode = StatusForeignFault;
+    g_state.host.resultBuffer[0] = '\0';  // a callee may have called back into the library
+    SetLastError(ErrorCodeOfException(code));
+    return g_state.host.resultBuffer;
+}
+
 // DLLFUNC name type args...: calls the bound function with twenty words and answers
 // its result: "STR" the text at the returned address (empty for a null or unreadable
 // address, cut to 4047 characters), "INT" the value in signed decimal. Any other
-// type calls nothing and answers the empty text.
+// type calls nothing and answers the empty text. A callee that faults answers the
+// empty text with status 1003.
 const char* ForeignCall() {
     VarsState& vars = g_state.vars;
     char* out = g_state.host.resultBuffer;
     CopyBounded(vars.callReturnType, CallReturnTypeBytes, Arg(2));
-    // The first empty argument ends the arguments: the positions after it pass 0.
-    for (int k = 0; k < CallWordCount && *Arg(FirstCallArg + k); ++k)
-        ConvertArgument(k, CopyBounded(vars.callArgTexts[k], VarTextBytes, Arg(FirstCallArg + k)));
+    // Only empty arguments pass 0: a "!CLIPBOARD!" that became the empty text keeps
+    // the arguments after it, and past the block's end every argument is empty.
+    for (int k = 0; k < CallWordCount; ++k) {
+        const char* arg = Arg(FirstCallArg + k);
+        if (*arg) ConvertArgument(k, CopyBounded(vars.callArgTexts[k], VarTextBytes, arg));
+    }
 
     bool answersText = SameWord(vars.callReturnType, "STR");
     if (!answersText && !SameWord(vars.callReturnType, "INT")) return out;
 
-    DWORD result = ForeignCallWords(vars.callTarget->entry, vars.callArgWords);
+    ForeignFault fault = {0, FALSE};
+    DWORD result = ForeignCallWords(vars.callTarget->entry, vars.callArgWords, &fault);
+    if (fault.raised) return AnswerFault(fault.code);
     // The callee's last-error code is what GETLASTERROR reports next.
     DWORD lastError = GetLastError();
     if (answersText)

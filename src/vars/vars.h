@@ -15,5 +15,12 @@ size_t CopyReadableText(char* dest, size_t capacity, const void* address);
 
 // Calls entry with the twenty words as __stdcall parameters, words[0] first, and
 // comes back with the stack pointer and EBX, ESI, EDI, EBP as they were, whatever
-// number of bytes the callee removed. Answers the callee's EAX. (call_x86.S)
-extern "C" DWORD __cdecl ForeignCallWords(FARPROC entry, const DWORD* words);
+// number of bytes the callee removed, the direction flag clear and the x87 register
+// stack empty. Answers the callee's EAX. An exception the callee does not handle
+// itself ends the call: the answer is then 0, and the thunk's handler fills *fault,
+// which is left alone otherwise. (call_x86.S)
+struct ForeignFault {
+    DWORD code;   // the exception code
+    BOOL raised;  // set by the handler, so that any code, 0 included, is told apart
+};
+extern "C" DWORD __cdecl ForeignCallWords(FARPROC entry, const DWORD* words, ForeignFault* fault);

@@ -110,6 +110,84 @@ int __stdcall FailWith(DWORD code) {
     return 0;
 }
 
+// ---- callees that fault ----------------------------------------------------------
+// Each raises an exception it does not handle itself, the way a function given a
+// wrong pointer does. (StoreInt with a wrong address is the plainest of them.)
+
+// Writes through the first pointer, then through the second: with a good first and a
+// wrong second, the first write stays behind when the second faults.
+int __stdcall StoreTwice(int* first, int* second, int value) {
+    *first = value;
+    *second = value;
+    return value;
+}
+
+int __stdcall Divide(int a, int b) { return a / b; }
+
+// Recurses until the stack runs out; the work after the inner call keeps the
+// compiler from turning it into a loop.
+int __stdcall RecurseForever(int depth) {
+    volatile char frame[64];
+    frame[depth % 64] = static_cast<char>(depth);
+    if (depth == -1) return 0;  // never, but the compiler cannot know it
+    return RecurseForever(depth + 1) + frame[depth % 64];
+}
+
+// A __cdecl function that faults after its caller pushed its arguments.
+int __cdecl CdeclStore(int* target, int value) {
+    *target = value;
+    return value;
+}
+
+// Raises an exception and handles it itself, in a handler registered in its own
+// frame: the handler counts it and lets RaiseException return. Answers the count,
+// 1 when its own handler saw the exception.
+static LONG g_ownHandled;
+
+static EXCEPTION_DISPOSITION __cdecl CountAndContinue(EXCEPTION_RECORD* record, void*, CONTEXT*, void*) {
+    if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) return ExceptionContinueSearch;
+    ++g_ownHandled;
+    return ExceptionContinueExecution;
+}
+
+int __stdcall RaiseAndHandle(DWORD code) {
+    NT_TIB* tib = reinterpret_cast<NT_TIB*>(NtCurrentTeb());
+    EXCEPTION_REGISTRATION_RECORD own;
+    own.Next = tib->ExceptionList;
+    own.Handler = reinterpret_cast<PEXCEPTION_ROUTINE>(CountAndContinue);
+    tib->ExceptionList = &own;
+    g_ownHandled = 0;
+    RaiseException(code, 0, 0, nullptr);
+    tib->ExceptionList = own.Next;
+    return g_ownHandled;
+}
+
+// Registers a handler that only cleans up, as a __finally block or a destructor
+// does: it leaves the exception to the handlers below and counts the unwind that
+// passes through its frame. Then it writes through `target`.
+static LONG g_unwoundFrames;
+
+static EXCEPTION_DISPOSITION __cdecl CountUnwind(EXCEPTION_RECORD* record, void*, CONTEXT*, void*) {
+    if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) ++g_unwoundFrames;
+    return ExceptionContinueSearch;
+}
+
+int __stdcall CleanUpThenStore(int* target, int value) {
+    NT_TIB* tib = reinterpret_cast<NT_TIB*>(NtCurrentTeb());
+    EXCEPTION_REGISTRATION_RECORD own;
+    own.Next = tib->ExceptionList;
+    own.Handler = reinterpret_cast<PEXCEPTION_ROUTINE>(CountUnwind);
+    tib->ExceptionList = &own;
+    asm volatile("" ::: "memory");  // the write stays between registering and removing
+    *target = value;
+    asm volatile("" ::: "memory");
+    tib->ExceptionList = own.Next;
+    return value;
+}
+
+// How many unwinds passed through CleanUpThenStore's frame so far.
+int __stdcall UnwoundFrames() { return g_unwoundFrames; }
+
 }  // extern "C"
 
 // A __cdecl function that breaks the rules: it overwrites EBX, ESI and EDI without
@@ -130,4 +208,27 @@ asm(".text\n"
     "_SetDirectionFlag:\n"
     "    std\n"
     "    movl $1, %eax\n"
+    "    ret\n");
+
+// Breaks every rule before it faults: overwrites EBX, ESI, EDI and EBP, sets the
+// direction flag and leaves a value on the x87 stack, then writes through a null
+// pointer. The caller must still get its own state back.
+asm(".text\n"
+    ".globl _DisturbThenFault@0\n"
+    "_DisturbThenFault@0:\n"
+    "    movl $0x0badf00d, %ebx\n"
+    "    movl $0x0badf00d, %esi\n"
+    "    movl $0x0badf00d, %edi\n"
+    "    movl $0x0badf00d, %ebp\n"
+    "    std\n"
+    "    fld1\n"
+    "    xorl %eax, %eax\n"
+    "    movl %eax, (%eax)\n"
+    "    ret\n");
+
+// Executes an instruction that is defined to be invalid.
+asm(".text\n"
+    ".globl _ExecuteInvalid@0\n"
+    "_ExecuteInvalid@0:\n"
+    "    ud2\n"
     "    ret\n");
