@@ -1,6 +1,7 @@
 #!/bin/busybox sh
 # The first process of the emulator's guest (see emulate.sh), run by busybox from the
-# initramfs. It mounts the host's root read-only under a RAM overlay, the build
+# initramfs. It mounts the host's root read-only under a RAM overlay (where all
+# writes but those below are kept, then dropped at power-off), the build
 # directory (share "out") writable at its own path, and the Wine prefix disk; runs
 # build/emulator/job.sh there with its output and error on the second and third
 # serial ports; writes its exit code to build/emulator/status and powers off.
@@ -31,7 +32,9 @@ mount -t devtmpfs devtmpfs $R/dev
 mkdir -p $R/dev/pts $R/dev/shm
 mount -t devpts devpts $R/dev/pts
 mount -t tmpfs -o mode=1777 shm $R/dev/shm
-mount -t tmpfs -o mode=1777 tmp $R/tmp
+# /tmp stays the overlay's, so that files the user keeps there are seen, less this
+# machine's X server and Wine server sockets and locks, which would clash.
+rm -rf $R/tmp/.X11-unix $R/tmp/.X*-lock $R/tmp/.wine-*
 mount -t tmpfs -o mode=0755 run $R/run
 mount -t 9p -o "$nine" out "$R$TRAKX_OUT" || stop "cannot mount the build directory $TRAKX_OUT"
 for _ in 1 2 3 4 5 6 7 8 9 10; do [ -b /dev/vda ] && break; sleep 0.2; done
