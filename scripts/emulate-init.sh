@@ -51,7 +51,7 @@ cat /stdout > /dev/ttyS1 &
 out=$!
 cat /stderr > /dev/ttyS2 &
 err=$!
-echo "trakx-guest: up"
+echo "trakx-guest: up after $(cut -d" " -f1 /proc/uptime) s"
 chroot $R /bin/bash "$TRAKX_OUT/emulator/job.sh" < /dev/null > /stdout 2> /stderr &
 wait $!
 rc=$?

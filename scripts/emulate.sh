@@ -122,7 +122,7 @@ trakx_emu_run() {
   qemu-system-x86_64 -nodefaults -no-user-config -display none -no-reboot \
     -accel tcg -cpu max,-smap -smp "$(nproc)" -m 4096 \
     -kernel "$TRAKX_EMU_CACHE/kernel/vmlinuz" -initrd "$job/initrd.img" \
-    -append "console=ttyS0 quiet panic=-1 TRAKX_OUT=$TRAKX_BUILD" \
+    -append "console=ttyS0 panic=-1 TRAKX_OUT=$TRAKX_BUILD" \
     -fsdev local,id=root,path=/,security_model=none,readonly=on,multidevs=remap \
     -device virtio-9p-pci,fsdev=root,mount_tag=root \
     -fsdev "local,id=out,path=$TRAKX_BUILD,security_model=none,multidevs=remap" \
