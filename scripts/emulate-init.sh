@@ -18,7 +18,8 @@ stop() {
   poweroff -f
 }
 
-modprobe -a virtio_pci virtio_blk 9pnet_virtio 9p overlay crc32c_generic ext4 || stop "cannot load modules"
+# The initramfs holds only the modules needed here (see TRAKX_EMU_MODULES).
+modprobe -a $(sed 's/:.*//; s|.*/||; s/\.ko$//' /lib/modules/*/modules.dep) || stop "cannot load the modules"
 nine="trans=virtio,version=9p2000.L,msize=262144,cache=loose"
 R=/newroot
 mkdir -p /lower /ram $R

@@ -13,7 +13,7 @@ TRAKX_EMU_CACHE="${TRAKX_EMU_CACHE:-$HOME/.cache/trakx-emu}"
 # Seconds the guest may take to boot, and to do the whole work.
 TRAKX_EMU_BOOT_LIMIT=120
 TRAKX_EMULATE_TIMEOUT="${TRAKX_EMULATE_TIMEOUT:-3600}"
-# What the guest loads before it can mount its file systems, in this order.
+# What the guest loads before it can mount its file systems (with their dependencies).
 TRAKX_EMU_MODULES=(virtio_pci virtio_blk 9pnet_virtio 9p overlay crc32c_generic ext4)
 
 # True when this machine runs 32-bit programs itself and emulation is not forced.
