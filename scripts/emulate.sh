@@ -159,6 +159,6 @@ trakx_emu_run() {
   fi
   [ -n "$failure" ] || failure="stopped before the work finished"
   echo "trakx: the emulator's guest $failure; the end of its console ($job/console.log):" >&2
-  tail -n 25 "$job/console.log" >&2 2>/dev/null
+  tail -n 40 "$job/console.log" >&2 2>/dev/null
   return 1
 }
