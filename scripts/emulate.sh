@@ -91,6 +91,9 @@ trakx_emu_run() {
     echo "trakx: waiting for another emulated run to finish with $TRAKX_EMU_CACHE" >&2
     flock "$lock"
   fi
+  # The job carries this environment, so only its owner reads it, and only while it runs.
+  rm -f "$job/job.sh"
+  (umask 077; : > "$job/job.sh")
   {
     for name in $(compgen -e); do
       case "$name" in
@@ -133,7 +136,7 @@ trakx_emu_run() {
     -chardev "file,id=stderr,path=$job/stderr" -serial chardev:stderr \
     </dev/null &
   pid=$!
-  trap 'kill $pid $copy_out $copy_err 2>/dev/null; exit 130' INT TERM
+  trap 'kill $pid $copy_out $copy_err 2>/dev/null; rm -f "$job/job.sh"; exit 130' INT TERM
   start=$SECONDS
   local failure=""
   while kill -0 "$pid" 2>/dev/null; do
@@ -153,6 +156,7 @@ trakx_emu_run() {
   wait "$copy_out" "$copy_err" 2>/dev/null || true
   trap - INT TERM
   exec {lock}>&-
+  rm -f "$job/job.sh"
   if [ -z "$failure" ] && [ -f "$job/status" ]; then
     rc=$(cat "$job/status")
     return "$rc"
