@@ -4,7 +4,7 @@
 # The data files are made by the benchmark on first use in build/bin/bench-scratch.
 set -euo pipefail
 source "$(dirname "$0")/../scripts/env.sh"
-trakx_build
+trakx_prepare "$@"
 trap trakx_stop_session EXIT
 trakx_start_session
 cd "$TRAKX_BUILD/bin"

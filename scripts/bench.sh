@@ -3,9 +3,10 @@
 # none is named); "files" also times grep and dd on the same data (bench/files.sh).
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
-"$TRAKX_ROOT/scripts/setup.sh"
-command -v bc >/dev/null || { apt-get install -y -qq bc >/dev/null; }
-trakx_build
+trakx_prepare "$@"
+if [ -n "${TRAKX_IN_GUEST:-}" ]; then
+  echo "(measured in a full-system emulator: these figures are not comparable with native ones)"
+fi
 sections=("$@")
 [ ${#sections[@]} -gt 0 ] || sections=(host vars draw files)
 exe_sections=()

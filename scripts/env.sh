@@ -6,6 +6,21 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 TRAKX_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 TRAKX_BUILD="${TRAKX_BUILD:-$TRAKX_ROOT/build}"
 TRAKX_DISPLAY_NUM="${TRAKX_DISPLAY_NUM:-87}"
+source "$TRAKX_ROOT/scripts/emulate.sh"
+
+# Sets up and builds; then, where this machine cannot run 32-bit programs (or
+# TRAKX_EMULATE=1), runs the calling script again in the emulator's guest and exits
+# with its code. In the guest it does nothing: the build is done already.
+trakx_prepare() {
+  [ -z "${TRAKX_IN_GUEST:-}" ] || return 0
+  "$TRAKX_ROOT/scripts/setup.sh"
+  trakx_build
+  trakx_native_32bit && return 0
+  trakx_emu_announce
+  local rc=0
+  trakx_emu_run "$(cd "$(dirname "$0")" && pwd)/$(basename "$0")" "$@" || rc=$?
+  exit "$rc"
+}
 
 # Builds the project (configure once).
 trakx_build() {

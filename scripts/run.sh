@@ -3,8 +3,7 @@
 # usage: scripts/run.sh [-t] [-q] [script.trx]
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
-"$TRAKX_ROOT/scripts/setup.sh"
-trakx_build
+trakx_prepare "$@"
 trap trakx_stop_session EXIT
 trakx_start_session
 options=()

@@ -1,6 +1,20 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need, only when something is missing.
+# Installs what the build and the tests need, only when something is missing; where
+# 32-bit programs cannot run here (or TRAKX_EMULATE=1), also the emulator and the
+# kernel its guest boots (see emulate.sh).
 set -euo pipefail
+source "$(dirname "$0")/emulate.sh"
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+install_packages() {
+  echo "setup: installing $*"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+  fi
+  $SUDO apt-get update -qq >/dev/null
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+}
 
 need=()
 command -v cmake >/dev/null || need+=(cmake)
@@ -13,14 +27,18 @@ command -v Xvfb >/dev/null || need+=(xvfb xauth)
 [ -f /usr/share/i18n/locales/ja_JP ] || need+=(locales)
 # Fonts the drawing tests and the example scene name.
 [ -f /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf ] || need+=(fonts-dejavu-core)
+command -v bc >/dev/null || need+=(bc)  # the benchmark's arithmetic
+[ ${#need[@]} -eq 0 ] || install_packages "${need[@]}"
 
-if [ ${#need[@]} -gt 0 ]; then
-  echo "setup: installing ${need[*]}"
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO=sudo
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $SUDO dpkg --add-architecture i386
+if ! trakx_native_32bit; then
+  need=()
+  command -v qemu-system-x86_64 >/dev/null || need+=(qemu-system-x86)
+  dpkg -s busybox-static >/dev/null 2>&1 || need+=(busybox-static)
+  PATH="$PATH:/usr/sbin:/sbin" command -v mkfs.ext4 >/dev/null || need+=(e2fsprogs)
+  [ ${#need[@]} -eq 0 ] || install_packages "${need[@]}"
+  if ! trakx_emu_kernel; then
+    # Package lists too old or missing: refresh them once.
+    $SUDO apt-get update -qq >/dev/null
+    trakx_emu_kernel
   fi
-  $SUDO apt-get update -qq >/dev/null
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi

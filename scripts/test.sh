@@ -2,8 +2,7 @@
 # Sets up, builds and runs every test under Wine with Xvfb.
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
-"$TRAKX_ROOT/scripts/setup.sh"
-trakx_build
+trakx_prepare "$@"
 trap trakx_stop_session EXIT
 trakx_start_session
 trakx_mount_small_disk
