@@ -46,18 +46,13 @@ static std::string OneLine(const char* text) {
 
 // Message boxes are printed and answered at once, so a script never waits on one.
 static LRESULT CALLBACK BoxHook(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == HCBT_ACTIVATE) {
-        HWND box = reinterpret_cast<HWND>(wParam);
-        char className[32] = "", caption[256] = "", text[1024] = "";
-        GetClassNameA(box, className, sizeof className);
-        if (strcmp(className, "#32770") == 0) {
-            GetWindowTextA(box, caption, sizeof caption);
-            GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-            g_host.boxes.push_back("[" + std::string(caption) + "] " + OneLine(text));
-            printf("box: %s\n", g_host.boxes.back().c_str());
-            fflush(stdout);
-            PostMessageA(box, WM_COMMAND, IDOK, 0);
-        }
+    HWND box = reinterpret_cast<HWND>(wParam);
+    std::string caption, text;
+    if (code == HCBT_ACTIVATE && ReadMessageBox(box, &caption, &text)) {
+        g_host.boxes.push_back("[" + caption + "] " + OneLine(text.c_str()));
+        printf("box: %s\n", g_host.boxes.back().c_str());
+        fflush(stdout);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
     }
     return CallNextHookEx(g_host.boxHook, code, wParam, lParam);
 }
@@ -152,16 +147,6 @@ static std::string ClientPixel(int x, int y) {
     char text[8];
     snprintf(text, sizeof text, "%02X%02X%02X", GetRValue(c), GetGValue(c), GetBValue(c));
     return text;
-}
-
-// The system's message text for an error code.
-static std::string SystemText(DWORD code) {
-    char* text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
-                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string result = text ? text : "";
-    if (text) LocalFree(text);
-    return result;
 }
 
 // Runs one host directive; answers false with an error text when it cannot.

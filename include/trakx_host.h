@@ -41,3 +41,26 @@ inline std::string MakeBlock(const std::vector<std::string>& words) {
     block.append(2, '\0');
     return block;
 }
+
+// The system's message text for an error code, as GETLASTERROR answers it.
+inline std::string SystemText(DWORD code) {
+    char* text = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
+                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string result = text ? text : "";
+    if (text) LocalFree(text);
+    return result;
+}
+
+// Whether a window being activated is a message box; if so, its caption and text.
+// Hosts watch for boxes with a WH_CBT hook (HCBT_ACTIVATE) so a box never waits.
+inline bool ReadMessageBox(HWND window, std::string* caption, std::string* text) {
+    char className[32] = "", captionText[256] = "", bodyText[1024] = "";
+    GetClassNameA(window, className, sizeof className);
+    if (lstrcmpA(className, "#32770") != 0) return false;
+    GetWindowTextA(window, captionText, sizeof captionText);
+    GetDlgItemTextA(window, 0xFFFF, bodyText, sizeof bodyText);
+    *caption = captionText;
+    *text = bodyText;
+    return true;
+}

@@ -81,16 +81,11 @@ static void* __cdecl ControlledRealloc(void* p, size_t n) {
 // point) would wait for a click no test run makes: it fails the test at once and is
 // answered.
 static LRESULT CALLBACK CatchStrayBoxes(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == HCBT_ACTIVATE) {
-        HWND box = reinterpret_cast<HWND>(wParam);
-        char className[32] = "", caption[256] = "", text[1024] = "";
-        GetClassNameA(box, className, sizeof className);
-        if (lstrcmpA(className, "#32770") == 0) {
-            GetWindowTextA(box, caption, sizeof caption);
-            GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-            ADD_FAILURE() << "a message box was shown past the recorder: [" << caption << "] " << text;
-            PostMessageA(box, WM_COMMAND, IDOK, 0);
-        }
+    HWND box = reinterpret_cast<HWND>(wParam);
+    std::string caption, text;
+    if (code == HCBT_ACTIVATE && ReadMessageBox(box, &caption, &text)) {
+        ADD_FAILURE() << "a message box was shown past the recorder: [" << caption << "] " << text;
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
@@ -129,14 +124,6 @@ std::string BinaryDir() {
 
 std::string TestLibraryPath() { return BinaryDir() + "\\trakx-testlib.dll"; }
 
-std::string SystemText(DWORD code) {
-    char* text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
-                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string result = text ? text : "";
-    if (text) LocalFree(text);
-    return result;
-}
 
 std::string ReadAll(const std::string& path) {
     HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,

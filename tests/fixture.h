@@ -29,8 +29,6 @@ std::string BinaryDir();
 // The test library beside the test programs.
 std::string TestLibraryPath();
 
-// The system's message text for an error code, as GETLASTERROR gives it.
-std::string SystemText(DWORD code);
 
 // Whole files: the bytes of a file ("(missing)" when it cannot be opened), and a
 // file made with exactly these bytes.
