@@ -54,7 +54,8 @@ static DWORD ReadCount(const FileSlot* slot, DWORD size, ReadMode mode) {
     if (mode == ReadMode::Hex && count > HexReadLimit) count = HexReadLimit;
     if (count > g_state.file.readBufferSize) count = g_state.file.readBufferSize;
     // The size never outgrows the block, but a read does not take that on trust.
-    DWORD room = ReadBufferCapacity() > 2 ? ReadBufferCapacity() - 2 : 0;
+    DWORD capacity = ReadBufferCapacity();
+    DWORD room = capacity > 2 ? capacity - 2 : 0;
     if (count > room) count = room;
     // A position past the end (set by FILESETPOS) reads nothing.
     DWORD rest = slot->position <= size ? size - slot->position : 0;
