@@ -371,6 +371,7 @@ TEST_F(FileTest, WriteModes) {
         {"HEX", "41 42 43", "", "ABC"},
         {"hex", "414243", "", "A$"},         // every third character is skipped
         {"HEX", "-1 ZZ 7", "", std::string("\xFF\0\x07", 3)},  // as strtol reads each pair
+        {"HEX", "4a 6B ff Ab", "", "\x4A\x6B\xFF\xAB"},  // digits of either case
         {"HEX", "", "", ""},
         {"BINARY", "41", "", ""},             // another mode word writes nothing
     };
@@ -441,6 +442,7 @@ TEST_F(FileTest, SearchResults) {
         {"FILESEARCHHEX", "\x02\xFF\x01", 0, "FF-01", "", "1", "1"},
         {"FILESEARCHHEX", "xyABC", 0, "61 62", "", "2", "2"},
         {"FILESEARCHHEX", "xyABC", 0, "61 62", "EXACT", "", "0"},
+        {"FILESEARCHHEX", "xyJk\xAB", 0, "4a 6b ab", "EXACT", "2", "2"},  // digits of either case
         {"FILESEARCHHEX", "abcdef", 3, "   41", "", "3", "3"},  // an empty pattern matches at once
         {"FILESEARCHHEX", "abcdef", 0, "63 ZZ 65", "", "2", "2"},  // ZZ ends the pattern
         {"FILESEARCHHEX", "abcdef", 9, "61", "", "", "0"},         // past the end
@@ -491,6 +493,21 @@ TEST_F(FileTest, SearchAcrossChunkBorders) {
     EXPECT_EQ(Function({"FILESETPOS", "1", "999998"}), "999998");
     EXPECT_EQ(Function({"FILESEARCHTEXT", "1", "NEEDLE"}), "");
     EXPECT_EQ(Pos(1), "0");
+    EXPECT_EQ(Command({"FILECLOSE", "1"}), 0);
+
+    // A match with all of its bytes, all but the last, only the first or none of
+    // them in the first chunk: the next chunk must begin early enough for each.
+    for (int inFirstChunk : {6, 5, 1, 0}) {
+        SCOPED_TRACE(std::to_string(inFirstChunk) + " bytes of the match in the first chunk");
+        const std::string at = std::to_string(1000000 - inFirstChunk);
+        std::string around(1100000, '.');
+        around.replace(1000000 - inFirstChunk, 6, "NEEDLE");
+        OpenWith(1, "around.bin", around, "READ");
+        EXPECT_EQ(Function({"FILESEARCHTEXT", "1", "needle"}), at);
+        EXPECT_EQ(Function({"FILESETPOS", "1", "0"}), "0");
+        EXPECT_EQ(Function({"FILESEARCHHEX", "1", "4E 45 45 44 4C 45", "EXACT"}), at);
+        EXPECT_EQ(Command({"FILECLOSE", "1"}), 0);
+    }
 }
 
 TEST_F(FileTest, SearchOfPeriodicText) {
