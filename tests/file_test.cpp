@@ -469,6 +469,39 @@ TEST_F(FileTest, SearchFailures) {
     EXPECT_EQ(Function({"FILESEARCHHEX", "1"}), "Invalid Function");
 }
 
+// A slot that cannot be read (opened QUERY or WRITE) meets the rule for positions
+// past the end: a search checks the position first, so past the end it answers the
+// empty text and moves the slot to 0 whatever the mode, while a read fails first
+// and keeps the position. At the end itself and inside the file both fail.
+TEST_F(FileTest, UnreadableSlotsPastTheEnd) {
+    struct Case {
+        const char* position;
+        const char* searchAnswer;
+        const char* positionAfterSearch;
+    } cases[] = {
+        {"1", "ERROR", "1"},  // inside the file
+        {"3", "ERROR", "3"},  // at its end
+        {"9", "", "0"},       // past it
+    };
+    for (const char* mode : {"WRITE", "QUERY"}) {
+        OpenWith(1, "unreadable.txt", "abc", mode);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(mode) + " at " + c.position);
+            for (const std::vector<std::string>& search :
+                 {std::vector<std::string>{"FILESEARCHTEXT", "1", "b"}, std::vector<std::string>{"FILESEARCHHEX", "1", "62"}}) {
+                EXPECT_EQ(Function({"FILESETPOS", "1", c.position}), c.position);
+                EXPECT_EQ(Function(search), c.searchAnswer) << search[0];
+                EXPECT_EQ(Pos(1), c.positionAfterSearch) << search[0];
+            }
+            EXPECT_EQ(Function({"FILESETPOS", "1", c.position}), c.position);
+            EXPECT_EQ(Function({"FILEREAD", "1", "TEXT", "2"}), "");
+            EXPECT_EQ(Command({"FILEREAD", "1", "TEXT", "2"}), -1);
+            EXPECT_EQ(Pos(1), c.position);
+        }
+        EXPECT_EQ(Command({"FILECLOSE", "1"}), 0);
+    }
+}
+
 // A hex pattern holds at most 1342 bytes, the pairs that start below character
 // 4025; the pairs after them are not read.
 TEST_F(FileTest, LongHexPatternIsCut) {
