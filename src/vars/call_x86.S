@@ -89,3 +89,53 @@ ForeignCallHandler:
         jmp     ForeignCallReturn       // leave the dispatcher's stack for good
 2:      movl    $1, %eax                // ExceptionContinueSearch
         ret
+
+// void __cdecl ForeignCallTyped(FARPROC entry, const DWORD* words,
+//                               TypedOutcome* outcome, DWORD count);
+//
+// The typed call: pushes `count` words (words[0] nearest the return address), calls
+// entry and reports what came back. Its frame is ForeignCallWords's, word for word
+// (outcome at +16 where the fault pointer is, its first two fields being a
+// ForeignFault), so the one handler above serves both and resumes at the one return
+// path, ForeignCallReturn, which restores everything from the frame.
+//
+// TypedOutcome:  +0 code  +4 raised  +8 EAX  +12 EDX  +16 ST(0) as a double
+//               +24 ST(0) held a value  +28 ESP at the call  +32 bytes removed
+        .globl  _ForeignCallTyped
+        .def    _ForeignCallTyped; .scl 2; .type 32; .endef
+        .p2align 4
+_ForeignCallTyped:
+        pushl   %ebp                    // the same frame as ForeignCallWords:
+        movl    %esp, %ebp              // ... EBP, then EBX, ESI, EDI at -4..-12,
+        pushl   %ebx                    // ... then the registration record at -20
+        pushl   %esi
+        pushl   %edi
+        pushl   $ForeignCallHandler     // the shared handler
+        pushl   %fs:0
+        movl    %esp, %fs:0             // registered: faults from here on come back
+        movl    12(%ebp), %esi          // ESI = words
+        movl    20(%ebp), %ecx          // ECX = count (0 for a function of none)
+        testl   %ecx, %ecx
+        jz      4f
+3:      pushl   -4(%esi,%ecx,4)         // words[ecx-1], the last first
+        decl    %ecx
+        jnz     3b
+4:      movl    16(%ebp), %eax          // EAX = outcome
+        movl    %esp, 28(%eax)          // the stack pointer the callee starts from
+        movl    8(%ebp), %eax           // EAX = entry
+        call    *%eax
+        movl    16(%ebp), %ecx          // ECX = outcome (EBP is kept by every callee)
+        movl    %eax, 8(%ecx)           // EAX and EDX as they came back
+        movl    %edx, 12(%ecx)
+        movl    %esp, %eax              // what the callee took off the stack:
+        subl    28(%ecx), %eax          // ... ESP now less ESP at the call
+        movl    %eax, 32(%ecx)
+        fxam                            // ST(0) empty is C3=1 C2=0 C0=1; a pending
+        fnstsw  %ax                     // ... x87 exception is raised here, with the
+        andw    $0x4500, %ax            // ... handler still registered
+        cmpw    $0x4100, %ax
+        je      ForeignCallReturn       // nothing there
+        fstpl   16(%ecx)                // the value, rounded to a double
+        movl    $1, 24(%ecx)
+        jmp     ForeignCallReturn       // the shared way back: ESP from EBP,
+                                        // unregister, empty x87 stack, registers
