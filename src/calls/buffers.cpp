@@ -192,16 +192,30 @@ static bool FieldPlace(const Buffer& buffer, const char* path, Place* place) {
     return true;
 }
 
+// A byte offset: decimal digits only, any number of them (a large one lies outside
+// every buffer). Answers false for any other text.
+static bool ReadOffset(const char* text, DWORD* offset) {
+    ULONGLONG value = 0;
+    if (!*text) return false;
+    for (const char* p = text; *p; ++p) {
+        if (*p < '0' || *p > '9') return false;
+        value = value * 10 + (*p - '0');
+        if (value > 0xFFFFFFFF) value = 0xFFFFFFFF;
+    }
+    *offset = static_cast<DWORD>(value);
+    return true;
+}
+
 // Args[2] as a place in the buffer, with the type word at Args[typeArg] (needed for
 // an offset, optional for a field). Checks that the place lies inside the buffer.
 static bool ResolvePlace(const Buffer& buffer, int typeArg, Place* place) {
     const char* where = Arg(2);
-    long offset = Digits(where);
+    DWORD offset = 0;
     const char* typeText = Arg(typeArg);
-    if (offset >= 0) {
+    if (ReadOffset(where, &offset)) {
         if (!*typeText) return CallFailValue("a byte offset needs a type word (DWORD, double, STR ...)");
         if (!TypeWord(typeText, &place->type, &place->text)) return false;
-        place->offset = static_cast<DWORD>(offset);
+        place->offset = offset;
         place->bytes = place->text ? (place->offset < buffer.size ? buffer.size - place->offset : 0)
                                    : TypeSize(place->type);
     } else {

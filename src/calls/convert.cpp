@@ -203,7 +203,7 @@ bool StoreScalar(const TypeRef& type, const char* text, void* at, const char* wh
     Base base = type.pointers ? Base::Handle : type.base;
     if (base == Base::F32 || base == Base::F64) {
         double real;
-        if (!ReadReal(text, &real)) return CallFailValue("%s: '%.40s' is not a %s", where, text, type.name);
+        if (!ReadReal(text, &real)) return CallFailValue("%s: '%.40s' does not fit %s (decimal, optional exponent)", where, text, type.name);
         if (base == Base::F64) return memcpy(at, &real, 8), true;
         if (isfinite(real) && fabs(real) > FLT_MAX)
             return CallFailValue("%s: %.40s is out of the range of %s", where, text, type.name);
@@ -213,7 +213,7 @@ bool StoreScalar(const TypeRef& type, const char* text, void* at, const char* wh
     if (base == Base::Void || base == Base::Struct) return CallFailValue("%s: no value of type %s", where, type.name);
     ULONGLONG value;
     if (!ReadInteger(text, type, &value))
-        return CallFailValue("%s: '%.40s' is not a %s (decimal or 0x hex within its range)", where, text, type.name);
+        return CallFailValue("%s: '%.40s' does not fit %s (decimal or 0x hex within its range)", where, text, type.name);
     memcpy(at, &value, TypeSize(type));
     return true;
 }
@@ -271,7 +271,7 @@ static bool ConvertInt32(int index, const char* text) {
     g_state.calls.argKind[index] = ArgValue;
     ULONGLONG value;
     if (!ReadInteger(text, ParamAt(index).type, &value))
-        return CallFailValue("%s: '%.40s' is not a %s (decimal or 0x hex within its range)", Where(index), text,
+        return CallFailValue("%s: '%.40s' does not fit %s (decimal or 0x hex within its range)", Where(index), text,
                              ParamAt(index).type.name);
     WordsOf(index)[0] = static_cast<DWORD>(value);
     return true;
