@@ -385,7 +385,11 @@ TEST_F(CallsTest, StackMismatchesAreAnsweredAndReported) {
     };
     for (const Case& c : cases) {
         Declare(20, c.lib, c.prototype);
-        std::string answer = Call("20", c.args);
+        std::vector<std::string> words = c.args;
+        words.insert(words.begin(), {"DLLCALL", "20"});
+        std::string block = MakeBlock(words);
+        std::string answer = CallWatched(funcProc, block.data());
+        ExpectHostStateKept(c.prototype);
         int status = Status();
         std::string error = Function({"DLLERROR"});
         if (*c.expected) EXPECT_EQ(answer, c.expected) << c.prototype;
@@ -406,22 +410,40 @@ TEST_F(CallsTest, FaultsAreSurvivedAsDllfuncSurvivesThem) {
     Declare(2, 1, "int Divide(int a, int b)");
     Declare(3, 1, "int RecurseForever(int depth)");
     Declare(4, 1, "int Noop(int value)");
+    Declare(5, 1, "int DisturbThenFault(void)");
+    Declare(6, 1, "int X87DivideLeftPending(void)");
+    Declare(7, 1, "double X87DivideAndWait(void)");
+    Declare(8, 1, "int UnmaskThenFault(void)");
+    auto systemCode = reinterpret_cast<ULONG(WINAPI*)(LONG)>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlNtStatusToDosError"));
     struct Case {
         const char* f;
         std::vector<std::string> args;
-        DWORD error;
+        DWORD exception;
     } cases[] = {
-        {"1", {"ADDR:0", "5"}, ERROR_NOACCESS},
-        {"1", {"ADDR:4", "5"}, ERROR_NOACCESS},
-        {"2", {"7", "0"}, 0},
-        {"3", {"0"}, ERROR_STACK_OVERFLOW},
-        {"3", {"0"}, ERROR_STACK_OVERFLOW},
+        {"1", {"ADDR:0", "5"}, EXCEPTION_ACCESS_VIOLATION},
+        {"1", {"ADDR:4", "5"}, EXCEPTION_ACCESS_VIOLATION},
+        {"2", {"7", "0"}, EXCEPTION_INT_DIVIDE_BY_ZERO},
+        {"3", {"0"}, EXCEPTION_STACK_OVERFLOW},
+        {"3", {"0"}, EXCEPTION_STACK_OVERFLOW},
+        {"5", {}, EXCEPTION_ACCESS_VIOLATION},
+        {"6", {}, EXCEPTION_FLT_DIVIDE_BY_ZERO},
+        {"7", {}, EXCEPTION_FLT_DIVIDE_BY_ZERO},
+        {"8", {}, EXCEPTION_ACCESS_VIOLATION},
     };
+    Declare(9, 2, "DWORD GetLastError(void)");
     for (const Case& c : cases) {
         g_crashNote = std::string("DLLCALL ") + c.f;
-        EXPECT_EQ(Call(c.f, c.args), "");
-        EXPECT_EQ(Status(), 1003) << c.f;
-        if (c.error) EXPECT_EQ(Function({"GETLASTERROR"}), SystemText(c.error)) << c.f;
+        std::vector<std::string> words = c.args;
+        words.insert(words.begin(), {"DLLCALL", c.f});
+        std::string block = MakeBlock(words);
+        std::string answer = CallWatched(funcProc, block.data());
+        ExpectHostStateKept(g_crashNote);
+        EXPECT_EQ(g_watchAfter.FpuControl(), g_watchBefore.FpuControl()) << g_crashNote;
+        EXPECT_EQ(g_watchAfter.mxcsr & 0x1F80, g_watchBefore.mxcsr & 0x1F80) << g_crashNote;
+        EXPECT_EQ(answer, "") << g_crashNote;
+        EXPECT_EQ(Status(), 1003) << g_crashNote;
+        EXPECT_EQ(Call("9"), std::to_string(systemCode(static_cast<LONG>(c.exception)))) << g_crashNote;
         EXPECT_EQ(Call("4", {"6"}), "6");
         EXPECT_EQ(Status(), 0);
     }
@@ -431,6 +453,24 @@ TEST_F(CallsTest, FaultsAreSurvivedAsDllfuncSurvivesThem) {
     EXPECT_EQ(Call("5", {"1", "ADDR:0", "9"}), "");
     EXPECT_EQ(Status(), 1003);
     EXPECT_EQ(Function({"DLLOUT", "first"}), "9");
+}
+
+// A callee that calls back into the library with a DLLFUNC that faults, and then
+// returns normally: the outer call's status is its own. A DLLCALL from inside a
+// DLLCALL is refused (the outer call's arguments are still in use).
+TEST_F(CallsTest, CallsBackIntoTheLibraryKeepTheOuterStatus) {
+    ASSERT_EQ(Command({"DLLINITFUNC", "1", "1", "StoreInt"}), 0);
+    Declare(1, 1, "int CallFuncProc(LPVOID funcProc, LPVOID block)");
+    Declare(2, 1, "int Noop(int value)");
+    std::string faulting = MakeBlock({"DLLFUNC", "StoreInt", "INT", "INT:0", "INT:1"});
+    std::string nested = MakeBlock({"DLLCALL", "2", "5"});
+    auto address = [](const void* p) { return "ADDR:" + std::to_string(reinterpret_cast<UINT_PTR>(p)); };
+    EXPECT_EQ(Call("1", {address(reinterpret_cast<void*>(funcProc)), address(faulting.data())}), "7");
+    EXPECT_EQ(Status(), 0);
+    EXPECT_EQ(Call("1", {address(reinterpret_cast<void*>(funcProc)), address(nested.data())}), "7");
+    EXPECT_EQ(Status(), 0);
+    EXPECT_EQ(Function({"DLLERROR"}), "");
+    EXPECT_EQ(Call("2", {"8"}), "8");
 }
 
 // A typed function bound from a released library refuses to be called.

@@ -40,7 +40,8 @@ const int kTextLengths[] = {0, 1, 63, 64, 255, 256, 4047, 4048, 4049, 100000};
 const char* const kHarmlessFunctions[] = {
     "Noop", "Words20", "RecordedWord", "Subtract2", "Answer0", "CdeclSubtract", "GreetingText", "NullText",
     "LongText", "UnreadableText", "TextIntoUnreadable", "FailWith", "DisturbRegisters", "Divide",
-    "ExecuteInvalid", "RecurseForever", "RaiseAndHandle", "DisturbThenFault", "UnwoundFrames"};
+    "ExecuteInvalid", "RecurseForever", "RaiseAndHandle", "DisturbThenFault", "UnwoundFrames",
+    "X87DivideLeftPending", "X87DivideAndWait", "UnmaskThenFault"};
 
 // Functions that write through their first argument (StoreTwice through the second
 // as well). The driver hands them only addresses where a write faults, so a script's

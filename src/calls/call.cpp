@@ -1,5 +1,6 @@
 // DLLDECLARE, DLLCALL, DLLOUT and DLLERROR: binding a prototype to an export, the
 // call itself with the checks of what the callee did, and reading back what it wrote.
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -11,6 +12,13 @@
 #include "calls.h"
 
 constexpr int FirstCallArg = 2;  // DLLCALL f arg...: Args[2] is the first parameter
+
+// The thunk reads and writes the outcome by these offsets (call_x86.S).
+static_assert(offsetof(TypedOutcome, code) == offsetof(ForeignFault, code), "");
+static_assert(offsetof(TypedOutcome, raised) == offsetof(ForeignFault, raised), "");
+static_assert(offsetof(TypedOutcome, hasSse) == offsetof(ForeignFault, hasSse), "");
+static_assert(offsetof(TypedOutcome, eax) == 12 && offsetof(TypedOutcome, st0Loaded) == 20 &&
+                  offsetof(TypedOutcome, st0) == 24 && offsetof(TypedOutcome, removed) == 36, "");
 
 static TypedFunction* TypedFunctionAt(long number) {
     if (number < 1 || number > TypedFunctionCount) return nullptr;
@@ -32,6 +40,7 @@ int TypedDeclare() {
     CallErrorClear();
     TypedFunction* function = TypedFunctionAt(StrictNumber(Arg(1)));
     if (!function) return CallFail("typed-function number '%.20s' is not 1 to %d", Arg(1), TypedFunctionCount), -1;
+    if (g_state.calls.depth) return CallFail("DLLDECLARE while a DLLCALL is running"), -1;
     long libraryNumber = ReadLong(Arg(2));
     HMODULE library = LibraryHandleAt(libraryNumber);
     if (!library) return CallFail("library %.20s holds nothing (load it with DLLLOAD)", Arg(2)), -1;
@@ -254,11 +263,20 @@ const char* TypedCall() {
 
     TypedOutcome& outcome = calls.outcome;
     memset(&outcome, 0, sizeof outcome);
+    if (!calls.sseKnown) {
+        calls.hasSse = IsProcessorFeaturePresent(PF_XMMI_INSTRUCTIONS_AVAILABLE);
+        calls.sseKnown = true;
+    }
+    outcome.hasSse = calls.hasSse;
+    // A callee may call back into the library; the status its calls leave is theirs.
+    int status = g_state.host.statusCode;
     SetLastError(lastError);
     calls.depth = 1;
     ForeignCallTyped(function->entry, calls.words, &outcome, proto.wordCount);
     lastError = GetLastError();  // the callee's, for GETLASTERROR
     calls.depth = 0;
+    g_state.host.statusCode = status;
+    CallErrorClear();  // what calls back in left there is not this call's
     calls.lastCalled = index + 1;
     if (outcome.raised) {
         CallFail("%s raised exception 0x%08lX", proto.name, outcome.code);

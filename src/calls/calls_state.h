@@ -135,15 +135,16 @@ enum ArgKind : unsigned char {
     ArgOutPending, // an out-buffer to be sized once every argument is read
 };
 
-// What the typed thunk reports; the first two fields are filled by the shared fault
-// handler exactly as for DLLFUNC.
+// What the typed thunk reports; the first three fields are a ForeignFault (filled
+// by the shared fault handler exactly as for DLLFUNC), the offsets are the thunk's.
 struct TypedOutcome {
     DWORD code;
     BOOL raised;
+    BOOL hasSse;
     DWORD eax;
     DWORD edx;
-    double st0;
     DWORD st0Loaded;  // the x87 stack held a value on return
+    double st0;
     DWORD espBefore;  // the stack pointer at the call
     DWORD removed;    // bytes the callee took off the stack
 };
@@ -175,6 +176,8 @@ struct CallsState {
     bool outBlocksHeld;
     int lastCalled;    // number of the function called last, 0: none
     int depth;         // a DLLCALL running (a callee calling back in)
+    bool sseKnown;
+    BOOL hasSse;       // the processor has MXCSR, for the fault handler to restore
     TypedOutcome outcome;
 
     char error[CallErrorBytes];

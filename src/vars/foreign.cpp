@@ -181,9 +181,12 @@ const char* ForeignCall() {
     bool answersText = SameWord(vars.callReturnType, "STR");
     if (!answersText && !SameWord(vars.callReturnType, "INT")) return out;
 
-    ForeignFault fault = {0, FALSE};
+    // A callee may call back into the library; the status its calls leave is theirs.
+    int status = g_state.host.statusCode;
+    ForeignFault fault = {0, FALSE, IsProcessorFeaturePresent(PF_XMMI_INSTRUCTIONS_AVAILABLE)};
     DWORD result = ForeignCallWords(vars.callTarget->entry, vars.callArgWords, &fault);
     if (fault.raised) return AnswerFault(fault.code);
+    g_state.host.statusCode = status;
     // The callee's last-error code is what GETLASTERROR reports next.
     DWORD lastError = GetLastError();
     if (answersText)

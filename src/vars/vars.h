@@ -19,11 +19,14 @@ size_t CopyReadableText(char* dest, size_t capacity, const void* address);
 // comes back with the stack pointer and EBX, ESI, EDI, EBP as they were, whatever
 // number of bytes the callee removed, the direction flag clear and the x87 register
 // stack empty. Answers the callee's EAX. An exception the callee does not handle
-// itself ends the call: the answer is then 0, and the thunk's handler fills *fault,
-// which is left alone otherwise. (call_x86.S)
+// itself, an x87 one left pending included, ends the call: the answer is then 0, the
+// caller's x87 control word and MXCSR are back, and the thunk's handler fills *fault,
+// which is left alone otherwise. (call_x86.S, which describes the record that lets
+// another thunk use the same handler)
 struct ForeignFault {
     DWORD code;   // the exception code
     BOOL raised;  // set by the handler, so that any code, 0 included, is told apart
+    BOOL hasSse;  // set by the caller: the processor has MXCSR to keep
 };
 extern "C" DWORD __cdecl ForeignCallWords(FARPROC entry, const DWORD* words, ForeignFault* fault);
 

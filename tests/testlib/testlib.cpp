@@ -298,6 +298,13 @@ LONGLONG __stdcall ReadMixed(const Mixed* m) {
 // A __stdcall function that removes 8 bytes, whatever it is declared with.
 int __stdcall TakesTwo(int a, int b) { return a + b; }
 
+// Calls back into the extension's FuncProc with a block of its own, as a callee
+// that uses the host's variables does, and returns normally whatever came of it.
+int __stdcall CallFuncProc(const char*(__cdecl* funcProc)(const char*), const char* block) {
+    funcProc(block);
+    return 7;
+}
+
 }  // extern "C"
 
 // A __cdecl function that breaks the rules: it overwrites EBX, ESI and EDI without
@@ -341,4 +348,55 @@ asm(".text\n"
     ".globl _ExecuteInvalid@0\n"
     "_ExecuteInvalid@0:\n"
     "    ud2\n"
+    "    ret\n");
+
+// Floating-point exceptions unmasked, as the start-up code of Delphi and C++Builder
+// programs leaves them: x87 divide by zero is unmasked, and 1 is divided by 0. An
+// unmasked x87 exception is only raised by the next x87 instruction that waits, so
+// X87DivideLeftPending returns with it pending, for its caller's next x87
+// instruction to raise; X87DivideAndWait raises it itself with fwait.
+asm(".text\n"
+    ".globl _X87DivideLeftPending@0\n"
+    "_X87DivideLeftPending@0:\n"
+    "    subl $12, %esp\n"
+    "    fnstcw (%esp)\n"
+    "    andw $0xFFFB, (%esp)\n"  // ZM, bit 2: divide by zero unmasked
+    "    fldcw (%esp)\n"
+    "    movl $0, 4(%esp)\n"
+    "    movl $0, 8(%esp)\n"
+    "    fld1\n"
+    "    fdivl 4(%esp)\n"         // 1 / 0.0: the exception is now pending
+    "    addl $12, %esp\n"
+    "    movl $1, %eax\n"
+    "    ret\n"
+    ".globl _X87DivideAndWait@0\n"
+    "_X87DivideAndWait@0:\n"
+    "    subl $12, %esp\n"
+    "    fnstcw (%esp)\n"
+    "    andw $0xFFFB, (%esp)\n"
+    "    fldcw (%esp)\n"
+    "    movl $0, 4(%esp)\n"
+    "    movl $0, 8(%esp)\n"
+    "    fld1\n"
+    "    fdivl 4(%esp)\n"
+    "    fwait\n"                 // raised here, inside the callee
+    "    addl $12, %esp\n"
+    "    movl $1, %eax\n"
+    "    ret\n");
+
+// Unmasks every x87 and SSE exception, then writes through a null pointer: the
+// caller must get its own masks back, or its next inexact result would fault.
+asm(".text\n"
+    ".globl _UnmaskThenFault@0\n"
+    "_UnmaskThenFault@0:\n"
+    "    subl $4, %esp\n"
+    "    fnstcw (%esp)\n"
+    "    andw $0xFFC0, (%esp)\n"  // the six x87 mask bits
+    "    fldcw (%esp)\n"
+    "    stmxcsr (%esp)\n"
+    "    andl $0xFFFFE07F, (%esp)\n"  // the six SSE mask bits, 7..12
+    "    ldmxcsr (%esp)\n"
+    "    addl $4, %esp\n"
+    "    xorl %eax, %eax\n"
+    "    movl %eax, (%eax)\n"
     "    ret\n");
