@@ -25,12 +25,15 @@ static TypedFunction* TypedFunctionAt(long number) {
     return &g_state.calls.functions[number - 1];
 }
 
-// A number 1..100 written in decimal digits only, or 0.
+// A number written in decimal digits only (at most nine), or 0.
 static long StrictNumber(const char* text) {
-    if (!*text || strlen(text) > 9) return 0;
-    for (const char* p = text; *p; ++p)
-        if (*p < '0' || *p > '9') return 0;
-    return atol(text);
+    long value = 0;
+    int digits = 0;
+    for (const char* p = text; *p; ++p, ++digits) {
+        if (*p < '0' || *p > '9' || digits == 9) return 0;
+        value = value * 10 + (*p - '0');
+    }
+    return value;
 }
 
 // DLLDECLARE n lib prototype: binds typed-function n to the export the prototype names
@@ -255,11 +258,10 @@ const char* TypedCall() {
     }
     if (calls.depth) return CallFailValue("DLLCALL inside a function DLLCALL called: not allowed"), "";
     const Prototype& proto = function->proto;
-    DWORD lastError = GetLastError();
     if (calls.outBlocksHeld) ReleaseOutBlocks();
     calls.lastCalled = 0;
     calls.current = &proto;
-    if (!PrepareWords(proto)) return SetLastError(lastError), "";
+    if (!PrepareWords(proto)) return "";
 
     TypedOutcome& outcome = calls.outcome;
     memset(&outcome, 0, sizeof outcome);
@@ -269,11 +271,11 @@ const char* TypedCall() {
     }
     outcome.hasSse = calls.hasSse;
     // A callee may call back into the library; the status its calls leave is theirs.
+    // (Preparing the words calls nothing that sets the last error: the script's
+    // reaches the callee.)
     int status = g_state.host.statusCode;
-    SetLastError(lastError);
     calls.depth = 1;
     ForeignCallTyped(function->entry, calls.words, &outcome, proto.wordCount);
-    lastError = GetLastError();  // the callee's, for GETLASTERROR
     calls.depth = 0;
     g_state.host.statusCode = status;
     CallErrorClear();  // what calls back in left there is not this call's
@@ -282,9 +284,13 @@ const char* TypedCall() {
         CallFail("%s raised exception 0x%08lX", proto.name, outcome.code);
         return AnswerFault(outcome.code);
     }
+    // The callee's last error is what GETLASTERROR reports next. Reading a text
+    // result queries memory, which may set it; numbers are answered without a call.
+    bool text = proto.resultKind == ResultKind::AnsiText || proto.resultKind == ResultKind::WideText;
+    DWORD lastError = text ? GetLastError() : 0;
     CheckOutcome(proto, outcome);
     AnswerResult(proto, outcome);
-    SetLastError(lastError);
+    if (text) SetLastError(lastError);
     return g_state.host.resultBuffer;
 }
 

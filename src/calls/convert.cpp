@@ -45,11 +45,13 @@ static Range RangeOf(const TypeRef& type) {
 }
 
 bool ReadInteger(const char* text, const TypeRef& type, ULONGLONG* value) {
-    if (type.flags & TypeBool) {
+    // Words only where no digit starts the text.
+    bool word = (*text >= 'A' && *text <= 'Z') || (*text >= 'a' && *text <= 'z');
+    if (word && (type.flags & TypeBool)) {
         if (SameWord(text, "TRUE")) return *value = 1, true;
         if (SameWord(text, "FALSE")) return *value = 0, true;
     }
-    if (SameWord(text, kNullWord) && (type.base == Base::Handle || type.pointers)) return *value = 0, true;
+    if (word && (type.base == Base::Handle || type.pointers) && SameWord(text, kNullWord)) return *value = 0, true;
     Range range = RangeOf(type);
     const char* p = text;
     bool negative = *p == '-';
@@ -178,24 +180,30 @@ static TypeRef Pointee(const TypeRef& type) {
     return pointee;
 }
 
+// Decimal digits through the runtime's integer converters: far cheaper per call than
+// a formatted print, which the typed call's answer would otherwise pay every time.
 void FormatScalar(const TypeRef& type, const void* at, char* out) {
     const unsigned char* b = static_cast<const unsigned char*>(at);
     Base base = type.pointers ? Base::U32 : type.base;
     if ((type.flags & TypeHex) && !type.pointers) base = Base::Handle;
+    // Only the value's own bytes are read: it may end its buffer.
+    DWORD size = TypeSize(type);
+    long value32 = 0;
+    memcpy(&value32, b, size < 4 ? size : 4);
     switch (base) {
-    case Base::Char: case Base::I8: sprintf(out, "%d", static_cast<signed char>(b[0])); break;
-    case Base::Byte: sprintf(out, "%u", b[0]); break;
-    case Base::I16: { short v; memcpy(&v, b, 2); sprintf(out, "%d", v); break; }
-    case Base::U16: case Base::WChar: { unsigned short v; memcpy(&v, b, 2); sprintf(out, "%u", v); break; }
-    case Base::I32: { long v; memcpy(&v, b, 4); sprintf(out, "%ld", v); break; }
+    case Base::Char: case Base::I8: _ltoa(static_cast<signed char>(b[0]), out, 10); break;
+    case Base::Byte: _ultoa(b[0], out, 10); break;
+    case Base::I16: _ltoa(static_cast<short>(value32 & 0xFFFF), out, 10); break;
+    case Base::U16: case Base::WChar: _ultoa(value32 & 0xFFFF, out, 10); break;
+    case Base::I32: _ltoa(value32, out, 10); break;
     case Base::I64: { LONGLONG v; memcpy(&v, b, 8); _i64toa(v, out, 10); break; }
     case Base::U64: { ULONGLONG v; memcpy(&v, b, 8); _ui64toa(v, out, 10); break; }
     case Base::F32: { float v; memcpy(&v, b, 4); FormatReal(v, true, out); break; }
     case Base::F64: { double v; memcpy(&v, b, 8); FormatReal(v, false, out); break; }
     case Base::Handle:
-        if (type.flags & TypeHex) { unsigned long v; memcpy(&v, b, 4); sprintf(out, "0x%08lX", v); break; }
+        if (type.flags & TypeHex) { sprintf(out, "0x%08lX", static_cast<unsigned long>(value32)); break; }
         /* fall through */
-    default: { unsigned long v; memcpy(&v, b, 4); sprintf(out, "%lu", v); break; }
+    default: _ultoa(static_cast<unsigned long>(value32), out, 10); break;
     }
 }
 

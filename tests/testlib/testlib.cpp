@@ -295,6 +295,9 @@ LONGLONG __stdcall ReadMixed(const Mixed* m) {
     return static_cast<LONGLONG>(m->d * 4) + m->i * 1000 + m->ll * 100000 + lstrlenA(m->name);
 }
 
+// Three words in, one out: the benchmark's typed call.
+int __stdcall Sum3(int a, int b, int c) { return a + b + c; }
+
 // A __stdcall function that removes 8 bytes, whatever it is declared with.
 int __stdcall TakesTwo(int a, int b) { return a + b; }
 
