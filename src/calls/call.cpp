@@ -111,36 +111,41 @@ void TypedCallsReleaseAtUnload() {
     }
 }
 
-// Characters (or bytes) the count parameter of a buffer holds, or false when it
-// holds no count the library knows.
+// Characters (or bytes) the count parameter of a buffer holds, read as unsigned (a
+// negative count is a huge one to the callee), or false when it holds no count the
+// library can read: passed by value, in the library's storage, or in a reference.
 static bool CountValue(const Prototype& proto, const TypedParam& param, DWORD* count) {
     if (param.countParam < 0) return false;
     const TypedParam& counter = proto.params[param.countParam];
     CallsState& calls = g_state.calls;
+    bool narrow = counter.type.base == Base::I16 || counter.type.base == Base::U16;
+    DWORD address = 0, bytes = 0;
     if (counter.pass == Pass::Int32) {
         *count = calls.words[counter.wordOffset];
-        if (counter.type.base == Base::I16 || counter.type.base == Base::U16) *count &= 0xFFFF;
     } else if (calls.argKind[param.countParam] == ArgStorage) {
         *count = calls.storage[param.countParam].words[0];
-        if (TypeSize(counter.type) == 2 || counter.type.base == Base::I16 || counter.type.base == Base::U16)
-            *count &= 0xFFFF;
+    } else if (ReadReference(Arg(FirstCallArg + param.countParam), &address, &bytes) > 0 && bytes >= 4) {
+        *count = *reinterpret_cast<const DWORD*>(address);
     } else {
         return false;
     }
-    return static_cast<LONG>(*count) >= 0;
+    if (narrow) *count &= 0xFFFF;
+    return true;
 }
 
-// Bytes a buffer parameter's count says, 0 for none.
+// Bytes a buffer parameter's count says (at most 0xFFFFFFFF), or false for none.
 static bool CountBytes(const Prototype& proto, const TypedParam& param, DWORD* bytes) {
     DWORD count;
     if (!CountValue(proto, param, &count)) return false;
     bool wideChars = param.pass == Pass::WideText && !(param.flags & CountInBytes);
-    *bytes = wideChars ? count * 2 : count;
+    ULONGLONG total = wideChars ? 2ull * count : count;
+    *bytes = total > 0xFFFFFFFF ? 0xFFFFFFFF : static_cast<DWORD>(total);
     return true;
 }
 
 // Makes the out-buffers asked for with OUT (sized by the count parameter) or OUT:n,
-// and checks that a buffer given by reference holds what its count says.
+// and checks that a buffer the script gave (BUF:b, a slot, a text) holds what its
+// count tells the callee.
 static bool MakeOutBlocks(const Prototype& proto) {
     CallsState& calls = g_state.calls;
     for (int i = 0; i < proto.paramCount; ++i) {
@@ -148,11 +153,14 @@ static bool MakeOutBlocks(const Prototype& proto) {
         DWORD counted = 0;
         bool hasCount = CountBytes(proto, param, &counted);
         if (calls.argKind[i] != ArgOutPending) {
-            // A buffer of the script's own (BUF:b) must hold what the callee is told.
             DWORD address = 0, bytes = 0;
-            if (hasCount && ReadReference(Arg(FirstCallArg + i), &address, &bytes) > 0 && counted > bytes)
+            bool known = calls.argKind[i] == ArgText
+                             ? (bytes = CallTextBytes, true)
+                             : ReadReference(Arg(FirstCallArg + i), &address, &bytes) > 0;
+            if (hasCount && known && counted > bytes)
                 return CallFailValue("parameter %d (%s): %s holds %lu bytes, %s says %lu", i + 1, param.name,
-                                     Arg(FirstCallArg + i), bytes, proto.params[param.countParam].name, counted);
+                                     calls.argKind[i] == ArgText ? "the text's storage" : Arg(FirstCallArg + i),
+                                     bytes, proto.params[param.countParam].name, counted);
             continue;
         }
         DWORD bytes = calls.outBytes[i];

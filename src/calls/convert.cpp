@@ -389,7 +389,7 @@ static bool ConvertAddress(int index, const char* text) {
         if (length >= MaxString)
             return CallFailValue("%s: a text of %u characters, at most %d fit", Where(index), length, MaxString - 1);
         memcpy(calls.texts[index], text, length + 1);
-        calls.argKind[index] = ArgNone;
+        calls.argKind[index] = ArgText;
         WordsOf(index)[0] = reinterpret_cast<DWORD>(calls.texts[index]);
         return true;
     }
