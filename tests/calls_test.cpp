@@ -651,3 +651,44 @@ TEST_F(CallsTest, BufferPlacesStayInsideTheirBuffer) {
     EXPECT_EQ(Call("1", {"BUF:1", "16"}), "6");
     EXPECT_EQ(Function({"BUFGET", "1", "0", "STR"}), "filled");
 }
+
+// Pointers to the library's own places: string, integer and structure slots, buffers
+// (also stored into a buffer's pointer field), and bytes an out-buffer received.
+TEST_F(CallsTest, ReferencesReachTheLibrarysOwnPlaces) {
+    Declare(1, 2, "int lstrlenA(LPCSTR lpString)");
+    Declare(2, 1, "int StoreInt(int* target, int value)");
+    Declare(3, 1, "int FillStruct(LPVOID record)");
+    Declare(4, 1, "UINT_PTR Noop(LPVOID p)");
+    Declare(5, 1, "int FillAnsi(LPBYTE buffer, int count)");
+    ASSERT_EQ(Command({"SETSTR", "2", "hello"}), 0);
+    EXPECT_EQ(Call("1", {"STRSLOT:2"}), "5");
+    EXPECT_EQ(Call("2", {"INTSLOT:3", "-42"}), "-42");
+    EXPECT_EQ(Function({"GETINT", "3"}), "-42");
+    EXPECT_EQ(Call("3", {"STRUCTSLOT:4"}), "16");
+    EXPECT_EQ(Function({"GETSTRUCT", "4", "INTSTRUCT"}), "11|22|33|44|55|66|77|88|99|110|121|132|143|154|165|176");
+    EXPECT_EQ(Call("5", {"OUT", "4"}), "3");
+    EXPECT_EQ(Function({"DLLOUT", "buffer"}), "66696C00");
+
+    ASSERT_EQ(Command({"DLLSTRUCT", "struct LINK { LPVOID next; DWORD value; };"}), 0);
+    ASSERT_EQ(Command({"BUFNEW", "1", "LINK"}), 0);
+    ASSERT_EQ(Command({"BUFNEW", "2", "LINK"}), 0);
+    EXPECT_EQ(Command({"BUFSET", "1", "next", "BUF:2"}), 0);
+    EXPECT_EQ(Function({"BUFGET", "1", "next"}), Call("4", {"BUF:2"}));
+    EXPECT_EQ(Command({"BUFSET", "1", "next", "NULL"}), 0);
+    EXPECT_EQ(Function({"BUFGET", "1", "next"}), "0");
+}
+
+// The same declaration made again, as a script that runs its set-up twice does, takes
+// no more of the structure table; another one under the name replaces it.
+TEST_F(CallsTest, DeclaringAStructureAgainReplacesIt) {
+    const char declaration[] = "struct VARIANTISH { WORD vt; union { LONG lVal; double dblVal; }; };";
+    for (int i = 0; i < 100; ++i)
+        ASSERT_EQ(Command({"DLLSTRUCT", declaration}), 0) << i << ": " << Function({"DLLERROR"});
+    ASSERT_EQ(Command({"BUFNEW", "1", "VARIANTISH"}), 0);
+    EXPECT_EQ(Function({"BUFSIZE", "1"}), "16");
+    EXPECT_EQ(Command({"BUFSET", "1", "dblVal", "0.5"}), 0);
+    EXPECT_EQ(Function({"BUFGET", "1", "8", "double"}), "0.5");
+    ASSERT_EQ(Command({"DLLSTRUCT", "#pragma pack(2) struct VARIANTISH { WORD vt; double dblVal; };"}), 0);
+    ASSERT_EQ(Command({"BUFNEW", "1", "VARIANTISH"}), 0);
+    EXPECT_EQ(Function({"BUFSIZE", "1"}), "10");
+}

@@ -109,6 +109,7 @@ struct StructType {
     char name[TypedNameBytes];
     DWORD size;
     DWORD align;
+    DWORD textHash;  // of the declaration: the same one again changes nothing
     int fieldCount;
     StructField fields[StructFieldMax];
 };

@@ -20,6 +20,13 @@ int FindStruct(const char* name) {
     return -1;
 }
 
+// FNV-1a over the declaration's text.
+static DWORD TextHash(const char* text) {
+    DWORD hash = 2166136261u;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) hash = (hash ^ *p) * 16777619u;
+    return hash;
+}
+
 static DWORD RoundUp(DWORD value, DWORD align) { return (value + align - 1) / align * align; }
 
 struct Layout {
@@ -259,6 +266,7 @@ int StructDeclare() {
         return -1;
     }
     st.size = RoundUp(layout.end, st.align);
+    st.textHash = TextHash(text);
     // The primary name is the first plain typedef name, else the tag.
     for (int i = tag[0] ? 1 : 0; i < nameCount; ++i) {
         if (pointers[i] != 0) continue;
@@ -270,6 +278,11 @@ int StructDeclare() {
     for (int i = 0; i < nameCount; ++i) {
         int old = pointers[i] == 0 ? FindStruct(names[i]) : -1;
         if (old < 0) continue;
+        // A script that runs its declarations again: the entries it took are given back.
+        if (calls.structs[old].textHash == st.textHash && strcmp(calls.structs[old].name, st.name) == 0) {
+            calls.structCount = savedCount;
+            return 0;
+        }
         calls.structs[old] = st;
         if (index == calls.structCount - 1) calls.structCount = index;
         ForgetNames(old);
