@@ -47,11 +47,11 @@ int TypedDeclare() {
     long libraryNumber = ReadLong(Arg(2));
     HMODULE library = LibraryHandleAt(libraryNumber);
     if (!library) return CallFail("library %.20s holds nothing (load it with DLLLOAD)", Arg(2)), -1;
-    static char text[DeclarationBytes];
-    if (!JoinArguments(3, text, sizeof text))
+    char* text = g_state.calls.declaration;
+    if (!JoinArguments(3, text, DeclarationBytes))
         return CallFail("the prototype is longer than %d characters", DeclarationBytes - 1), -1;
     if (!*text) return CallFail("no prototype given"), -1;
-    static Prototype parsed;
+    Prototype& parsed = g_state.calls.parsed;
     if (!ParsePrototype(text, &parsed)) return -1;
 
     DWORD lastError = GetLastError();

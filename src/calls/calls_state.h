@@ -182,4 +182,12 @@ struct CallsState {
     TypedOutcome outcome;
 
     char error[CallErrorBytes];
+
+    // Scratch space of the parsers and the messages, kept here rather than on the
+    // stack (a callee's stack use comes on top of the host's).
+    char declaration[DeclarationBytes];
+    Prototype parsed;
+    char shownToken[40];
+    char where[2 * TypedNameBytes + 32];
+    WCHAR wideText[4048];
 };

@@ -229,7 +229,7 @@ bool StoreScalar(const TypeRef& type, const char* text, void* at, const char* wh
 // ---- wide texts ------------------------------------------------------------------------
 
 size_t CopyReadableWide(char* dest, size_t capacity, const void* address) {
-    static WCHAR wide[MaxString];
+    WCHAR* wide = g_state.calls.wideText;
     size_t count = 0;
     const BYTE* cursor = static_cast<const BYTE*>(address);
     while (cursor && count < MaxString - 1) {
@@ -268,9 +268,9 @@ static DWORD* WordsOf(int index) { return g_state.calls.words + ParamAt(index).w
 
 // "parameter 2 (lpString, LPSTR)" for messages.
 static const char* Where(int index) {
-    static char where[2 * TypedNameBytes + 32];
+    char* where = g_state.calls.where;
     const TypedParam& param = ParamAt(index);
-    snprintf(where, sizeof where, "parameter %d (%s%s%s)", index + 1, param.name, param.name[0] ? ", " : "",
+    snprintf(where, sizeof g_state.calls.where, "parameter %d (%s%s%s)", index + 1, param.name, param.name[0] ? ", " : "",
              param.type.name);
     return where;
 }

@@ -206,8 +206,8 @@ static bool AddName(const char* name, int index, unsigned char pointers) {
 int StructDeclare() {
     CallsState& calls = g_state.calls;
     CallErrorClear();
-    static char text[DeclarationBytes];
-    if (!JoinArguments(1, text, sizeof text))
+    char* text = calls.declaration;
+    if (!JoinArguments(1, text, DeclarationBytes))
         return CallFail("the declaration is longer than %d characters", DeclarationBytes - 1), -1;
     Lexer lex;
     LexBegin(&lex, text);

@@ -98,7 +98,7 @@ bool LexIsPunct(const Lexer& lex, char c) {
 }
 
 const char* LexShown(const Lexer& lex) {
-    static char shown[40];
+    char* shown = g_state.calls.shownToken;
     if (lex.kind == Tok::End) return "end of text";
     int n = lex.length < 32 ? lex.length : 32;
     shown[0] = '\'';
