@@ -692,3 +692,30 @@ TEST_F(CallsTest, DeclaringAStructureAgainReplacesIt) {
     ASSERT_EQ(Command({"BUFNEW", "1", "VARIANTISH"}), 0);
     EXPECT_EQ(Function({"BUFSIZE", "1"}), "10");
 }
+
+// A structure by value travels as its bytes in whole words, between other words.
+TEST_F(CallsTest, StructuresByValue) {
+    ASSERT_EQ(Command({"DLLSTRUCT", "typedef struct tagRECT { LONG left; LONG top; LONG right; LONG bottom; } RECT, *LPRECT;"}), 0);
+    ASSERT_EQ(Command({"DLLSTRUCT", "typedef struct tagPOINT { LONG x; LONG y; } POINT;"}), 0);
+    Declare(1, 4, "BOOL PtInRect(const RECT* lprc, POINT pt)");
+    ASSERT_EQ(Command({"BUFNEW", "1", "RECT"}), 0);
+    ASSERT_EQ(Command({"BUFNEW", "2", "POINT"}), 0);
+    for (const char* field : {"left", "top"}) Command({"BUFSET", "1", field, "10"});
+    for (const char* field : {"right", "bottom"}) Command({"BUFSET", "1", field, "20"});
+    struct Case {
+        const char* x;
+        const char* y;
+        const char* inside;
+    } cases[] = {{"15", "15", "1"}, {"15", "25", "0"}, {"10", "10", "1"}, {"20", "15", "0"}, {"-15", "15", "0"}};
+    for (const Case& c : cases) {
+        Command({"BUFSET", "2", "x", c.x});
+        Command({"BUFSET", "2", "y", c.y});
+        EXPECT_EQ(Call("PtInRect", {"BUF:1", "BUF:2"}), c.inside) << c.x << "," << c.y;
+        EXPECT_EQ(Status(), 0) << Function({"DLLERROR"});
+    }
+    ASSERT_EQ(Command({"BUFNEW", "3", "4"}), 0);
+    EXPECT_EQ(Call("PtInRect", {"BUF:1", "BUF:3"}), "");
+    EXPECT_EQ(Function({"DLLERROR"}), "parameter 2 (pt, POINT): BUF:3 holds 4 bytes, the structure needs 8");
+    EXPECT_EQ(Call("PtInRect", {"BUF:1", "15"}), "");
+    EXPECT_EQ(Function({"DLLERROR"}), "parameter 2 (pt, POINT): pass the structure's bytes as BUF:b, not '15'");
+}

@@ -57,7 +57,7 @@ int TypedDeclare() {
     DWORD lastError = GetLastError();
     FARPROC entry = GetProcAddress(library, parsed.name);
     if (!entry) {
-        char generic[TypedNameBytes + 1];
+        char generic[ExportNameBytes + 1];
         snprintf(generic, sizeof generic, "%sA", parsed.name);
         entry = GetProcAddress(library, generic);
     }

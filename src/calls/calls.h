@@ -29,8 +29,8 @@ bool LexIsWord(const Lexer& lex, const char* word);  // exact case
 bool LexIsPunct(const Lexer& lex, char c);
 // The current token for a message ("end of text" at the end), cut short.
 const char* LexShown(const Lexer& lex);
-// Copies the current identifier into a name field (cut to fit).
-void LexCopyName(const Lexer& lex, char* name);
+// Copies the current identifier into a name field of `capacity` bytes (cut to fit).
+void LexCopyName(const Lexer& lex, char* name, int capacity = TypedNameBytes);
 
 // ---- types -------------------------------------------------------------------------
 // Looks a type name up: the table of C and Windows names, then the declared

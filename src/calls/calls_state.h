@@ -6,7 +6,8 @@
 constexpr int TypedFunctionCount = 100;  // typed-function numbers 1..100
 constexpr int TypedParamMax = 28;        // Args[2..29] carry the parameters
 constexpr int TypedWordMax = TypedParamMax * 2;  // 64-bit and double take two words
-constexpr int TypedNameBytes = 48;       // names of functions, parameters, structures, fields
+constexpr int TypedNameBytes = 48;       // names of parameters, structures, fields, types
+constexpr int ExportNameBytes = 256;     // a function's name: an export name of up to 255
 constexpr int StructTypeCount = 64;      // structures DLLSTRUCT can hold
 constexpr int StructFieldMax = 64;       // fields of one structure
 constexpr int StructNameCount = 256;     // names a structure is known by (tag, typedefs, pointers)
@@ -47,6 +48,7 @@ enum class Pass : unsigned char {
     ScalarRef,  // a pointer to a scalar: the library supplies the storage
     Address,    // void*, BYTE*: an address, a reference or an out-buffer of bytes
     StructRef,  // a pointer to a declared structure
+    StructValue,  // a declared structure by value: its bytes, in whole words
 };
 
 enum ParamFlag : unsigned char {
@@ -79,7 +81,7 @@ enum class ResultKind : unsigned char {
 
 // A parsed prototype: everything a call needs except the address.
 struct Prototype {
-    char name[TypedNameBytes];
+    char name[ExportNameBytes];
     bool isCdecl;
     TypeRef result;
     ResultKind resultKind;

@@ -416,6 +416,24 @@ static bool ConvertStructRef(int index, const char* text) {
     return true;
 }
 
+// A structure by value: the bytes of a buffer (BUF:b, at least the structure's size)
+// become the words, the last one filled up with zeros.
+static bool ConvertStructValue(int index, const char* text) {
+    const TypedParam& param = ParamAt(index);
+    DWORD size = g_state.calls.structs[param.type.structIndex].size;
+    g_state.calls.argKind[index] = ArgNone;
+    DWORD address = 0, bytes = 0;
+    int found = ReadReference(text, &address, &bytes);
+    if (found < 0) return g_state.host.statusCode = StatusBadValue, false;
+    if (found == 0) return CallFailValue("%s: pass the structure's bytes as BUF:b, not '%.40s'", Where(index), text);
+    if (bytes < size)
+        return CallFailValue("%s: %.40s holds %lu bytes, the structure needs %lu", Where(index), text, bytes, size);
+    DWORD* words = WordsOf(index);
+    words[param.words - 1] = 0;
+    memcpy(words, reinterpret_cast<const void*>(address), size);
+    return true;
+}
+
 ConvertFn ConverterFor(Pass pass) {
     switch (pass) {
     case Pass::Int32: return ConvertInt32;
@@ -425,6 +443,7 @@ ConvertFn ConverterFor(Pass pass) {
     case Pass::ScalarRef: return ConvertScalarRef;
     case Pass::Address: return ConvertAddress;
     case Pass::StructRef: return ConvertStructRef;
+    case Pass::StructValue: return ConvertStructValue;
     }
     return ConvertInt32;
 }

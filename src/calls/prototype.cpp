@@ -145,8 +145,7 @@ static bool ClassifyParam(TypedParam* param, const char* where) {
     if (type.pointers == 0) {
         switch (type.base) {
         case Base::Void: return CallFail("%s is void", where);
-        case Base::Struct:
-            return CallFail("%s passes structure %s by value: not supported, pass a pointer", where, type.name);
+        case Base::Struct: param->pass = Pass::StructValue; break;
         case Base::I64: case Base::U64: param->pass = Pass::Int64; break;
         case Base::F32: param->pass = Pass::Float; break;
         case Base::F64: param->pass = Pass::Double; break;
@@ -164,6 +163,11 @@ static bool ClassifyParam(TypedParam* param, const char* where) {
         param->pass = Pass::ScalarRef;  // a pointer to a pointer: the storage holds an address
     }
     param->words = (param->pass == Pass::Int64 || param->pass == Pass::Double) ? 2 : 1;
+    if (param->pass == Pass::StructValue) {
+        DWORD words = (g_state.calls.structs[type.structIndex].size + 3) / 4;
+        if (words > TypedWordMax) return CallFail("%s: structure %s is too large to pass by value", where, type.name);
+        param->words = static_cast<unsigned char>(words);
+    }
     param->convert = ConverterFor(param->pass);
     return true;
 }
@@ -281,6 +285,8 @@ static bool ParseParams(Lexer* lex, Prototype* proto) {
         if (LexIsPunct(*lex, '('))
             return CallFail("function pointers are not supported in %s: declare it as a pointer type", where);
         if (!ClassifyParam(&param, where)) return false;
+        if (proto->wordCount + param.words > TypedWordMax)
+            return CallFail("the parameters take more than %d words", TypedWordMax);
         param.wordOffset = static_cast<unsigned char>(proto->wordCount);
         proto->wordCount += param.words;
         proto->paramCount++;
@@ -300,7 +306,8 @@ bool ParsePrototype(const char* text, Prototype* proto) {
     if (!SkipDeclarationWords(&lex, &proto->isCdecl)) return false;
     if (lex.kind != Tok::Ident || IsTypeWord(lex))
         return CallFail("expected the function's name at %s", LexShown(lex));
-    LexCopyName(lex, proto->name);
+    if (lex.length >= ExportNameBytes) return CallFail("a function name of more than %d characters", ExportNameBytes - 1);
+    LexCopyName(lex, proto->name, ExportNameBytes);
     LexNext(&lex);
     if (!LexIsPunct(lex, '(')) return CallFail("expected ( after %s at %s", proto->name, LexShown(lex));
     if (!ParseParams(&lex, proto)) return false;

@@ -107,8 +107,8 @@ const char* LexShown(const Lexer& lex) {
     return shown;
 }
 
-void LexCopyName(const Lexer& lex, char* name) {
-    int n = lex.length < TypedNameBytes - 1 ? lex.length : TypedNameBytes - 1;
+void LexCopyName(const Lexer& lex, char* name, int capacity) {
+    int n = lex.length < capacity - 1 ? lex.length : capacity - 1;
     memcpy(name, lex.start, n);
     name[n] = '\0';
 }
