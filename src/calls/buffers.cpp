@@ -12,15 +12,6 @@
 #include "../vars/vars_state.h"
 #include "calls.h"
 
-static bool HasPrefix(const char* text, const char* prefix) { return _strnicmp(text, prefix, strlen(prefix)) == 0; }
-
-// Decimal digits only (at most nine), or -1.
-static long Digits(const char* text) {
-    if (!*text || strlen(text) > 9) return -1;
-    for (const char* p = text; *p; ++p)
-        if (*p < '0' || *p > '9') return -1;
-    return atol(text);
-}
 
 static Buffer* BufferSlotAt(long number) {
     if (number < 1 || number > BufferCount) return nullptr;
@@ -34,7 +25,7 @@ Buffer* BufferAt(long number) {
 
 // The buffer Args[1] names, or null with status 1005 and the reason.
 static Buffer* NamedBuffer() {
-    Buffer* buffer = BufferAt(Digits(Arg(1)));
+    Buffer* buffer = BufferAt(ReadDigits(Arg(1)));
     if (!buffer) CallFailValue("buffer %.20s holds nothing (BUFNEW makes buffers 1 to %d)", Arg(1), BufferCount);
     return buffer;
 }
@@ -47,7 +38,7 @@ int ReadReference(const char* text, DWORD* address, DWORD* bytes) {
     static const Prefix kPrefixes[] = {{"BUF:", 0}, {"STRSLOT:", 1}, {"INTSLOT:", 2}, {"STRUCTSLOT:", 3}};
     for (const Prefix& prefix : kPrefixes) {
         if (!HasPrefix(text, prefix.word)) continue;
-        long number = Digits(text + strlen(prefix.word));
+        long number = ReadDigits(text + strlen(prefix.word));
         void* place = nullptr;
         switch (prefix.kind) {
         case 0:
@@ -70,10 +61,10 @@ int ReadReference(const char* text, DWORD* address, DWORD* bytes) {
 // no memory, or while a DLLCALL is running (its callee may hold the old block).
 int BufferNew() {
     CallErrorClear();
-    Buffer* buffer = BufferSlotAt(Digits(Arg(1)));
+    Buffer* buffer = BufferSlotAt(ReadDigits(Arg(1)));
     if (!buffer) return CallFail("buffer number '%.20s' is not 1 to %d", Arg(1), BufferCount), -1;
     if (g_state.calls.depth) return CallFail("BUFNEW while a DLLCALL is running"), -1;
-    long size = Digits(Arg(2));
+    long size = ReadDigits(Arg(2));
     int structIndex = -1;
     if (size < 0) {
         structIndex = FindStruct(Arg(2));
@@ -95,7 +86,7 @@ int BufferNew() {
 // 1..100 (or a DLLCALL running) -1.
 int BufferFree() {
     CallErrorClear();
-    Buffer* buffer = BufferSlotAt(Digits(Arg(1)));
+    Buffer* buffer = BufferSlotAt(ReadDigits(Arg(1)));
     if (!buffer) return CallFail("buffer number '%.20s' is not 1 to %d", Arg(1), BufferCount), -1;
     if (g_state.calls.depth) return CallFail("BUFFREE while a DLLCALL is running"), -1;
     free(buffer->data);
@@ -108,7 +99,7 @@ int BufferFree() {
 // 1005 for a number outside 1..100.
 const char* BufferSize() {
     CallErrorClear();
-    Buffer* buffer = BufferSlotAt(Digits(Arg(1)));
+    Buffer* buffer = BufferSlotAt(ReadDigits(Arg(1)));
     if (!buffer) return CallFailValue("buffer number '%.20s' is not 1 to %d", Arg(1), BufferCount), "";
     return AnswerUnsigned(buffer->data ? buffer->size : 0);
 }

@@ -25,23 +25,13 @@ static TypedFunction* TypedFunctionAt(long number) {
     return &g_state.calls.functions[number - 1];
 }
 
-// A number written in decimal digits only (at most nine), or 0.
-static long StrictNumber(const char* text) {
-    long value = 0;
-    int digits = 0;
-    for (const char* p = text; *p; ++p, ++digits) {
-        if (*p < '0' || *p > '9' || digits == 9) return 0;
-        value = value * 10 + (*p - '0');
-    }
-    return value;
-}
 
 // DLLDECLARE n lib prototype: binds typed-function n to the export the prototype names
 // in the library held under lib (the A export for a generic name). A refusal leaves
 // the entry as it was and answers -1, with the reason in DLLERROR; no box is shown.
 int TypedDeclare() {
     CallErrorClear();
-    TypedFunction* function = TypedFunctionAt(StrictNumber(Arg(1)));
+    TypedFunction* function = TypedFunctionAt(ReadDigits(Arg(1)));
     if (!function) return CallFail("typed-function number '%.20s' is not 1 to %d", Arg(1), TypedFunctionCount), -1;
     if (g_state.calls.depth) return CallFail("DLLDECLARE while a DLLCALL is running"), -1;
     long libraryNumber = ReadLong(Arg(2));
@@ -80,7 +70,7 @@ void TypedFunctionsForget(HMODULE library, int libraryNumber) {
 
 // The function f names: its number, or the first bound one declared under the name.
 static int FindTypedFunction(const char* f) {
-    long number = StrictNumber(f);
+    long number = ReadDigits(f);
     if (TypedFunctionAt(number)) return number - 1;
     for (int i = 0; i < TypedFunctionCount; ++i) {
         const TypedFunction& function = g_state.calls.functions[i];
@@ -311,7 +301,7 @@ const char* TypedOut() {
     CallErrorClear();
     if (!calls.lastCalled) return CallFailValue("DLLOUT: no completed DLLCALL to read from"), out;
     const Prototype& proto = calls.functions[calls.lastCalled - 1].proto;
-    int index = static_cast<int>(StrictNumber(Arg(1))) - 1;
+    int index = static_cast<int>(ReadDigits(Arg(1))) - 1;
     if (index < 0)
         for (int i = 0; i < proto.paramCount && index < 0; ++i)
             if (proto.params[i].name[0] && SameWord(Arg(1), proto.params[i].name)) index = i;

@@ -59,6 +59,10 @@ bool JoinArguments(int first, char* out, size_t capacity);
 int FindStruct(const char* name);
 
 // ---- values ------------------------------------------------------------------------
+// A number of decimal digits only (at most nine), or -1: table numbers and sizes.
+long ReadDigits(const char* text);
+// The text begins with the prefix, compared without regard to case.
+bool HasPrefix(const char* text, const char* prefix);
 // Integers of a base type from decimal or 0x hex text, strictly within range.
 bool ReadInteger(const char* text, const TypeRef& type, ULONGLONG* value);
 // Decimal float text, locale-independent; false for anything else.

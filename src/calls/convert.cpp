@@ -18,7 +18,17 @@ const char kTextPrefix[] = "TEXT:";
 const char kOutWord[] = "OUT";
 static const char kAddressPrefix[] = "ADDR:";
 
-static bool HasPrefix(const char* text, const char* prefix) { return _strnicmp(text, prefix, strlen(prefix)) == 0; }
+bool HasPrefix(const char* text, const char* prefix) { return _strnicmp(text, prefix, strlen(prefix)) == 0; }
+
+long ReadDigits(const char* text) {
+    long value = 0;
+    int digits = 0;
+    for (const char* p = text; *p; ++p, ++digits) {
+        if (*p < '0' || *p > '9' || digits == 9) return -1;
+        value = value * 10 + (*p - '0');
+    }
+    return digits ? value : -1;
+}
 
 // ---- integers -----------------------------------------------------------------------
 
