@@ -143,11 +143,12 @@ static bool MakeOutBlocks(const Prototype& proto) {
         DWORD counted = 0;
         bool hasCount = CountBytes(proto, param, &counted);
         if (calls.argKind[i] != ArgOutPending) {
+            if (!hasCount) continue;  // the common case, and a cheap one
             DWORD address = 0, bytes = 0;
             bool known = calls.argKind[i] == ArgText
                              ? (bytes = CallTextBytes, true)
                              : ReadReference(Arg(FirstCallArg + i), &address, &bytes) > 0;
-            if (hasCount && known && counted > bytes)
+            if (known && counted > bytes)
                 return CallFailValue("parameter %d (%s): %s holds %lu bytes, %s says %lu", i + 1, param.name,
                                      calls.argKind[i] == ArgText ? "the text's storage" : Arg(FirstCallArg + i),
                                      bytes, proto.params[param.countParam].name, counted);
