@@ -326,6 +326,11 @@ TEST_F(CallsTest, SystemFunctionsWithWideValuesAndStructures) {
     EXPECT_EQ(Call("FailWith", {"2"}), "0");
     EXPECT_EQ(Function({"DLLOUT", "code"}), "2");
     EXPECT_EQ(Function({"GETLASTERROR"}), SystemText(ERROR_FILE_NOT_FOUND));
+    // The script's last error reaches the callee: preparing the call does not touch it.
+    Declare(4, 2, "void SetLastError(DWORD dwErrCode)");
+    Declare(5, 2, "DWORD GetLastError(void)");
+    EXPECT_EQ(Call("SetLastError", {"1234"}), "");
+    EXPECT_EQ(Call("GetLastError"), "1234");
 }
 
 // MessageBoxW with a wide text converted from the ANSI code page; the box is read and
