@@ -133,3 +133,71 @@ ForeignCallHandler:
         jmp     *RecordResume(%ecx)     // leave the dispatcher's stack for good
 3:      movl    $1, %eax                // ExceptionContinueSearch
         ret
+
+// void __cdecl ForeignCallTyped(FARPROC entry, const DWORD* words,
+//                               TypedOutcome* outcome, DWORD count);
+//
+// The typed call: pushes `count` words (words[0] nearest the return address), calls
+// entry and reports what came back. Its frame and registration record are
+// ForeignCallWords's, field for field (the outcome begins with a ForeignFault), so
+// the one handler above serves both and resumes at the one return path,
+// ForeignCallReturn, which restores everything from the frame.
+//
+// TypedOutcome (calls_state.h):  +0 code  +4 raised  +8 hasSse  +12 EAX  +16 EDX
+//               +20 ST(0) held a value  +24 ST(0) as a double  +32 ESP at the call
+//               +36 bytes the callee removed
+        .set    OutcomeEax, 12
+        .set    OutcomeEdx, 16
+        .set    OutcomeSt0Loaded, 20
+        .set    OutcomeSt0, 24
+        .set    OutcomeEspBefore, 32
+        .set    OutcomeRemoved, 36
+
+        .globl  _ForeignCallTyped
+        .def    _ForeignCallTyped; .scl 2; .type 32; .endef
+        .p2align 4
+_ForeignCallTyped:
+        pushl   %ebp                    // the frame of ForeignCallWords, word for word
+        movl    %esp, %ebp
+        pushl   %ebx
+        pushl   %esi
+        pushl   %edi
+        subl    $8, %esp                // MXCSR (-16) and the control word (-20)
+        fnstcw  -20(%ebp)
+        movl    16(%ebp), %eax          // EAX = outcome (a ForeignFault first)
+        cmpl    $0, FaultHasSse(%eax)
+        je      5f
+        stmxcsr -16(%ebp)
+5:      pushl   %eax                    // the record: fault, EBP, resume address,
+        pushl   %ebp                    // ... handler, previous record
+        pushl   $ForeignCallReturn
+        pushl   $ForeignCallHandler
+        pushl   %fs:0
+        movl    %esp, %fs:0             // registered: faults from here on come back
+        movl    12(%ebp), %esi          // ESI = words
+        movl    20(%ebp), %ecx          // ECX = count (0 for a function of none)
+        testl   %ecx, %ecx
+        jz      7f
+6:      pushl   -4(%esi,%ecx,4)         // words[ecx-1], the last first
+        decl    %ecx
+        jnz     6b
+7:      movl    16(%ebp), %eax          // EAX = outcome
+        movl    %esp, OutcomeEspBefore(%eax)  // the stack pointer the callee starts from
+        movl    8(%ebp), %eax           // EAX = entry
+        call    *%eax
+        fwait                           // a pending x87 exception faults here, handled
+        movl    16(%ebp), %ecx          // ECX = outcome (EBP is kept by every callee)
+        movl    %eax, OutcomeEax(%ecx)  // EAX and EDX as they came back
+        movl    %edx, OutcomeEdx(%ecx)
+        movl    %esp, %eax              // what the callee took off the stack:
+        subl    OutcomeEspBefore(%ecx), %eax  // ... ESP now less ESP at the call
+        movl    %eax, OutcomeRemoved(%ecx)
+        fxam                            // ST(0) empty reads C3=1 C2=0 C0=1
+        fnstsw  %ax
+        andw    $0x4500, %ax
+        cmpw    $0x4100, %ax
+        je      ForeignCallReturn       // nothing there
+        fstpl   OutcomeSt0(%ecx)        // the value, rounded to a double
+        movl    $1, OutcomeSt0Loaded(%ecx)
+        jmp     ForeignCallReturn       // the shared way back: ESP from EBP,
+                                        // unregister, empty x87 stack, registers

@@ -7,6 +7,8 @@
 // A slot of the table by its number, or null when the number lies outside it.
 char* StringSlotAt(long index);
 long* IntSlotAt(long index);
+union StructSlot;
+StructSlot* StructSlotAt(long index);
 
 // Copies the NUL-terminated text at address into dest (at most capacity-1
 // characters), reading only memory the system reports readable; a text that runs
@@ -27,3 +29,14 @@ struct ForeignFault {
     BOOL hasSse;  // set by the caller: the processor has MXCSR to keep
 };
 extern "C" DWORD __cdecl ForeignCallWords(FARPROC entry, const DWORD* words, ForeignFault* fault);
+
+// The typed call: as ForeignCallWords, with `count` words and an outcome that also
+// reports EDX, ST(0) (stored as a double when the x87 stack held a value) and the
+// bytes the callee removed. It shares ForeignCallWords's frame, fault handler and
+// return path, so a fault ends both the same way. (call_x86.S)
+struct TypedOutcome;
+extern "C" void __cdecl ForeignCallTyped(FARPROC entry, const DWORD* words, TypedOutcome* outcome, DWORD count);
+
+// The answer to a call whose callee faulted: empty text, status 1003, and the
+// system's error code for the exception as the last error.
+const char* AnswerFault(DWORD code);
