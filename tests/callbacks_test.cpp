@@ -263,7 +263,7 @@ TEST_F(CallbacksTest, ATimerArrivesAsAnEventThroughTheHook) {
     }
     Function({"DLLCALL", "6", handle, "31"});
     PumpMessages();
-    ASSERT_FALSE(events.empty());
+    ASSERT_FALSE(events.empty()) << "rows and dropped: " << Count(12);
     EXPECT_EQ(events[0], "tick");
     std::string row = Next(12);
     EXPECT_EQ(row.substr(0, handle.size() + 8), handle + "|275|31|");  // WM_TIMER
