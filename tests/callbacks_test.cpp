@@ -250,7 +250,7 @@ TEST_F(CallbacksTest, ACallFromAnotherThreadIsCollected) {
 }
 
 TEST_F(CallbacksTest, ATimerArrivesAsAnEventThroughTheHook) {
-    DeclareCallback(12, "VOID CALLBACK TimerProc(HWND hwnd, UINT uMsg, UINT_PTR idEvent, DWORD dwTime)", "", "tick");
+    DeclareCallback(12, "VOID CALLBACK TimerProc(HWND hwnd, UINT uMsg, UINT_PTR idEvent, DWORD dwTime)", "0", "tick");
     ASSERT_EQ(Command({"DLLDECLARE", "5", "4", "UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc)"}), 0)
         << Function({"DLLERROR"});
     ASSERT_EQ(Command({"DLLDECLARE", "6", "4", "BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent)"}), 0);
