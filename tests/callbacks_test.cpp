@@ -119,6 +119,28 @@ TEST_F(CallbacksTest, EachTypeLeavesItsRowAndTheDeclaredStackCleanUp) {
     VirtualFree(unreadable, 0, MEM_RELEASE);
 }
 
+// A caller that passes fewer arguments than declared (or uses the other convention)
+// finds its stack pointer moved by the declared count, its memory and registers
+// untouched: the test library's driver puts its stack pointer back from EBP.
+TEST_F(CallbacksTest, ACallerOfTheWrongConventionOnlyFindsItsStackPointerMoved) {
+    struct Case {
+        const char* prototype;
+        std::vector<DWORD> words;
+        DWORD removed;
+    } cases[] = {
+        {"int WINAPI F(int a, int b)", {}, 8},
+        {"int WINAPI F(double a, LONGLONG b, int c)", {1}, 20},
+        {"int __cdecl F(int a, int b)", {1, 2}, 0},
+    };
+    for (const Case& c : cases) {
+        DeclareCallback(13, c.prototype, "3");
+        EXPECT_EQ(CallCallback(13, c.words), 3u) << c.prototype;
+        EXPECT_EQ(report(0), c.removed) << c.prototype;
+        EXPECT_EQ(report(2), 1u) << c.prototype;
+        EXPECT_EQ(Count(13), "1 0") << c.prototype;
+    }
+}
+
 TEST_F(CallbacksTest, AnswersTravelInTheirRegisters) {
     struct Case {
         const char* prototype;

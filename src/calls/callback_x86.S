@@ -13,8 +13,9 @@
 //       void __cdecl CallbackEnter(int index, const DWORD* args, CallbackAnswer* answer);
 //     which keeps MXCSR itself;
 //   - puts the caller's x87 environment back, loads a float or double answer onto
-//     ST(0), and returns EAX:EDX, removing exactly answer->removeBytes of arguments
-//     (the count the prototype declares for __stdcall, 0 for __cdecl).
+//     ST(0), and returns EAX:EDX through the `ret $n` that removes exactly
+//     answer->removeBytes of arguments (the count the prototype declares for
+//     __stdcall, 0 for __cdecl).
 //
 // Frame, from EBP:  +8 the caller's arguments  +4 return address  0 caller's EBP
 //                   -4 EBX  -8 ESI  -12 EDI
@@ -27,6 +28,7 @@
         .set    AnswerIsReal, -20
         .set    AnswerRemove, -16
         .set    SavedEnvironment, -64
+        .set    MaxRemove, 224          // the most a prototype declares: 56 words
 
         .text
         .macro  CALLBACK_STUB index
@@ -62,18 +64,31 @@ CallbackDispatch:
         cmpl    $0, AnswerIsReal(%ebp)
         je      1f
         fldl    AnswerReal(%ebp)        // a real answer travels on ST(0)
-1:      movl    AnswerRemove(%ebp), %ecx   // bytes of arguments to remove
-        movl    4(%ebp), %eax           // the return address ...
-        movl    %eax, 4(%ebp,%ecx)      // ... moved up over the arguments removed
-        leal    4(%ebp,%ecx), %ecx      // where ESP stands at the return
+1:      movl    AnswerRemove(%ebp), %ecx   // bytes of arguments to remove: 0 to 224, by 4
+        cmpl    $MaxRemove, %ecx
+        jbe     2f
+        xorl    %ecx, %ecx              // never past the table (the C++ side keeps to it)
+2:      leal    CallbackReturns(%ecx), %ecx  // the return that removes them
         movl    AnswerEax(%ebp), %eax
         movl    AnswerEdx(%ebp), %edx
         movl    -4(%ebp), %ebx
         movl    -8(%ebp), %esi
         movl    -12(%ebp), %edi
-        movl    (%ebp), %ebp            // the caller's frame pointer
-        movl    %ecx, %esp
-        ret
+        movl    %ebp, %esp
+        popl    %ebp                    // the caller's frame pointer
+        jmp     *%ecx
+
+// 57 returns, 4 bytes apart: the one at byte n removes n bytes of arguments. A
+// return with a constant count writes nothing, so a caller that passed fewer
+// arguments than declared finds its stack pointer moved, never its memory changed.
+        .p2align 4
+CallbackReturns:
+        .set    removed, 0
+        .rept   MaxRemove / 4 + 1
+        .p2align 2
+        ret     $removed
+        .set    removed, removed + 4
+        .endr
 
 // The entry points in order, for the C++ side.
         .section .rdata,"dr"

@@ -18,6 +18,8 @@ static_assert(offsetof(CallbackAnswer, real) == 8 && offsetof(CallbackAnswer, is
                   offsetof(CallbackAnswer, removeBytes) == 20 && sizeof(CallbackAnswer) == 24,
               "callback_x86.S reads the answer by these offsets");
 
+static_assert(TypedWordMax * 4 == 224, "callback_x86.S has a return for each count of 0 to 224 bytes");
+
 static const char kCallbackPrefix[] = "CALLBACK:";
 static const char kEventMessageName[] = "TRAKX callback event";
 
