@@ -7,8 +7,10 @@
 // The dispatcher is entered with the foreign caller's frame untouched: the return
 // address on top and the arguments above it. It
 //   - saves EBX, ESI, EDI and EBP (the callee-saved registers);
-//   - saves the caller's x87 environment (FNSTENV also masks every x87 exception
-//     for the C++ side, whatever control word the caller runs with);
+//   - saves the caller's x87 environment and loads the control word of a fresh
+//     thread (every exception masked, double precision) for the C++ side, whatever
+//     the caller runs with: an unmasked inexact result would fault in the formatting
+//     of a real, a lowered precision would change its digits;
 //   - realigns the stack to 16 bytes and calls
 //       void __cdecl CallbackEnter(int index, const DWORD* args, CallbackAnswer* answer);
 //     which keeps MXCSR itself;
@@ -50,7 +52,8 @@ CallbackDispatch:
         pushl   %esi                    // ... -8 ...
         pushl   %edi                    // ... and -12
         subl    $52, %esp               // the answer (-36) and the environment (-64)
-        fnstenv SavedEnvironment(%ebp)  // the caller's x87 state; masks x87 exceptions
+        fnstenv SavedEnvironment(%ebp)  // the caller's x87 state
+        fldcw   CallbackControlWord     // every x87 exception masked, double precision
         andl    $-16, %esp              // realign: the caller may keep only 4 bytes
         subl    $4, %esp                // three arguments then leave ESP 16-aligned
         leal    AnswerEax(%ebp), %ecx
@@ -92,6 +95,8 @@ CallbackReturns:
 
 // The entry points in order, for the C++ side.
         .section .rdata,"dr"
+CallbackControlWord:
+        .word   0x027F
         .p2align 2
         .globl  _CallbackEntries
 _CallbackEntries:

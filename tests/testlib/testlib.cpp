@@ -351,6 +351,50 @@ int __stdcall CallFromThread(int(__stdcall* function)(int, DWORD), int value) {
     return call.answer;
 }
 
+// Calls `function(i, thread id)` `calls` times from each of `threads` threads (at
+// most 8) running at once; answers the threads that ran.
+struct ManyCalls {
+    int(__stdcall* function)(int, DWORD);
+    int calls;
+};
+static DWORD WINAPI RunManyCalls(void* parameter) {
+    ManyCalls* many = static_cast<ManyCalls*>(parameter);
+    for (int i = 0; i < many->calls; ++i) many->function(i, GetCurrentThreadId());
+    return 0;
+}
+int __stdcall CallFromThreads(int(__stdcall* function)(int, DWORD), int threads, int calls) {
+    ManyCalls many = {function, calls};
+    HANDLE handles[8];
+    int made = 0;
+    for (int i = 0; i < threads && i < 8; ++i)
+        if ((handles[made] = CreateThread(nullptr, 0, RunManyCalls, &many, 0, nullptr))) ++made;
+    WaitForMultipleObjects(made, handles, TRUE, INFINITE);
+    for (int i = 0; i < made; ++i) CloseHandle(handles[i]);
+    return made;
+}
+
+// Calls `function(x)` with every x87 exception unmasked (inexact included) and the
+// x87 precision at 24 bits, as some runtimes leave them. Answers 1 when the
+// control words and the exception flags came back as they were, with the function's
+// answer in *answer; the caller's own are put back either way.
+int __stdcall CallWithExceptionsUnmasked(int(__stdcall* function)(double), double x, int* answer) {
+    unsigned short saved, unmasked, after, status;
+    unsigned int savedMxcsr, unmaskedMxcsr, afterMxcsr;
+    asm volatile("fnstcw %0" : "=m"(saved));
+    asm volatile("stmxcsr %0" : "=m"(savedMxcsr));
+    unmasked = static_cast<unsigned short>(saved & ~0x033F);  // masks and precision control cleared
+    unmaskedMxcsr = savedMxcsr & ~0x003Fu;                   // flags cleared, masks kept
+    asm volatile("fnclex\n\tfldcw %0" : : "m"(unmasked));
+    asm volatile("ldmxcsr %0" : : "m"(unmaskedMxcsr));
+    *answer = function(x);
+    asm volatile("fnstcw %0" : "=m"(after));
+    asm volatile("fnstsw %0" : "=m"(status));
+    asm volatile("stmxcsr %0" : "=m"(afterMxcsr));
+    asm volatile("fnclex\n\tfldcw %0" : : "m"(saved));
+    asm volatile("ldmxcsr %0" : : "m"(savedMxcsr));
+    return after == unmasked && (status & 0x3F) == 0 && afterMxcsr == unmaskedMxcsr;
+}
+
 }  // extern "C"
 
 // Pushes `count` words (words[0] nearest the return address), loads known values
