@@ -373,26 +373,23 @@ int __stdcall CallFromThreads(int(__stdcall* function)(int, DWORD), int threads,
     return made;
 }
 
-// Calls `function(x)` with every x87 exception unmasked (inexact included) and the
-// x87 precision at 24 bits, as some runtimes leave them. Answers 1 when the
-// control words and the exception flags came back as they were, with the function's
-// answer in *answer; the caller's own are put back either way.
-int __stdcall CallWithExceptionsUnmasked(int(__stdcall* function)(double), double x, int* answer) {
+DWORD __stdcall CallThrough(void* function, const DWORD* words, int count);
+
+// Calls `function` with the words (through CallThrough: no floating-point work of
+// its own between setting the control word and the call) with every x87 exception
+// unmasked (inexact included) and the x87 precision at 24 bits, as some runtimes
+// leave them. Answers 1 when the control word came back as it was and no exception
+// flag is set, with the function's answer in *answer; the caller's own control word
+// is put back either way.
+int __stdcall CallWithExceptionsUnmasked(void* function, const DWORD* words, int count, DWORD* answer) {
     unsigned short saved, unmasked, after, status;
-    unsigned int savedMxcsr, unmaskedMxcsr, afterMxcsr;
     asm volatile("fnstcw %0" : "=m"(saved));
-    asm volatile("stmxcsr %0" : "=m"(savedMxcsr));
     unmasked = static_cast<unsigned short>(saved & ~0x033F);  // masks and precision control cleared
-    unmaskedMxcsr = savedMxcsr & ~0x003Fu;                   // flags cleared, masks kept
-    asm volatile("fnclex\n\tfldcw %0" : : "m"(unmasked));
-    asm volatile("ldmxcsr %0" : : "m"(unmaskedMxcsr));
-    *answer = function(x);
-    asm volatile("fnstcw %0" : "=m"(after));
-    asm volatile("fnstsw %0" : "=m"(status));
-    asm volatile("stmxcsr %0" : "=m"(afterMxcsr));
-    asm volatile("fnclex\n\tfldcw %0" : : "m"(saved));
-    asm volatile("ldmxcsr %0" : : "m"(savedMxcsr));
-    return after == unmasked && (status & 0x3F) == 0 && afterMxcsr == unmaskedMxcsr;
+    asm volatile("fnclex\n\tfldcw %0" : : "m"(unmasked) : "memory");
+    *answer = CallThrough(function, words, count);
+    asm volatile("fnstcw %0\n\tfnstsw %1" : "=m"(after), "=m"(status) : : "memory");
+    asm volatile("fnclex\n\tfldcw %0" : : "m"(saved) : "memory");
+    return after == unmasked && (status & 0xBF) == 0;
 }
 
 }  // extern "C"
