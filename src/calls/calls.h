@@ -78,6 +78,9 @@ bool StoreScalar(const TypeRef& type, const char* text, void* at, const char* wh
 ConvertFn ConverterFor(Pass pass);
 // Wide text at an address into ANSI text, reading only readable memory.
 size_t CopyReadableWide(char* dest, size_t capacity, const void* address);
+// The same with the caller's scratch of MaxString wide characters (for threads
+// other than the host's).
+size_t CopyReadableWideWith(char* dest, size_t capacity, const void* address, WCHAR* scratch);
 // `length` wide characters into ANSI text, cut (at a whole character) to fit.
 size_t WideToAnsi(const WCHAR* wide, int length, char* dest, size_t capacity);
 
@@ -88,6 +91,9 @@ Buffer* BufferAt(long number);
 // "INTSLOT:n", "STRUCTSLOT:n". Answers 1 with the address and the bytes there, 0 when
 // the text is no reference, -1 when it is one that names nothing (DLLERROR set).
 int ReadReference(const char* text, DWORD* address, DWORD* bytes);
+// "CALLBACK:c": 1 with the callback's entry address, 0 when the text is no such word,
+// -1 for a number out of range (DLLERROR set).
+int ReadCallbackWord(const char* text, DWORD* address);
 
 // The argument words for the typed-call keywords.
 extern const char kNullWord[];   // "NULL"

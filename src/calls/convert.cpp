@@ -239,7 +239,10 @@ bool StoreScalar(const TypeRef& type, const char* text, void* at, const char* wh
 // ---- wide texts ------------------------------------------------------------------------
 
 size_t CopyReadableWide(char* dest, size_t capacity, const void* address) {
-    WCHAR* wide = g_state.calls.wideText;
+    return CopyReadableWideWith(dest, capacity, address, g_state.calls.wideText);
+}
+
+size_t CopyReadableWideWith(char* dest, size_t capacity, const void* address, WCHAR* wide) {
     size_t count = 0;
     const BYTE* cursor = static_cast<const BYTE*>(address);
     while (cursor && count < MaxString - 1) {
@@ -287,6 +290,10 @@ static const char* Where(int index) {
 
 static bool ConvertInt32(int index, const char* text) {
     g_state.calls.argKind[index] = ArgValue;
+    // A function-pointer type (WNDENUMPROC, TIMERPROC ...) takes a callback's address.
+    const TypeRef& type = ParamAt(index).type;
+    if (type.base == Base::Handle || type.pointers)
+        if (int callback = ReadCallbackWord(text, WordsOf(index))) return callback > 0;
     ULONGLONG value;
     if (!ReadInteger(text, ParamAt(index).type, &value))
         return CallFailValue("%s: '%.40s' does not fit %s (decimal or 0x hex within its range)", Where(index), text,
@@ -312,6 +319,7 @@ static int ConvertPlace(int index, const char* text, DWORD need) {
     CallsState& calls = g_state.calls;
     calls.argKind[index] = ArgNone;
     if (SameWord(text, kNullWord)) return WordsOf(index)[0] = 0, 1;
+    if (int callback = ReadCallbackWord(text, WordsOf(index))) return callback;
     if (HasPrefix(text, kAddressPrefix)) {
         TypeRef address = {};
         address.base = Base::Handle;

@@ -125,7 +125,7 @@ struct TypeName {
 
 static const TypeName kTypeNames[] = {
     // C
-    {"void", Base::Void, 0, 0}, {"char", Base::Char, 0, 0}, {"wchar_t", Base::WChar, 0, 0},
+    {"void", Base::Void, 0, 0}, {"VOID", Base::Void, 0, 0}, {"char", Base::Char, 0, 0}, {"wchar_t", Base::WChar, 0, 0},
     {"__wchar_t", Base::WChar, 0, 0}, {"float", Base::F32, 0, 0}, {"double", Base::F64, 0, 0},
     {"bool", Base::Byte, 0, TypeBool}, {"__int8", Base::I8, 0, 0}, {"__int16", Base::I16, 0, 0},
     {"__int32", Base::I32, 0, 0}, {"__int64", Base::I64, 0, 0}, {"size_t", Base::U32, 0, 0},
@@ -174,6 +174,12 @@ static const TypeName kTypeNames[] = {
     {"HCRYPTPROV", Base::Handle, 0, 0}, {"HCRYPTKEY", Base::Handle, 0, 0}, {"HCRYPTHASH", Base::Handle, 0, 0},
     {"SOCKET", Base::Handle, 0, 0}, {"FARPROC", Base::Handle, 0, 0}, {"PROC", Base::Handle, 0, 0},
     {"WNDPROC", Base::Handle, 0, 0}, {"HOOKPROC", Base::Handle, 0, 0}, {"DLGPROC", Base::Handle, 0, 0},
+    {"WNDENUMPROC", Base::Handle, 0, 0}, {"TIMERPROC", Base::Handle, 0, 0}, {"MONITORENUMPROC", Base::Handle, 0, 0},
+    {"WAITORTIMERCALLBACK", Base::Handle, 0, 0}, {"WINEVENTPROC", Base::Handle, 0, 0},
+    {"FONTENUMPROCA", Base::Handle, 0, 0}, {"FONTENUMPROCW", Base::Handle, 0, 0}, {"FONTENUMPROC", Base::Handle, 0, 0},
+    {"PROPENUMPROCA", Base::Handle, 0, 0}, {"ENUMRESNAMEPROCA", Base::Handle, 0, 0},
+    {"LPTHREAD_START_ROUTINE", Base::Handle, 0, 0}, {"PTHREAD_START_ROUTINE", Base::Handle, 0, 0},
+    {"PTIMERAPCROUTINE", Base::Handle, 0, 0}, {"SENDASYNCPROC", Base::Handle, 0, 0},
     // texts
     {"LPSTR", Base::Char, 1, 0}, {"PSTR", Base::Char, 1, 0}, {"NPSTR", Base::Char, 1, 0},
     {"LPCSTR", Base::Char, 1, TypeConst}, {"PCSTR", Base::Char, 1, TypeConst},

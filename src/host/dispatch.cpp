@@ -43,6 +43,8 @@ static const CommandRow kCommands[] = {
     {"BUFNEW", BufferNew, nullptr, 0},
     {"BUFFREE", BufferFree, nullptr, 0},
     {"BUFSET", BufferSet, nullptr, 0},
+    {"DLLCALLBACK", CallbackDeclare, nullptr, 0},
+    {"DLLCALLBACKCLEAR", CallbackClear, nullptr, 0},
     {nullptr, nullptr, nullptr, 0},
 };
 
@@ -75,6 +77,9 @@ static const FunctionRow kFunctions[] = {
     {"DLLERROR", TypedError, nullptr},
     {"BUFGET", BufferGet, nullptr},
     {"BUFSIZE", BufferSize, nullptr},
+    {"DLLCALLBACKADDR", CallbackAddress, nullptr},
+    {"DLLCALLBACKNEXT", CallbackNext, nullptr},
+    {"DLLCALLBACKCOUNT", CallbackCountRows, nullptr},
     {nullptr, nullptr, nullptr},
 };
 

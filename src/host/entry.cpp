@@ -116,12 +116,14 @@ static void Unload() {
     g_state.file.readBuffer = g_state.host.clipboardBuffer = g_state.file.rawDataBuffer = nullptr;
     FilesCloseAtUnload();
     TypedCallsReleaseAtUnload();
+    CallbacksAtUnload();
     SurfaceRelease();
     HookReleaseAtUnload();
     if (g_state.host.testMode) MessageBoxA(nullptr, "DLL Unloading", "TRAKX.DLL test mode", MB_TOPMOST);
 }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) CallbacksAtLoad();
     if (reason == DLL_PROCESS_DETACH) Unload();
     return TRUE;
 }

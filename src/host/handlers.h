@@ -53,6 +53,19 @@ const char* BufferSize();
 void TypedFunctionsForget(HMODULE library, int libraryNumber);
 void TypedCallsReleaseAtUnload();
 
+// Callbacks a foreign function can call.
+int CallbackDeclare();
+int CallbackClear();
+const char* CallbackAddress();
+const char* CallbackNext();
+const char* CallbackCountRows();
+void CallbacksAtLoad();
+void CallbacksAtUnload();
+// The window hook's part: whether a message is a posted callback event, and
+// reporting one to the host.
+bool CallbackEventMessage(UINT message);
+void CallbackReportEvent(WPARAM index, LPARAM generation);
+
 // Files.
 // Makes the read buffer hold `size` bytes and a terminator, and sets the size;
 // answers false, changing nothing, when memory ran out.

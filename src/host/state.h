@@ -9,6 +9,7 @@
 #include "../vars/vars_state.h"
 #include "../file/file_state.h"
 #include "../calls/calls_state.h"
+#include "../calls/callbacks_state.h"
 
 constexpr int MaxArgs = 30;      // arguments split from one block
 constexpr int MaxString = 4048;  // every text field, terminator included
@@ -50,6 +51,7 @@ struct ExtensionState {
     VarsState vars;
     FileState file;
     CallsState calls;
+    CallbacksState callbacks;
 };
 
 extern ExtensionState g_state;

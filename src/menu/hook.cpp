@@ -94,5 +94,7 @@ __attribute__((force_align_arg_pointer)) LRESULT CALLBACK HookWindowProc(HWND wi
     WNDPROC previous = g_state.menu.previousWindowProc;
     if (message == WM_DESTROY && HookRemove(window)) g_state.menu.hookedWindow = nullptr;
     if (message == WM_COMMAND) ReportMenuChoice(wParam);
+    // A callback's event, posted by the library itself: reported, not passed on.
+    if (CallbackEventMessage(message)) return CallbackReportEvent(wParam, lParam), 0;
     return CallWindowProcA(previous, window, message, wParam, lParam);
 }

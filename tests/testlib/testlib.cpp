@@ -308,7 +308,131 @@ int __stdcall CallFuncProc(const char*(__cdecl* funcProc)(const char*), const ch
     return 7;
 }
 
+// ---- callers of a given function pointer (the callbacks' tests) ----------------------
+
+// What the latest CallThrough saw: the stack pointer before the call (after pushing
+// the words) and after it, EDX, and EBX, ESI, EDI, EBP after the call.
+DWORD g_throughEspBefore, g_throughEspAfter, g_throughEdx, g_throughRegs[4], g_throughEbp;
+
+// What CallThrough saw: 0 the bytes the callee removed, 1 EDX, 2 whether EBX, ESI,
+// EDI and EBP came back as they were.
+DWORD __stdcall ThroughReport(int what) {
+    switch (what) {
+    case 0: return g_throughEspAfter - g_throughEspBefore;
+    case 1: return g_throughEdx;
+    case 2: return g_throughRegs[0] == 0x5A5A5A5A && g_throughRegs[1] == 0x6B6B6B6B &&
+                   g_throughRegs[2] == 0x7C7C7C7C && g_throughRegs[3] == g_throughEbp;
+    }
+    return 0;
+}
+
+// Calls a function that takes a double and answers one (or a float), as a C caller does.
+double __stdcall CallDoubleThrough(double(__stdcall* function)(double), double x) { return function(x); }
+float __stdcall CallFloatThrough(float(__stdcall* function)(float), float x) { return function(x); }
+
+// Calls `function(value, thread id)` from a thread of its own, waits for it and
+// answers what the function answered (0xFFFFFFFF when no thread could be made).
+struct ThreadCall {
+    int(__stdcall* function)(int, DWORD);
+    int value;
+    int answer;
+};
+static DWORD WINAPI RunThreadCall(void* parameter) {
+    ThreadCall* call = static_cast<ThreadCall*>(parameter);
+    call->answer = call->function(call->value, GetCurrentThreadId());
+    return 0;
+}
+int __stdcall CallFromThread(int(__stdcall* function)(int, DWORD), int value) {
+    ThreadCall call = {function, value, -1};
+    HANDLE thread = CreateThread(nullptr, 0, RunThreadCall, &call, 0, nullptr);
+    if (!thread) return -1;
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    return call.answer;
+}
+
+// Calls `function(i, thread id)` `calls` times from each of `threads` threads (at
+// most 8) running at once; answers the threads that ran.
+struct ManyCalls {
+    int(__stdcall* function)(int, DWORD);
+    int calls;
+};
+static DWORD WINAPI RunManyCalls(void* parameter) {
+    ManyCalls* many = static_cast<ManyCalls*>(parameter);
+    for (int i = 0; i < many->calls; ++i) many->function(i, GetCurrentThreadId());
+    return 0;
+}
+int __stdcall CallFromThreads(int(__stdcall* function)(int, DWORD), int threads, int calls) {
+    ManyCalls many = {function, calls};
+    HANDLE handles[8];
+    int made = 0;
+    for (int i = 0; i < threads && i < 8; ++i)
+        if ((handles[made] = CreateThread(nullptr, 0, RunManyCalls, &many, 0, nullptr))) ++made;
+    WaitForMultipleObjects(made, handles, TRUE, INFINITE);
+    for (int i = 0; i < made; ++i) CloseHandle(handles[i]);
+    return made;
+}
+
+DWORD __stdcall CallThrough(void* function, const DWORD* words, int count);
+
+// Calls `function` with the words (through CallThrough: no floating-point work of
+// its own between setting the control word and the call) with every x87 exception
+// unmasked (inexact included) and the x87 precision at 24 bits, as some runtimes
+// leave them. Answers 1 when the control word came back as it was and no exception
+// flag is set, with the function's answer in *answer; the caller's own control word
+// is put back either way.
+int __stdcall CallWithExceptionsUnmasked(void* function, const DWORD* words, int count, DWORD* answer) {
+    unsigned short saved, unmasked, after, status;
+    asm volatile("fnstcw %0" : "=m"(saved));
+    unmasked = static_cast<unsigned short>(saved & ~0x033F);  // masks and precision control cleared
+    asm volatile("fnclex\n\tfldcw %0" : : "m"(unmasked) : "memory");
+    *answer = CallThrough(function, words, count);
+    asm volatile("fnstcw %0\n\tfnstsw %1" : "=m"(after), "=m"(status) : : "memory");
+    asm volatile("fnclex\n\tfldcw %0" : : "m"(saved) : "memory");
+    return after == unmasked && (status & 0xBF) == 0;
+}
+
 }  // extern "C"
+
+// Pushes `count` words (words[0] nearest the return address), loads known values
+// into EBX, ESI and EDI, calls `function` whatever its convention, records what it
+// left (ThroughReport) and answers its EAX. The stack pointer is put back from EBP,
+// so a callee that removes more or fewer bytes than pushed cannot harm the caller.
+//   DWORD __stdcall CallThrough(void* function, const DWORD* words, int count)
+asm(".text\n"
+    ".globl _CallThrough@12\n"
+    "_CallThrough@12:\n"
+    "    pushl %ebp\n"
+    "    movl %esp, %ebp\n"
+    "    pushl %ebx\n"
+    "    pushl %esi\n"
+    "    pushl %edi\n"
+    "    movl 12(%ebp), %edx\n"
+    "    movl 16(%ebp), %ecx\n"
+    "1:  testl %ecx, %ecx\n"
+    "    jz 2f\n"
+    "    pushl -4(%edx,%ecx,4)\n"
+    "    decl %ecx\n"
+    "    jmp 1b\n"
+    "2:  movl %esp, _g_throughEspBefore\n"
+    "    movl %ebp, _g_throughEbp\n"
+    "    movl $0x5A5A5A5A, %ebx\n"
+    "    movl $0x6B6B6B6B, %esi\n"
+    "    movl $0x7C7C7C7C, %edi\n"
+    "    call *8(%ebp)\n"
+    "    movl %esp, _g_throughEspAfter\n"
+    "    movl %edx, _g_throughEdx\n"
+    "    movl %ebx, _g_throughRegs\n"
+    "    movl %esi, _g_throughRegs+4\n"
+    "    movl %edi, _g_throughRegs+8\n"
+    "    movl %ebp, _g_throughRegs+12\n"
+    "    movl _g_throughEbp, %ebp\n"
+    "    leal -12(%ebp), %esp\n"
+    "    popl %edi\n"
+    "    popl %esi\n"
+    "    popl %ebx\n"
+    "    popl %ebp\n"
+    "    ret $12\n");
 
 // A __cdecl function that breaks the rules: it overwrites EBX, ESI and EDI without
 // saving them. The caller must still get its own values back.
