@@ -444,9 +444,12 @@ TEST_F(HostFrame, LaterInitKeepsTheFirstWindow) {
 TEST_F(HostFrame, HostListsAgreeWithTheAnswers) {
     ASSERT_EQ(Command({"DLLLOAD", "1", "msvcrt.dll"}), 0);
     ASSERT_EQ(Command({"DLLINITFUNC", "1", "1", "atoi"}), 0);
-    // What a keyword needs before it answers: a bound function, GETSTATE, a pattern.
+    ASSERT_EQ(Command({"DLLDECLARE", "1", "1", "int __cdecl atoi(const char* s)"}), 0);
+    // What a keyword needs before it answers: a bound or declared function,
+    // GETSTATE, a pattern.
     const std::map<std::string, std::vector<std::string>> needs = {
         {"DLLFUNC", {"atoi", "INT", "INT:7"}},
+        {"DLLCALL", {"atoi", "42"}},
         {"MENU", {"GETSTATE", "1"}},
         {"FILESEARCHTEXT", {"1", "x"}},
         {"FILESEARCHHEX", {"1", "41"}},
