@@ -25,7 +25,7 @@ static bool HasCallPrefix(const std::string& arg) {
 static bool IsClipboardWord(const std::string& word) { return lstrcmpiA(word.c_str(), "!CLIPBOARD!") == 0; }
 
 static void WarnDllFunc(const Statement& s, std::vector<std::string>& warnings) {
-    if (s.words.size() < 3 || !Listed(kCallResultTypes, s.words[2])) {
+    if (s.words.size() < 3 || (!Listed(kCallResultTypes, s.words[2]) && !IsClipboardWord(s.words[2]))) {
         warnings.push_back("DLLFUNC needs a result type INT or STR after the function's name; without one "
                            "nothing is called and the answer is empty");
         return;
