@@ -20,6 +20,11 @@ struct Statement {
 // comment line gives a statement without words.
 bool ParseLine(const std::string& line, Statement& out, std::string& error);
 
+// What is wrong with a statement that the library would take without complaint
+// (a function written as a command, an unknown keyword or colour, a DLLFUNC argument
+// without a prefix, ...), one text per mistake; none for a sound statement.
+std::vector<std::string> StatementWarnings(const Statement& s);
+
 // Writes the window's client area to a PNG file; answers false on failure.
 bool SaveClientPicture(HWND window, const std::string& path);
 

@@ -1,7 +1,8 @@
 // trakx-host [-t] [-q] [script | -]
 // Runs a script against TRAKX.dll in a window of its own. Without a script (or with
 // "-") it reads statements from standard input. -t turns the library's test mode on;
-// -q prints only answers, events and boxes, not the statements.
+// -q prints only answers, events and boxes, not the statements. Statements the
+// library would take silently but that look mistaken are warned about on stderr.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -150,8 +151,10 @@ static std::string ClientPixel(int x, int y) {
     return text;
 }
 
-// Runs one host directive; answers false with an error text when it cannot.
-static bool RunDirective(const Statement& s, std::string& error) {
+// Runs one host directive; answers the exit code with an error text when it cannot:
+// 2 for a directive the host does not have (or one with the wrong number of words),
+// a mistake in the script's text as a syntax error is; 1 for a check that failed.
+static int RunDirective(const Statement& s, std::string& error) {
     const std::string& name = s.words[0];
     std::string rest = Joined(s.words, 1);
     if (name == "menu" && s.words.size() == 2) {
@@ -189,9 +192,52 @@ static bool RunDirective(const Statement& s, std::string& error) {
         if (g_host.lastAnswer != expected)
             error = "expected " + Quote(expected) + ", got " + Quote(g_host.lastAnswer);
     } else {
-        error = "unknown directive or wrong number of words: ." + name;
+        error = "syntax error: unknown directive or wrong number of words: ." + name;
+        return 2;
     }
-    return error.empty();
+    return error.empty() ? 0 : 1;
+}
+
+// The value of a host word: the window's handle, or a coordinate of the client area's
+// top left corner, on the screen (CLIENT) or from the window's own corner, frame and
+// title bar included (FRAME, as GETPIXEL counts with the handle).
+static bool HostWordValue(const std::string& name, long& value) {
+    POINT origin = {0, 0};
+    ClientToScreen(g_host.window, &origin);
+    RECT frame;
+    GetWindowRect(g_host.window, &frame);
+    if (name == "HWND") value = static_cast<long>(reinterpret_cast<UINT_PTR>(g_host.window));
+    else if (name == "CLIENTX") value = origin.x;
+    else if (name == "CLIENTY") value = origin.y;
+    else if (name == "FRAMEX") value = origin.x - frame.left;
+    else if (name == "FRAMEY") value = origin.y - frame.top;
+    else return false;
+    return true;
+}
+
+// Replaces each %NAME% or %NAME+N% (or -N) of a host word in the text by its value in
+// decimal; any other text between % signs stays as it is.
+static std::string Substituted(const std::string& word) {
+    std::string out;
+    size_t i = 0;
+    while (i < word.size()) {
+        size_t open = word.find('%', i), close = open == std::string::npos ? open : word.find('%', open + 1);
+        if (close == std::string::npos) break;
+        std::string inside = word.substr(open + 1, close - open - 1);
+        size_t sign = inside.find_first_of("+-");
+        long value = 0, offset = 0;
+        char* end = nullptr;
+        bool numberOk = sign == std::string::npos ||
+                        (sign + 1 < inside.size() && (offset = strtol(inside.c_str() + sign, &end, 10), *end == '\0'));
+        if (numberOk && HostWordValue(inside.substr(0, sign), value)) {
+            out += word.substr(i, open - i) + std::to_string(value + offset);
+            i = close + 1;
+        } else {
+            out += word.substr(i, close - i);  // the closing % may open a word
+            i = close;
+        }
+    }
+    return out + word.substr(i);
 }
 
 static void RunCall(const Statement& s, const std::string& line) {
@@ -231,10 +277,14 @@ static int RunScript(FILE* input, const char* name) {
             return 2;
         }
         if (s.words.empty()) continue;
+        for (std::string& word : s.words) word = Substituted(word);
+        for (const std::string& warning : StatementWarnings(s))
+            fprintf(stderr, "%s:%d: warning: %s\n", name, lineNumber, warning.c_str());
+        fflush(stderr);
         if (s.directive) {
-            if (!RunDirective(s, error)) {
+            if (int code = RunDirective(s, error)) {
                 fprintf(stderr, "%s:%d: %s\n", name, lineNumber, error.c_str());
-                return 1;
+                return code;
             }
         } else {
             RunCall(s, line);
@@ -276,7 +326,12 @@ int main(int argc, char** argv) {
         if (strcmp(argv[i], "-t") == 0) testMode = true;
         else if (strcmp(argv[i], "-q") == 0) g_host.quiet = true;
         else if (strcmp(argv[i], "-h") == 0 || strcmp(argv[i], "--help") == 0) {
-            printf("usage: trakx-host [-t] [-q] [script | -]\n");
+            printf("usage: trakx-host [-t] [-q] [script | -]\n"
+                   "  -t  the library's test mode (its init text starts with T)\n"
+                   "  -q  quiet: print answers, events and boxes, not the statements or init\n"
+                   "  -   read the script from standard input (also when none is named)\n"
+                   "Words %%HWND%%, %%CLIENTX%%, %%CLIENTY%%, %%FRAMEX%%, %%FRAMEY%% (and %%CLIENTX+N%% ...)\n"
+                   "in a statement become the window's handle and its client area's origin.\n");
             return 0;
         } else scriptPath = argv[i];
     }

@@ -8,6 +8,22 @@ TRAKX_BUILD="${TRAKX_BUILD:-$TRAKX_ROOT/build}"
 TRAKX_DISPLAY_NUM="${TRAKX_DISPLAY_NUM:-87}"
 source "$TRAKX_ROOT/scripts/emulate.sh"
 
+# The absolute path of a script named on the command line, resolved in the caller's
+# folder; "-" saves standard input to build/run/stdin.trx and answers that file.
+trakx_script_path() {
+  local path=$1
+  if [ "$path" = - ]; then
+    mkdir -p "$TRAKX_BUILD/run"
+    path="$TRAKX_BUILD/run/stdin.trx"
+    cat > "$path"
+  fi
+  if [ ! -f "$path" ]; then
+    echo "trakx: no script $path" >&2
+    return 1
+  fi
+  echo "$(cd "$(dirname "$path")" && pwd)/$(basename "$path")"
+}
+
 # Sets up and builds; then, where this machine cannot run 32-bit programs (or
 # TRAKX_EMULATE=1), runs the calling script again in the emulator's guest and exits
 # with its code. In the guest it does nothing: the build is done already.

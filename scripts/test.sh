@@ -11,7 +11,8 @@ status=0
 ctest --output-on-failure "$@" || status=$?
 # ctest shows only the output of failed programs: name every skipped case with the
 # reason its test gave (a missing font, no small disk).
-awk '/: Skipped$/ { getline reason; next }
+skipped=$(awk '/: Skipped$/ { getline reason; next }
      /^\[  SKIPPED \] .* \([0-9]+ ms\)$/ { print "skipped: " $4 ": " reason; reason = "" }' \
-  Testing/Temporary/LastTest.log 2>/dev/null | sort -u || true
+  Testing/Temporary/LastTest.log 2>/dev/null | sort -u || true)
+if [ -n "$skipped" ]; then echo "$skipped"; else echo "no cases skipped"; fi
 exit $status

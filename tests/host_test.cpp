@@ -5,8 +5,10 @@
 #include <string.h>
 
 #include <algorithm>
+#include <map>
 #include <optional>
 
+#include "../host/keywords.h"
 #include "fixture.h"
 
 namespace {
@@ -432,4 +434,43 @@ TEST_F(HostFrame, LaterInitKeepsTheFirstWindow) {
     Unload();
     EXPECT_EQ(WindowProcOf(other), otherProc);
     DestroyWindow(other);
+}
+
+// The reference host warns by its own lists of the library's keywords: each of its
+// function keywords is one FuncProc answers (given what it needs), and each command
+// keyword that is not also a function answers "Invalid Function" from FuncProc, as
+// a made-up word does. keywords-test compares the lists with the library's tables.
+
+TEST_F(HostFrame, HostListsAgreeWithTheAnswers) {
+    ASSERT_EQ(Command({"DLLLOAD", "1", "msvcrt.dll"}), 0);
+    ASSERT_EQ(Command({"DLLINITFUNC", "1", "1", "atoi"}), 0);
+    ASSERT_EQ(Command({"DLLDECLARE", "1", "1", "int __cdecl atoi(const char* s)"}), 0);
+    // What a keyword needs before it answers: a bound or declared function,
+    // GETSTATE, a pattern.
+    const std::map<std::string, std::vector<std::string>> needs = {
+        {"DLLFUNC", {"atoi", "INT", "INT:7"}},
+        {"DLLCALL", {"atoi", "42"}},
+        {"MENU", {"GETSTATE", "1"}},
+        {"FILESEARCHTEXT", {"1", "x"}},
+        {"FILESEARCHHEX", {"1", "41"}},
+    };
+    for (const char* keyword : kLibraryFunctions) {
+        SCOPED_TRACE(keyword);
+        std::vector<std::string> words = {keyword};
+        auto need = needs.find(keyword);
+        if (need != needs.end()) words.insert(words.end(), need->second.begin(), need->second.end());
+        else words.insert(words.end(), {"1", "1", "1"});
+        EXPECT_NE(Function(words), "Invalid Function");
+    }
+    auto isFunction = [](const char* word) {
+        for (const char* f : kLibraryFunctions)
+            if (strcmp(f, word) == 0) return true;
+        return false;
+    };
+    for (const char* keyword : kLibraryCommands) {
+        if (isFunction(keyword)) continue;
+        SCOPED_TRACE(keyword);
+        EXPECT_EQ(Function({keyword, "1", "1", "1"}), "Invalid Function");
+    }
+    EXPECT_EQ(Function({"NOSUCHWORD", "1", "1", "1"}), "Invalid Function");
 }

@@ -5,7 +5,9 @@
 #     build left its binaries;
 #   - the emulator refuses paths that its kernel command line and options cannot
 #     carry, before it starts anything;
-#   - a run waiting for the emulator's lock leaves the files of the run in progress.
+#   - a run waiting for the emulator's lock leaves the files of the run in progress;
+#   - run.sh's script argument: a relative path is resolved in the caller's folder,
+#     "-" saves standard input to a file under the build folder.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
@@ -81,6 +83,19 @@ flock -u "$held"
 exec {held}>&-
 wait "$second"  # the stand-in ends at once: the second run then reports its failure
 [ -e "$work/qemu-started" ] || fail "the second run did not go on once the lock was free"
+
+# ---- the script argument of run.sh ---------------------------------------------
+mkdir -p "$work/caller/mine"
+echo '? GETINT 1' > "$work/caller/mine/a.trx"
+resolve() { TRAKX_BUILD=$work/build; trakx_script_path "$1"; }
+output=$(cd "$work/caller" && with_scripts resolve mine/a.trx 2>&1)
+[ "$output" = "$work/caller/mine/a.trx" ] || fail "mine/a.trx resolved to: $output"
+output=$(cd "$work/caller" && with_scripts resolve missing.trx 2>&1)
+status=$?
+[ "$status" -ne 0 ] && grep -q 'no script missing.trx' <<<"$output" || fail "a missing script: $status $output"
+output=$(printf 'SETINT 1 5\n? GETINT 1\n' | with_scripts resolve - 2>&1)
+[ "$output" = "$work/build/run/stdin.trx" ] || fail "- resolved to: $output"
+[ "$(cat "$work/build/run/stdin.trx" 2>/dev/null)" = $'SETINT 1 5\n? GETINT 1' ] || fail "- did not save standard input"
 
 [ "$failures" -eq 0 ] && echo "scripts: all checks passed"
 exit $((failures > 0))

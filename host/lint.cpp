@@ -1,0 +1,81 @@
+// Warnings about statements the library takes without complaint but that cannot do
+// what their author meant. The statement still runs exactly as written.
+#include <stdio.h>
+
+#include "host.h"
+#include "keywords.h"
+
+template <size_t N>
+static bool Listed(const char* const (&list)[N], const std::string& word) {
+    for (const char* entry : list)
+        if (lstrcmpiA(entry, word.c_str()) == 0) return true;
+    return false;
+}
+
+// Whether the argument begins with one of DLLFUNC's prefixes, compared as the
+// library compares them: case ignored, over exactly the prefix's length.
+static bool HasCallPrefix(const std::string& arg) {
+    for (const char* prefix : kCallPrefixes) {
+        size_t n = lstrlenA(prefix);
+        if (arg.size() >= n && lstrcmpiA(arg.substr(0, n).c_str(), prefix) == 0) return true;
+    }
+    return false;
+}
+
+static bool IsClipboardWord(const std::string& word) { return lstrcmpiA(word.c_str(), "!CLIPBOARD!") == 0; }
+
+static void WarnDllFunc(const Statement& s, std::vector<std::string>& warnings) {
+    if (s.words.size() < 3 || (!Listed(kCallResultTypes, s.words[2]) && !IsClipboardWord(s.words[2]))) {
+        warnings.push_back("DLLFUNC needs a result type INT or STR after the function's name; without one "
+                           "nothing is called and the answer is empty");
+        return;
+    }
+    // The library reads arguments up to the first empty one.
+    for (size_t i = 3; i < s.words.size() && !s.words[i].empty(); ++i) {
+        const std::string& arg = s.words[i];
+        if (HasCallPrefix(arg) || IsClipboardWord(arg)) continue;
+        warnings.push_back("DLLFUNC argument " + std::to_string(i - 2) + " " + Quote(arg) +
+                           " begins with no prefix and passes 0 (a number is written INT:" + arg + ")");
+    }
+}
+
+// The colour words of a DRAW statement: PEN, FILL and FONT take one first, FLOOD
+// after the point.
+static void WarnDrawColour(const Statement& s, std::vector<std::string>& warnings) {
+    if (s.words.size() < 2) return;
+    size_t at = 0;
+    const std::string& what = s.words[1];
+    if (lstrcmpiA(what.c_str(), "PEN") == 0 || lstrcmpiA(what.c_str(), "FILL") == 0 ||
+        lstrcmpiA(what.c_str(), "FONT") == 0)
+        at = 2;
+    else if (lstrcmpiA(what.c_str(), "FLOOD") == 0)
+        at = 4;
+    if (!at || at >= s.words.size() || s.words[at].empty()) return;
+    const std::string& colour = s.words[at];
+    if (colour[0] == '0' || Listed(kColourNames, colour) || IsClipboardWord(colour)) return;
+    warnings.push_back("the colour " + Quote(colour) + " is not one DRAW knows: it draws black");
+}
+
+std::vector<std::string> StatementWarnings(const Statement& s) {
+    std::vector<std::string> warnings;
+    if (s.directive || s.words.empty()) return warnings;
+    const std::string& keyword = s.words[0];
+    bool command = Listed(kLibraryCommands, keyword), function = Listed(kLibraryFunctions, keyword);
+    if (!command && !function) {
+        warnings.push_back("the library has no keyword " + Quote(keyword) +
+                           (s.function ? ": it answers \"Invalid Function\"" : ": it does nothing and answers 0"));
+    } else if (s.function && !function) {
+        warnings.push_back(keyword + " is a command: written with ? it answers \"Invalid Function\"");
+    } else if (!s.function && !command) {
+        warnings.push_back(keyword + " is a function: write ? " + keyword +
+                           " (as a command it does nothing and answers 0)");
+    } else if (s.function && lstrcmpiA(keyword.c_str(), "MENU") == 0 &&
+               (s.words.size() < 2 || lstrcmpiA(s.words[1].c_str(), "GETSTATE") != 0)) {
+        warnings.push_back("? MENU answers only GETSTATE; others are commands (without ?)");
+    } else if (s.function && lstrcmpiA(keyword.c_str(), "DLLFUNC") == 0) {
+        WarnDllFunc(s, warnings);
+    } else if (!s.function && lstrcmpiA(keyword.c_str(), "DRAW") == 0) {
+        WarnDrawColour(s, warnings);
+    }
+    return warnings;
+}
