@@ -22,14 +22,19 @@ trakx_prepare() {
   exit "$rc"
 }
 
-# Builds the project (configure once).
+# Builds the project (configure once): the targets named, or all of it.
 trakx_build() {
+  local targets=()
+  [ $# -eq 0 ] || targets=(--target "$@")
   if [ ! -f "$TRAKX_BUILD/CMakeCache.txt" ]; then
     cmake -S "$TRAKX_ROOT" -B "$TRAKX_BUILD" -DCMAKE_TOOLCHAIN_FILE="$TRAKX_ROOT/cmake/mingw-i686.cmake" \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
   fi
-  cmake --build "$TRAKX_BUILD" -j"$(nproc)" 2>&1 | grep -v -E '^(\[ *[0-9]+%\]|-- )' || true
-  [ -f "$TRAKX_BUILD/bin/TRAKX.dll" ]
+  # A failed build stops here: nothing runs, or is packaged, from an older one.
+  local status=0
+  cmake --build "$TRAKX_BUILD" -j"$(nproc)" "${targets[@]}" 2>&1 |
+    { grep -v -E '^(\[ *[0-9]+%\]|-- )' || true; } || status=${PIPESTATUS[0]}
+  [ "$status" -eq 0 ] && [ -f "$TRAKX_BUILD/bin/TRAKX.dll" ]
 }
 
 # Starts Xvfb and a persistent wineserver; trakx_stop_session ends both.
