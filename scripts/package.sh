@@ -102,7 +102,7 @@ if [ -z "${TRAKX_IN_GUEST:-}" ]; then
   # folders' own entries; DOS times are local times, so the zone is fixed.
   rm -f "$zip"
   (cd "$staging" && find "$name" -type f | LC_ALL=C sort | TZ=UTC zip -X -D -9 -q "$zip" -@)
-  (cd "$TRAKX_BUILD" && unzip -l "$name.zip")
+  (cd "$TRAKX_BUILD" && TZ=UTC unzip -l "$name.zip")
   echo "sha256: $(sha256sum < "$zip" | cut -d' ' -f1)  $name.zip"
 
   $tour || exit 0
