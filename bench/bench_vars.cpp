@@ -1,6 +1,7 @@
 // The foreign call: DLLFUNC of a 20-parameter function beside a direct call of it,
 // with typed, unprefixed and no arguments, so that the cost of preparing the words
-// can be seen to follow the arguments given; and a call that faults.
+// can be seen to follow the arguments given; a typed call beside GETINT; and a call
+// that faults.
 #include "bench.h"
 
 typedef DWORD(__stdcall* Words20Fn)(DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD,
@@ -37,6 +38,10 @@ void BenchVars(BenchLibrary& lib) {
     double withPlain = timeBlock(MakeBlock(plain));
     double withNone = timeBlock(MakeBlock({"DLLFUNC", "Words20", "INT"}));
     double getint = timeBlock(MakeBlock({"GETINT", "3"}));
+    // The typed call of a declared int f(int, int, int): parsed once, converted per call.
+    lib.Command({"DLLDECLARE", "1", "1", "int Sum3(int a, int b, int c)"});
+    double typedCall = timeBlock(MakeBlock({"DLLCALL", "1", "1000", "-2000", "0x7FFF"}));
+    double typedByName = timeBlock(MakeBlock({"DLLCALL", "Sum3", "1000", "-2000", "0x7FFF"}));
 
     // A callee that faults: the system's exception dispatch and the unwind back to
     // the call thunk, far slower than a call, so timed over fewer calls.
@@ -52,6 +57,9 @@ void BenchVars(BenchLibrary& lib) {
     Report("DLLFUNC Words20, 20 unprefixed arguments", withPlain * 1e9, "ns/call");
     Report("DLLFUNC Words20, no arguments", withNone * 1e9, "ns/call");
     Report("FuncProc GETINT (frame and call-data reset)", getint * 1e9, "ns/call");
+    Report("DLLCALL 1: int Sum3(int, int, int)", typedCall * 1e9, "ns/call");
+    Report("DLLCALL Sum3 (by name)", typedByName * 1e9, "ns/call");
+    Report("DLLCALL int Sum3(int, int, int) / GETINT", typedCall / getint, "x");
     Report("DLLFUNC StoreInt through a null pointer (faults)", fault * 1e9, "ns/call");
     Report("DLLFUNC 20 INT: / direct call", withTyped / direct, "x");
     Report("DLLFUNC 20 unprefixed / direct call", withPlain / direct, "x");

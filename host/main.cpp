@@ -22,6 +22,7 @@ struct Host {
     HHOOK boxHook = nullptr;
     bool quiet = false;
     std::string lastAnswer;
+    int lastStatus = 0;  // what StatProc answered right after the last call
     // Events and boxes not yet checked by a directive, oldest first.
     std::deque<std::string> events;
     std::deque<std::string> boxes;  // "[caption] text", as printed
@@ -182,6 +183,9 @@ static bool RunDirective(const Statement& s, std::string& error) {
         std::string seen = ClientPixel(atoi(s.words[1].c_str()), atoi(s.words[2].c_str()));
         if (lstrcmpiA(seen.c_str(), s.words[3].c_str()) != 0)
             error = "pixel " + s.words[1] + " " + s.words[2] + ": expected " + s.words[3] + ", got " + seen;
+    } else if (name == "status" && s.words.size() == 2) {
+        if (std::to_string(g_host.lastStatus) != s.words[1])
+            error = "expected status " + s.words[1] + ", got " + std::to_string(g_host.lastStatus);
     } else if (name == "errortext" && s.words.size() == 2) {
         std::string expected = SystemText(strtoul(s.words[1].c_str(), nullptr, 10));
         if (g_host.lastAnswer != expected)
@@ -197,12 +201,14 @@ static void RunCall(const Statement& s, const std::string& line) {
     if (s.function) {
         const char* answer = g_host.dll.funcProc(block.data());
         g_host.lastAnswer = answer ? answer : "";
+        g_host.lastStatus = g_host.dll.statProc();
         printf("%s%s  [status %d]\n", g_host.quiet ? "" : (line + "  -> ").c_str(), Quote(g_host.lastAnswer).c_str(),
-               g_host.dll.statProc());
+               g_host.lastStatus);
     } else {
         int answer = g_host.dll.commandProc(block.data());
         g_host.lastAnswer = std::to_string(answer);
-        printf("%s%d  [status %d]\n", g_host.quiet ? "" : (line + "  -> ").c_str(), answer, g_host.dll.statProc());
+        g_host.lastStatus = g_host.dll.statProc();
+        printf("%s%d  [status %d]\n", g_host.quiet ? "" : (line + "  -> ").c_str(), answer, g_host.lastStatus);
     }
     fflush(stdout);
 }

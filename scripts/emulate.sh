@@ -70,6 +70,22 @@ trakx_emu_disk() {
   mv "$image.tmp" "$image"
 }
 
+# The emulator's guest gets the build folder's path on its kernel command line and
+# qemu gets it, and the cache's, inside its option strings: there a blank ends the
+# parameter and a comma the option. Such paths are refused with a message saying
+# which to change, before anything runs.
+trakx_emu_check_paths() {
+  local name path
+  for name in TRAKX_BUILD TRAKX_EMU_CACHE; do
+    path=${!name}
+    case "$path" in
+      *[[:space:],\"\'\\]*|*[[:cntrl:]]*)
+        echo "trakx: the emulator cannot use $name=$path: its path holds a blank, comma, quote, backslash or control character, which the guest's kernel command line and qemu's options cannot carry; set $name to a folder without them" >&2
+        return 1 ;;
+    esac
+  done
+}
+
 # The one line that says why and at what cost the run goes on in the emulator.
 trakx_emu_announce() {
   local why="this machine cannot run 32-bit programs (the i386 loader /lib/ld-linux.so.2 does not start)"
@@ -82,15 +98,17 @@ trakx_emu_announce() {
 # boot or does not finish in time, with the tail of its console.
 trakx_emu_run() {
   local job="$TRAKX_BUILD/emulator" lock name pid rc start up=false
-  trakx_emu_disk
-  mkdir -p "$job"
-  rm -f "$job/status" "$job/console.log"
-  # One guest at a time writes the prefix disk.
+  trakx_emu_check_paths || return 1
+  # One guest at a time makes and writes the prefix disk; the lock also keeps a
+  # second run on this build folder from removing the files of the run in progress.
+  mkdir -p "$TRAKX_EMU_CACHE" "$job"
   exec {lock}>"$TRAKX_EMU_CACHE/prefix.lock"
   if ! flock -n "$lock"; then
     echo "trakx: waiting for another emulated run to finish with $TRAKX_EMU_CACHE" >&2
     flock "$lock"
   fi
+  rm -f "$job/status" "$job/console.log"
+  trakx_emu_disk
   # The job carries this environment, so only its owner reads it, and only while it runs.
   rm -f "$job/job.sh"
   (umask 077; : > "$job/job.sh")

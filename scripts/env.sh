@@ -13,8 +13,10 @@ source "$TRAKX_ROOT/scripts/emulate.sh"
 # with its code. In the guest it does nothing: the build is done already.
 trakx_prepare() {
   [ -z "${TRAKX_IN_GUEST:-}" ] || return 0
+  # A path the emulator cannot use is refused before the build, not after it.
+  trakx_native_32bit || trakx_emu_check_paths || exit 1
   "$TRAKX_ROOT/scripts/setup.sh"
-  trakx_build
+  trakx_build || exit 1
   trakx_native_32bit && return 0
   trakx_emu_announce
   local rc=0
@@ -22,19 +24,30 @@ trakx_prepare() {
   exit "$rc"
 }
 
-# Builds the project (configure once): the targets named, or all of it.
+# Builds the project (configure once): the targets named, or all of it. A failed
+# configure or build fails here, with the compiler's messages shown: the binaries an
+# earlier build left must not be tested, or packaged, as if they were this one's.
 trakx_build() {
   local targets=()
   [ $# -eq 0 ] || targets=(--target "$@")
   if [ ! -f "$TRAKX_BUILD/CMakeCache.txt" ]; then
-    cmake -S "$TRAKX_ROOT" -B "$TRAKX_BUILD" -DCMAKE_TOOLCHAIN_FILE="$TRAKX_ROOT/cmake/mingw-i686.cmake" \
-      -DCMAKE_BUILD_TYPE=Release >/dev/null
+    if ! cmake -S "$TRAKX_ROOT" -B "$TRAKX_BUILD" -DCMAKE_TOOLCHAIN_FILE="$TRAKX_ROOT/cmake/mingw-i686.cmake" \
+        -DCMAKE_BUILD_TYPE=Release >/dev/null; then
+      rm -f "$TRAKX_BUILD/CMakeCache.txt"  # so that the next run configures again
+      echo "trakx: configuring the build in $TRAKX_BUILD failed" >&2
+      return 1
+    fi
   fi
-  # A failed build stops here: nothing runs, or is packaged, from an older one.
-  local status=0
-  cmake --build "$TRAKX_BUILD" -j"$(nproc)" "${targets[@]}" 2>&1 |
-    { grep -v -E '^(\[ *[0-9]+%\]|-- )' || true; } || status=${PIPESTATUS[0]}
-  [ "$status" -eq 0 ] && [ -f "$TRAKX_BUILD/bin/TRAKX.dll" ]
+  # Progress lines are dropped; the status is the build's, whatever the filter did.
+  if ! (set -o pipefail
+        cmake --build "$TRAKX_BUILD" -j"$(nproc)" "${targets[@]}" 2>&1 | { grep -v -E '^(\[ *[0-9]+%\]|-- )' || true; }); then
+    echo "trakx: the build failed (messages above); nothing was run" >&2
+    return 1
+  fi
+  if [ ! -f "$TRAKX_BUILD/bin/TRAKX.dll" ]; then
+    echo "trakx: the build made no $TRAKX_BUILD/bin/TRAKX.dll" >&2
+    return 1
+  fi
 }
 
 # Starts Xvfb and a persistent wineserver; trakx_stop_session ends both.

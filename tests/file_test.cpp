@@ -371,6 +371,7 @@ TEST_F(FileTest, WriteModes) {
         {"HEX", "41 42 43", "", "ABC"},
         {"hex", "414243", "", "A$"},         // every third character is skipped
         {"HEX", "-1 ZZ 7", "", std::string("\xFF\0\x07", 3)},  // as strtol reads each pair
+        {"HEX", "4a 6B ff Ab", "", "\x4A\x6B\xFF\xAB"},  // digits of either case
         {"HEX", "", "", ""},
         {"BINARY", "41", "", ""},             // another mode word writes nothing
     };
@@ -441,6 +442,7 @@ TEST_F(FileTest, SearchResults) {
         {"FILESEARCHHEX", "\x02\xFF\x01", 0, "FF-01", "", "1", "1"},
         {"FILESEARCHHEX", "xyABC", 0, "61 62", "", "2", "2"},
         {"FILESEARCHHEX", "xyABC", 0, "61 62", "EXACT", "", "0"},
+        {"FILESEARCHHEX", "xyJk\xAB", 0, "4a 6b ab", "EXACT", "2", "2"},  // digits of either case
         {"FILESEARCHHEX", "abcdef", 3, "   41", "", "3", "3"},  // an empty pattern matches at once
         {"FILESEARCHHEX", "abcdef", 0, "63 ZZ 65", "", "2", "2"},  // ZZ ends the pattern
         {"FILESEARCHHEX", "abcdef", 9, "61", "", "", "0"},         // past the end
@@ -467,6 +469,39 @@ TEST_F(FileTest, SearchFailures) {
     EXPECT_EQ(Function({"FILESEARCHHEX", "1"}), "Invalid Function");
 }
 
+// A slot that cannot be read (opened QUERY or WRITE) meets the rule for positions
+// past the end: a search checks the position first, so past the end it answers the
+// empty text and moves the slot to 0 whatever the mode, while a read fails first
+// and keeps the position. At the end itself and inside the file both fail.
+TEST_F(FileTest, UnreadableSlotsPastTheEnd) {
+    struct Case {
+        const char* position;
+        const char* searchAnswer;
+        const char* positionAfterSearch;
+    } cases[] = {
+        {"1", "ERROR", "1"},  // inside the file
+        {"3", "ERROR", "3"},  // at its end
+        {"9", "", "0"},       // past it
+    };
+    for (const char* mode : {"WRITE", "QUERY"}) {
+        OpenWith(1, "unreadable.txt", "abc", mode);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(mode) + " at " + c.position);
+            for (const std::vector<std::string>& search :
+                 {std::vector<std::string>{"FILESEARCHTEXT", "1", "b"}, std::vector<std::string>{"FILESEARCHHEX", "1", "62"}}) {
+                EXPECT_EQ(Function({"FILESETPOS", "1", c.position}), c.position);
+                EXPECT_EQ(Function(search), c.searchAnswer) << search[0];
+                EXPECT_EQ(Pos(1), c.positionAfterSearch) << search[0];
+            }
+            EXPECT_EQ(Function({"FILESETPOS", "1", c.position}), c.position);
+            EXPECT_EQ(Function({"FILEREAD", "1", "TEXT", "2"}), "");
+            EXPECT_EQ(Command({"FILEREAD", "1", "TEXT", "2"}), -1);
+            EXPECT_EQ(Pos(1), c.position);
+        }
+        EXPECT_EQ(Command({"FILECLOSE", "1"}), 0);
+    }
+}
+
 // A hex pattern holds at most 1342 bytes, the pairs that start below character
 // 4025; the pairs after them are not read.
 TEST_F(FileTest, LongHexPatternIsCut) {
@@ -491,6 +526,21 @@ TEST_F(FileTest, SearchAcrossChunkBorders) {
     EXPECT_EQ(Function({"FILESETPOS", "1", "999998"}), "999998");
     EXPECT_EQ(Function({"FILESEARCHTEXT", "1", "NEEDLE"}), "");
     EXPECT_EQ(Pos(1), "0");
+    EXPECT_EQ(Command({"FILECLOSE", "1"}), 0);
+
+    // A match with all of its bytes, all but the last, only the first or none of
+    // them in the first chunk: the next chunk must begin early enough for each.
+    for (int inFirstChunk : {6, 5, 1, 0}) {
+        SCOPED_TRACE(std::to_string(inFirstChunk) + " bytes of the match in the first chunk");
+        const std::string at = std::to_string(1000000 - inFirstChunk);
+        std::string around(1100000, '.');
+        around.replace(1000000 - inFirstChunk, 6, "NEEDLE");
+        OpenWith(1, "around.bin", around, "READ");
+        EXPECT_EQ(Function({"FILESEARCHTEXT", "1", "needle"}), at);
+        EXPECT_EQ(Function({"FILESETPOS", "1", "0"}), "0");
+        EXPECT_EQ(Function({"FILESEARCHHEX", "1", "4E 45 45 44 4C 45", "EXACT"}), at);
+        EXPECT_EQ(Command({"FILECLOSE", "1"}), 0);
+    }
 }
 
 TEST_F(FileTest, SearchOfPeriodicText) {

@@ -351,3 +351,66 @@ std::string TrakxTest::Scratch() {
     }
     return scratch;
 }
+
+// ---- registers around FuncProc (fixture.h) -----------------------------------------
+extern "C" {
+Registers g_watchBefore, g_watchAfter;
+DWORD g_watchSavedEsp;
+const char* __cdecl CallWatched(FunctionFn function, const char* block);
+}
+asm(".text\n"
+    ".globl _CallWatched\n"
+    "_CallWatched:\n"
+    "    pushl %ebp\n"
+    "    movl %esp, %ebp\n"
+    "    pushl %ebx\n"
+    "    pushl %esi\n"
+    "    pushl %edi\n"
+    "    movl %esp, _g_watchSavedEsp\n"
+    "    movl $0x11111111, %ebx\n"
+    "    movl $0x22222222, %esi\n"
+    "    movl $0x33333333, %edi\n"
+    "    pushfl\n"
+    "    popl _g_watchBefore+20\n"
+    "    fnstenv _g_watchBefore+24\n"  // fnstenv masks the exceptions: load it back
+    "    fldenv _g_watchBefore+24\n"
+    "    stmxcsr _g_watchBefore+52\n"
+    "    movl 8(%ebp), %eax\n"   // the FuncProc to watch
+    "    pushl 12(%ebp)\n"       // its one argument, the block
+    "    movl %esp, _g_watchBefore\n"
+    "    movl %ebx, _g_watchBefore+4\n"
+    "    movl %esi, _g_watchBefore+8\n"
+    "    movl %edi, _g_watchBefore+12\n"
+    "    movl %ebp, _g_watchBefore+16\n"
+    "    call *%eax\n"
+    "    movl %esp, _g_watchAfter\n"
+    "    movl %ebx, _g_watchAfter+4\n"
+    "    movl %esi, _g_watchAfter+8\n"
+    "    movl %edi, _g_watchAfter+12\n"
+    "    movl %ebp, _g_watchAfter+16\n"
+    "    movl _g_watchSavedEsp, %esp\n"
+    "    pushfl\n"
+    "    popl _g_watchAfter+20\n"
+    "    fnstenv _g_watchAfter+24\n"
+    "    fnclex\n"              // recorded; still pending, it would end the test
+    "    fldcw _g_watchAfter+24\n"
+    "    stmxcsr _g_watchAfter+52\n"
+    "    cld\n"                  // the test's own code needs it clear, whatever came back
+    "    popl %edi\n"
+    "    popl %esi\n"
+    "    popl %ebx\n"
+    "    popl %ebp\n"
+    "    ret\n");
+
+// Whether FuncProc came back with the host's stack and registers as a normal return
+// leaves them: ESP, EBX, ESI, EDI, EBP, the direction flag clear, the x87 stack empty.
+void ExpectHostStateKept(const std::string& what) {
+    EXPECT_EQ(g_watchAfter.esp, g_watchBefore.esp) << what;
+    EXPECT_EQ(g_watchAfter.ebx, g_watchBefore.ebx) << what;
+    EXPECT_EQ(g_watchAfter.esi, g_watchBefore.esi) << what;
+    EXPECT_EQ(g_watchAfter.edi, g_watchBefore.edi) << what;
+    EXPECT_EQ(g_watchAfter.ebp, g_watchBefore.ebp) << what;
+    EXPECT_EQ(g_watchAfter.flags & DirectionFlag, 0u) << what;
+    EXPECT_EQ(g_watchAfter.FpuTags(), AllX87RegistersEmpty) << what;
+}
+

@@ -123,3 +123,29 @@ private:
     HHOOK boxHook = nullptr;
     std::string scratch;
 };
+
+// ---- registers around FuncProc ------------------------------------------------
+// The watch shim loads known values into EBX, ESI and EDI, records ESP, the four
+// callee-saved registers, the flags, the x87 environment and MXCSR, calls FuncProc,
+// and records them again. It keeps its own stack pointer in a global, so a FuncProc that
+// returned with a wrong ESP or EBP is reported by the test instead of bringing it
+// down.
+struct Registers {
+    DWORD esp, ebx, esi, edi, ebp, flags;
+    DWORD fpu[7];  // the x87 environment: control word, status word, tag word, ...
+    DWORD mxcsr;   // the SSE control and status register
+    WORD FpuControl() const { return LOWORD(fpu[0]); }
+    WORD FpuTags() const { return LOWORD(fpu[2]); }
+};
+constexpr WORD X87ExceptionPending = 0x80;  // ES, the status word's summary bit
+constexpr DWORD DirectionFlag = 0x400;
+constexpr WORD AllX87RegistersEmpty = 0xFFFF;
+extern "C" {
+extern Registers g_watchBefore, g_watchAfter;
+extern DWORD g_watchSavedEsp;
+const char* __cdecl CallWatched(FunctionFn function, const char* block);
+}
+
+// Whether FuncProc came back with the host's stack and registers as a normal return
+// leaves them: ESP, EBX, ESI, EDI, EBP, the direction flag clear, the x87 stack empty.
+void ExpectHostStateKept(const std::string& what);

@@ -17,8 +17,9 @@ const char* const kKeywords[] = {
     "FILEREAD", "FILECLOSE", "DLLLOAD", "DLLINITFUNC", "DLLUNLOAD", "DLLFUNC", "STRUCTLIST", "GETSTRATADDR",
     "GETSTR", "GETINT", "GETSTRUCT", "GETLASTERROR", "FILEREADBUFSIZE", "FILEGETPOS", "FILESETPOS",
     "FILEGETSIZE", "FILESEARCHTEXT", "FILESEARCHHEX", "GETPIXEL", "MOUSEDOWN",
+    "DLLDECLARE", "DLLCALL", "DLLOUT", "DLLERROR", "DLLSTRUCT", "BUFNEW", "BUFFREE", "BUFSET", "BUFGET", "BUFSIZE",
     // near misses
-    "DRAWX", "SETSTRX", "FILEREA", "fileread", "GetStr", "", "MENU ", " DRAW", "DLLFUNCS",
+    "DRAWX", "SETSTRX", "FILEREA", "fileread", "GetStr", "", "MENU ", " DRAW", "DLLFUNCS", "DLLCAL", "BUFGETS",
 };
 
 const char* const kNumbers[] = {"-1", "0", "1", "2", "3", "10", "11", "19", "20", "100", "101", "2147483647",
@@ -31,6 +32,44 @@ const char* const kWords[] = {
     "STR", "INT", "VOID", "RED", "BLUE", "FFFFFF", "zz", "INT:5", "INT:-1", "STR:abc", "HANDLE:%12", "HANDLE:",
     "INTBUF", "INTADDR", "STRBUF", "STRADDR", "STRSIZE", "STR:INTBUF", "00 FF 41", "0G", "F", "-1", "%",
     "!CLIPBOARD!", "SOLID", "DASH", "BOLD", "ITALIC", "Arial", "4", "0 0", "FF",
+    // typed calls and buffers
+    "NULL", "null", "OUT", "OUT:0", "OUT:1", "OUT:7", "OUT:4294967295", "OUT:-1", "TEXT:", "TEXT:NULL", "BUF:1",
+    "BUF:2", "BUF:0", "BUF:101", "BUF:", "ADDR:0", "ADDR:4", "ADDR:-4", "1e308", "1e309", "-0x1", "0x", "0x80000000",
+    "inf", "nan", "-nan", "4.9e-324", "18446744073709551615", "18446744073709551616", "-9223372036854775808",
+    "TRUE", "FALSE", "w", "d", "name", "tail[2]", "tail[3]", "tail[", "m.ll", "m.", ".", "STR", "WSTR", "DWORD",
+    "double", "float", "BYTE", "LONGLONG", "LPVOID", "MIXED", "SYSTEMTIME", "15", "16", "47", "48", "65535",
+};
+
+// Prototypes the driver declares: of test library functions that write only into
+// storage the library supplies or checks (never through a text the script chose),
+// and ones that are refused.
+const char* const kPrototypes[] = {
+    "int Noop(int value)", "UINT_PTR Noop(LPCSTR text)", "UINT_PTR Noop(LPCWSTR text)", "HANDLE Noop(LPVOID p)",
+    "double Noop(int value)", "LONGLONG Mix64(int a, LONGLONG b, int c)", "LONGLONG Mix64(int a, int b)",
+    "ULONGLONG __cdecl CdeclMixU64(ULONGLONG a, int b)", "double MixDouble(int a, double b, float c, int d)",
+    "float HalfFloat(float x)", "short ShortOf(int x)", "BYTE ByteOf(int)", "int WideLength(LPCWSTR text)",
+    "LPCWSTR WideGreeting(void)", "LPCSTR GreetingText()", "LPCSTR UnreadableText()", "LPCWSTR TextIntoUnreadable()",
+    "int StoreInt(int* target, int value)", "int FillAnsi([out] LPSTR buffer, int count)",
+    "int FillWide(int cchCount, _Out_writes_(cchCount) LPWSTR buffer)",
+    "int UpdateInPlace(DWORD* a, PULARGE_INTEGER b, double* c)", "int FillMixed(PMIXED m)",
+    "LONGLONG ReadMixed(const MIXED* m)", "int Divide(int a, int b)", "int RecurseForever(int)",
+    "int DisturbThenFault(void)", "int X87DivideLeftPending(void)", "int TakesTwo(int a)", "int __cdecl TakesTwo(int, int)",
+    "int Words20(void)",
+    // refused
+    "int Noop(HWNDX h)", "int NoSuchExport(int)", "int Noop(", "Noop(int)", "int Noop(int a,, int b)", "int (int)",
+    "int Noop(struct NOSUCH s)", "int Noop(...)", "int Noop(int a) [in]", "/* unclosed", "int Noop(int x[)",
+    "int Noop(_Out_writes_(", "int Noop([in, out",
+};
+
+const char* const kStructures[] = {
+    "typedef struct _MIXED { WORD w; double d; char name[10]; BYTE b; int i; WORD tail[3]; LONGLONG ll; } MIXED, "
+    "*PMIXED;",
+    "typedef struct _SYSTEMTIME { WORD wYear; WORD wMonth; WORD wDayOfWeek; WORD wDay; WORD wHour; WORD wMinute; "
+    "WORD wSecond; WORD wMilliseconds; } SYSTEMTIME, *LPSYSTEMTIME;",
+    "#pragma pack(1) struct P { BYTE a; double b; union { DWORD c; WORD d[2]; }; };",
+    "struct BIG { char a[16777216]; char b; };", "struct { int a; }", "struct S { int a[0x7FFFFFFF]; };",
+    "struct S { S* next; };", "typedef struct T { struct T* next; char text[MAX_PATH * 2 + 1]; } T;",
+    "struct S { int a : 1; };", "struct", "#pragma pack(3) struct S { int a; };",
 };
 
 const int kTextLengths[] = {0, 1, 63, 64, 255, 256, 4047, 4048, 4049, 100000};
@@ -40,7 +79,8 @@ const int kTextLengths[] = {0, 1, 63, 64, 255, 256, 4047, 4048, 4049, 100000};
 const char* const kHarmlessFunctions[] = {
     "Noop", "Words20", "RecordedWord", "Subtract2", "Answer0", "CdeclSubtract", "GreetingText", "NullText",
     "LongText", "UnreadableText", "TextIntoUnreadable", "FailWith", "DisturbRegisters", "Divide",
-    "ExecuteInvalid", "RecurseForever", "RaiseAndHandle", "DisturbThenFault", "UnwoundFrames"};
+    "ExecuteInvalid", "RecurseForever", "RaiseAndHandle", "DisturbThenFault", "UnwoundFrames",
+    "X87DivideLeftPending", "X87DivideAndWait", "UnmaskThenFault"};
 
 // Functions that write through their first argument (StoreTwice through the second
 // as well). The driver hands them only addresses where a write faults, so a script's
@@ -129,6 +169,30 @@ struct Generator {
             set(1, Pick(kHarmlessFunctions));
         }
         if (SameAs(k, "DLLFUNC") && Below(2)) set(2, Below(2) ? "INT" : "str");  // a call is made
+        // Typed calls: declarations that mostly work, calls of declared numbers and
+        // names, buffers at and around their bounds.
+        if (SameAs(k, "DLLDECLARE") && Below(4)) {
+            set(1, std::to_string(1 + Below(8)));
+            set(2, "1");
+            set(3, Pick(kPrototypes));
+            words.resize(4);
+        }
+        if (SameAs(k, "DLLSTRUCT") && Below(4)) {
+            set(1, Pick(kStructures));
+            words.resize(2);
+        }
+        if (SameAs(k, "DLLCALL") && Below(4)) {
+            static const char* const names[] = {"Noop", "Mix64", "FillAnsi", "StoreInt", "FillMixed", "Divide"};
+            set(1, Below(2) ? std::to_string(1 + Below(8)) : Pick(names));
+            words.resize(2 + Below(5), "1");
+        }
+        if ((SameAs(k, "BUFNEW") || SameAs(k, "BUFSET") || SameAs(k, "BUFGET") || SameAs(k, "BUFFREE") ||
+             SameAs(k, "BUFSIZE")) && Below(4))
+            set(1, std::to_string(Below(4)));
+        if (SameAs(k, "BUFNEW") && Below(2)) {
+            static const char* const sizes[] = {"1", "4", "8", "16", "47", "48", "100", "MIXED", "SYSTEMTIME", "P"};
+            set(2, Pick(sizes));
+        }
         // Any text may stand in for a word, so no argument may name a file elsewhere
         // or a library: the generator's texts never contain a path separator or ".dll".
         return words;

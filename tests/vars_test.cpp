@@ -4,77 +4,6 @@
 
 #include "fixture.h"
 
-// ---- registers around FuncProc ------------------------------------------------
-// The watch shim loads known values into EBX, ESI and EDI, records ESP, the four
-// callee-saved registers, the flags and the x87 environment, calls FuncProc, and
-// records them again. It keeps its own stack pointer in a global, so a FuncProc that
-// returned with a wrong ESP or EBP is reported by the test instead of bringing it
-// down.
-struct Registers {
-    DWORD esp, ebx, esi, edi, ebp, flags;
-    DWORD fpu[7];  // the x87 environment: control word, status word, tag word, ...
-    WORD FpuTags() const { return LOWORD(fpu[2]); }
-};
-constexpr DWORD DirectionFlag = 0x400;
-constexpr WORD AllX87RegistersEmpty = 0xFFFF;
-extern "C" {
-Registers g_watchBefore, g_watchAfter;
-DWORD g_watchSavedEsp;
-const char* __cdecl CallWatched(FunctionFn function, const char* block);
-}
-asm(".text\n"
-    ".globl _CallWatched\n"
-    "_CallWatched:\n"
-    "    pushl %ebp\n"
-    "    movl %esp, %ebp\n"
-    "    pushl %ebx\n"
-    "    pushl %esi\n"
-    "    pushl %edi\n"
-    "    movl %esp, _g_watchSavedEsp\n"
-    "    movl $0x11111111, %ebx\n"
-    "    movl $0x22222222, %esi\n"
-    "    movl $0x33333333, %edi\n"
-    "    pushfl\n"
-    "    popl _g_watchBefore+20\n"
-    "    fnstenv _g_watchBefore+24\n"  // fnstenv masks the exceptions: load it back
-    "    fldenv _g_watchBefore+24\n"
-    "    movl 8(%ebp), %eax\n"   // the FuncProc to watch
-    "    pushl 12(%ebp)\n"       // its one argument, the block
-    "    movl %esp, _g_watchBefore\n"
-    "    movl %ebx, _g_watchBefore+4\n"
-    "    movl %esi, _g_watchBefore+8\n"
-    "    movl %edi, _g_watchBefore+12\n"
-    "    movl %ebp, _g_watchBefore+16\n"
-    "    call *%eax\n"
-    "    movl %esp, _g_watchAfter\n"
-    "    movl %ebx, _g_watchAfter+4\n"
-    "    movl %esi, _g_watchAfter+8\n"
-    "    movl %edi, _g_watchAfter+12\n"
-    "    movl %ebp, _g_watchAfter+16\n"
-    "    movl _g_watchSavedEsp, %esp\n"
-    "    pushfl\n"
-    "    popl _g_watchAfter+20\n"
-    "    fnstenv _g_watchAfter+24\n"
-    "    fldenv _g_watchAfter+24\n"
-    "    cld\n"                  // the test's own code needs it clear, whatever came back
-    "    popl %edi\n"
-    "    popl %esi\n"
-    "    popl %ebx\n"
-    "    popl %ebp\n"
-    "    ret\n");
-
-// Whether FuncProc came back with the host's stack and registers as a normal return
-// leaves them: ESP, EBX, ESI, EDI, EBP, the direction flag clear, the x87 stack empty.
-static void ExpectHostStateKept(const std::string& what) {
-    EXPECT_EQ(g_watchAfter.esp, g_watchBefore.esp) << what;
-    EXPECT_EQ(g_watchAfter.ebx, g_watchBefore.ebx) << what;
-    EXPECT_EQ(g_watchAfter.esi, g_watchBefore.esi) << what;
-    EXPECT_EQ(g_watchAfter.edi, g_watchBefore.edi) << what;
-    EXPECT_EQ(g_watchAfter.ebp, g_watchBefore.ebp) << what;
-    EXPECT_EQ(g_watchAfter.flags & DirectionFlag, 0u) << what;
-    EXPECT_EQ(g_watchAfter.FpuTags(), AllX87RegistersEmpty) << what;
-}
-
 // The text at an address of this process, read where readable; read at once after
 // a call, as the next call into the library empties the call's own texts.
 static std::string TextAt(DWORD address) {
@@ -94,7 +23,8 @@ static const char* const kTestFunctions[] = {
     "StoreText",    "FillField",          "ReadSizeAndChange", "FillStruct", "FailWith",
     "DisturbRegisters", "Noop",           "SetDirectionFlag", "StoreTwice", "Divide",
     "RecurseForever", "CdeclStore",       "RaiseAndHandle",   "DisturbThenFault", "ExecuteInvalid",
-    "CleanUpThenStore", "UnwoundFrames",
+    "CleanUpThenStore", "UnwoundFrames",  "CallFuncProc", "X87DivideLeftPending", "X87DivideAndWait",
+    "UnmaskThenFault",
 };
 
 // The text LongText answers: 5000 letters a, b, ... z, a, b, ...
@@ -584,11 +514,15 @@ static DWORD SystemCodeFor(DWORD exception) {
 }
 
 // A callee that raises an exception it does not handle itself comes back to the host
-// as a normal return does: the answer empty, status 1003 until the next call,
-// GETLASTERROR the system's text for the exception, and the next call works. One that
-// handles its own exception behaves as before.
+// as a normal return does: the answer empty, status 1003 until the next call, the
+// last error the system's code for the exception (GETLASTERROR its text, which some
+// codes lack), the caller's x87 control word and MXCSR back in place with no x87
+// exception pending, and the next call works. One that handles its own exception
+// behaves as before.
 TEST_F(VarsTest, FaultingCalleesReturnToTheHost) {
     BindTestLibrary();
+    ASSERT_EQ(Command({"DLLLOAD", "2", "kernel32.dll"}), 0);
+    ASSERT_EQ(Command({"DLLINITFUNC", "2", "100", "GetLastError"}), 0);
     ASSERT_EQ(SystemCodeFor(EXCEPTION_ACCESS_VIOLATION), static_cast<DWORD>(ERROR_NOACCESS));
     // An address with no memory behind it: reserved for the test, never committed.
     void* region = VirtualAlloc(nullptr, 65536, MEM_RESERVE, PAGE_NOACCESS);
@@ -610,6 +544,9 @@ TEST_F(VarsTest, FaultingCalleesReturnToTheHost) {
         {"recurses without end again", {"RecurseForever", "INT", "INT:0"}, EXCEPTION_STACK_OVERFLOW},
         {"__cdecl, faults", {"CdeclStore", "INT", "INT:0", "INT:1"}, EXCEPTION_ACCESS_VIOLATION},
         {"disturbs every register, then faults", {"DisturbThenFault", "INT"}, EXCEPTION_ACCESS_VIOLATION},
+        {"returns with an x87 divide by zero pending", {"X87DivideLeftPending", "INT"}, EXCEPTION_FLT_DIVIDE_BY_ZERO},
+        {"raises an x87 divide by zero", {"X87DivideAndWait", "INT"}, EXCEPTION_FLT_DIVIDE_BY_ZERO},
+        {"unmasks x87 and SSE exceptions, then faults", {"UnmaskThenFault", "INT"}, EXCEPTION_ACCESS_VIOLATION},
         {"raises an access violation and handles it",
          {"RaiseAndHandle", "INT", word(EXCEPTION_ACCESS_VIOLATION)}, 0, "1"},
         {"raises the C++ exception code and handles it", {"RaiseAndHandle", "INT", word(0xE06D7363)}, 0, "1"},
@@ -621,12 +558,18 @@ TEST_F(VarsTest, FaultingCalleesReturnToTheHost) {
         g_crashNote = c.kind;
         std::string answer = CallWatched(funcProc, block.data());
         int status = Status();
+        std::string lastErrorCode = Call("GetLastError", "INT", {});
         std::string lastError = Function({"GETLASTERROR"});
         ExpectHostStateKept(c.kind);
+        EXPECT_EQ(g_watchAfter.FpuControl(), g_watchBefore.FpuControl()) << c.kind;
+        EXPECT_EQ(g_watchAfter.mxcsr, g_watchBefore.mxcsr) << c.kind;
+        EXPECT_EQ(g_watchAfter.fpu[1] & X87ExceptionPending, 0u) << c.kind;
         if (c.exception) {
             EXPECT_EQ(answer, "") << c.kind;
             EXPECT_EQ(status, 1003) << c.kind;
-            EXPECT_EQ(lastError, SystemText(SystemCodeFor(c.exception))) << c.kind;
+            DWORD code = SystemCodeFor(c.exception);
+            EXPECT_EQ(lastErrorCode, std::to_string(static_cast<long>(code))) << c.kind;  // INT answers signed
+            EXPECT_EQ(lastError, SystemText(code)) << c.kind;
         } else {
             EXPECT_EQ(answer, c.expected) << c.kind;
             EXPECT_EQ(status, 0) << c.kind;
@@ -648,6 +591,20 @@ TEST_F(VarsTest, AFaultRunsTheCalleesCleanUp) {
     EXPECT_EQ(Call("CleanUpThenStore", "INT", {"INT:0", "INT:3"}), "");
     EXPECT_EQ(Status(), 1003);
     EXPECT_EQ(Call("UnwoundFrames", "INT", {}), "1");
+}
+
+// A callee may call back into the library. A fault of the inner call is the inner
+// call's: the outer one, which returns normally, answers with status 0.
+TEST_F(VarsTest, ANestedCallKeepsItsStatusToItself) {
+    BindTestLibrary();
+    auto address = [](const void* p) { return "INT:" + std::to_string(reinterpret_cast<UINT_PTR>(p)); };
+    std::string faulting = MakeBlock({"DLLFUNC", "StoreInt", "INT", "INT:0", "INT:5"});
+    std::string clean = MakeBlock({"DLLFUNC", "Noop", "INT", "INT:5"});
+    void* proc = reinterpret_cast<void*>(funcProc);
+    EXPECT_EQ(Call("CallFuncProc", "INT", {address(proc), address(faulting.data())}), "7");
+    EXPECT_EQ(Status(), 0);
+    EXPECT_EQ(Call("CallFuncProc", "INT", {address(proc), address(clean.data())}), "7");
+    EXPECT_EQ(Status(), 0);
 }
 
 // Nothing is rolled back: what the callee wrote before it faulted stays, the slots it

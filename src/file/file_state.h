@@ -29,6 +29,9 @@ struct FileState {
     unsigned char hexBytes[HexWriteLimit];  // FILEWRITE "HEX" parses into this
     unsigned char foldTable[256];           // the system's ANSI upper case of every byte
     bool leadByte[256];                     // bytes that begin a double-byte character
+    unsigned char doubleByteRow[256];       // by lead byte: 1 + its row of upper cases, or 0
+    unsigned char (*doubleByteFolds)[256][2];  // the rows, by second byte (heap, made once)
+    int doubleByteRows;
     bool doubleByteCodePage;
     bool foldTableReady;
     char hexPairs[256][2];                  // the digit pair of every byte

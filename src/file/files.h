@@ -34,10 +34,19 @@ const unsigned char* FoldTable();
 // Whether the ANSI code page has double-byte characters; a byte's upper case then
 // depends on the bytes before it, and texts are folded by FoldDoubleByteText.
 bool DoubleByteCodePage();
-// Upper-cases a text in place as the system does on a double-byte code page:
-// single-byte characters through the fold table, both bytes of a double-byte
-// character unchanged. Characters are read from the first byte on.
-void FoldDoubleByteText(unsigned char* text, size_t length);
+// Upper-cases a text in place as the system's ANSI call does on a double-byte code
+// page: single-byte characters through the fold table, a double-byte character as
+// a whole, never its second byte on its own. Characters are read from the first
+// byte on, or from the second when the first is the second half of a character
+// (startsInTrail). Answers whether text[mark] is the second half of a character
+// (mark <= length), which is where a chunk that begins there must start.
+bool FoldDoubleByteText(unsigned char* text, size_t length, bool startsInTrail, size_t mark);
+// How many bytes at the end of the text could lead a double-byte character. Before
+// a byte that cannot, a character begins; so an odd run before an offset means the
+// offset is the second half of a character.
+size_t LeadByteRun(const unsigned char* text, size_t length);
+// Frees the double-byte rows at unload.
+void FoldTablesRelease();
 
 // Text answer helpers shared by the file functions.
 extern const char kNoAnswer[];  // the empty text

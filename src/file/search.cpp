@@ -5,7 +5,9 @@
 // search is exact, as if data and pattern were upper-cased by the system. Both are
 // done through one 256-entry table applied on the fly, so the data is never
 // rewritten (except under a double-byte code page, where a byte's upper case
-// depends on the bytes before it and each chunk is upper-cased in place first).
+// depends on the bytes before it and each chunk is upper-cased in place first,
+// character by character, carrying across the chunk's start whether its first byte
+// is the second half of a character).
 // A vector scan over two guard bytes of the pattern finds candidates;
 // when verifying them costs too much (periodic data and pattern), the rest of the
 // chunk goes through a Knuth-Morris-Pratt pass, so no input makes a search
@@ -154,6 +156,31 @@ static size_t FindInChunk(Matcher& m, const unsigned char* data, size_t n) {
     return m.scan(m, data, n);
 }
 
+// Whether the slot's position is the second byte of a double-byte character: the
+// bytes just before it are read back (as far as they could all lead one) and the
+// handle is put back where it was. A failed read tells nothing, and the search's
+// own read then reports the failure.
+static bool StartsInTrail(FileSlot* slot) {
+    const DWORD position = slot->position;
+    unsigned char back[256];
+    DWORD end = position;
+    size_t run = 0;
+    while (end > 0) {
+        DWORD start = end > sizeof back ? end - static_cast<DWORD>(sizeof back) : 0;
+        DWORD got = 0;
+        MoveSlotTo(slot, start);
+        if (slot->position != start || !ReadFile(slot->handle, back, end - start, &got, nullptr) ||
+            got != end - start)
+            break;
+        size_t tail = LeadByteRun(back, got);
+        run += tail;
+        if (tail < got) break;
+        end = start;
+    }
+    MoveSlotTo(slot, position);
+    return run % 2 == 1;
+}
+
 // Runs the chunk loop from the slot's offset. Answers the match offset as text, the
 // empty text when there is none (the slot then wraps to 0), or "ERROR" when a read
 // failed (the position is then unchanged).
@@ -170,6 +197,7 @@ static const char* SearchFile(FileSlot* slot, Matcher& m) {
 
     const char* answer = kNoAnswer;
     DWORD step = SearchChunkSize;
+    bool startsInTrail = m.foldChunks && slot->position > 0 && StartsInTrail(slot);
     for (;;) {
         if (size - slot->position < step) step = size - slot->position;
         if (!ReadFile(slot->handle, chunk, step, &slot->bytesRead, nullptr)) {
@@ -177,7 +205,9 @@ static const char* SearchFile(FileSlot* slot, Matcher& m) {
             break;
         }
         DWORD got = slot->bytesRead <= step ? slot->bytesRead : step;
-        if (m.foldChunks) FoldDoubleByteText(chunk, got);
+        // The next chunk begins the pattern's length before this one's end.
+        size_t overlapStart = m.length < got ? got - m.length : got;
+        if (m.foldChunks) startsInTrail = FoldDoubleByteText(chunk, got, startsInTrail, overlapStart);
         size_t at = FindInChunk(m, chunk, got);
         if (at != kNoMatch) {
             DWORD end = SetFilePointer(slot->handle, 0, nullptr, FILE_CURRENT);
@@ -212,7 +242,7 @@ static const char* Search(FileSlot* slot, unsigned char* pattern, size_t length)
     // them from single-byte ones, so there data and pattern are folded as texts.
     m.foldChunks = !exact && DoubleByteCodePage();
     BuildMap(m.map, exact || m.foldChunks);
-    if (m.foldChunks) FoldDoubleByteText(pattern, length);
+    if (m.foldChunks) FoldDoubleByteText(pattern, length, false, length);
     // The pattern is upper-cased like the data (and exactly as the system's ANSI
     // call would); it holds no NUL byte, so the 0xFF step does not touch it.
     for (size_t i = 0; i < length; ++i) pattern[i] = m.map[pattern[i]];

@@ -109,7 +109,9 @@ const char* FileGetSize() {
 }
 
 // At unload every open file is closed; a slot without a file is passed over and
-// one failing close does not keep the later files open and locked.
+// one failing close does not keep the later files open and locked. The search's
+// double-byte tables go too.
 void FilesCloseAtUnload() {
     for (FileSlot& slot : g_state.file.slots) CloseSlot(&slot);
+    FoldTablesRelease();
 }

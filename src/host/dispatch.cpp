@@ -38,6 +38,11 @@ static const CommandRow kCommands[] = {
     {"DLLLOAD", LibraryLoad, nullptr, 0},
     {"DLLINITFUNC", LibraryBindFunction, nullptr, 0},
     {"DLLUNLOAD", LibraryUnload, nullptr, 0},
+    {"DLLDECLARE", TypedDeclare, nullptr, 0},
+    {"DLLSTRUCT", StructDeclare, nullptr, 0},
+    {"BUFNEW", BufferNew, nullptr, 0},
+    {"BUFFREE", BufferFree, nullptr, 0},
+    {"BUFSET", BufferSet, nullptr, 0},
     {nullptr, nullptr, nullptr, 0},
 };
 
@@ -48,6 +53,7 @@ struct FunctionRow {
 };
 
 static const FunctionRow kFunctions[] = {
+    {"DLLCALL", TypedCall, nullptr},
     {"DLLFUNC", ForeignCall, ForeignFunctionBound},
     {"MENU", MenuGetState, AsksMenuState},
     {"STRUCTLIST", StructList, nullptr},
@@ -65,6 +71,10 @@ static const FunctionRow kFunctions[] = {
     {"FILESEARCHHEX", FileSearchHex, PatternGiven},
     {"GETPIXEL", PixelColour, nullptr},
     {"MOUSEDOWN", MouseButtons, nullptr},
+    {"DLLOUT", TypedOut, nullptr},
+    {"DLLERROR", TypedError, nullptr},
+    {"BUFGET", BufferGet, nullptr},
+    {"BUFSIZE", BufferSize, nullptr},
     {nullptr, nullptr, nullptr},
 };
 

@@ -115,6 +115,7 @@ static void Unload() {
     free(g_state.file.rawDataBuffer);
     g_state.file.readBuffer = g_state.host.clipboardBuffer = g_state.file.rawDataBuffer = nullptr;
     FilesCloseAtUnload();
+    TypedCallsReleaseAtUnload();
     SurfaceRelease();
     HookReleaseAtUnload();
     if (g_state.host.testMode) MessageBoxA(nullptr, "DLL Unloading", "TRAKX.DLL test mode", MB_TOPMOST);

@@ -35,6 +35,23 @@ int LibraryUnload();
 bool ForeignFunctionBound();  // dispatch condition of DLLFUNC
 const char* ForeignCall();
 void CallDataReset();
+// The module held under a library number 1..10, or null.
+HMODULE LibraryHandleAt(long number);
+
+// Typed calls, structures and buffers.
+int TypedDeclare();
+const char* TypedCall();
+const char* TypedOut();
+const char* TypedError();
+int StructDeclare();
+int BufferNew();
+int BufferFree();
+int BufferSet();
+const char* BufferGet();
+const char* BufferSize();
+// DLLUNLOAD forgets the typed functions bound through the number from the module.
+void TypedFunctionsForget(HMODULE library, int libraryNumber);
+void TypedCallsReleaseAtUnload();
 
 // Files.
 // Makes the read buffer hold `size` bytes and a terminator, and sets the size;

@@ -8,6 +8,7 @@
 #include "../draw/draw_state.h"
 #include "../vars/vars_state.h"
 #include "../file/file_state.h"
+#include "../calls/calls_state.h"
 
 constexpr int MaxArgs = 30;      // arguments split from one block
 constexpr int MaxString = 4048;  // every text field, terminator included
@@ -17,7 +18,9 @@ constexpr int StatusOk = 0;
 constexpr int StatusClipboardFailed = 1000;
 constexpr int StatusNoWindowDC = 1001;
 constexpr int StatusNoSurface = 1002;
-constexpr int StatusForeignFault = 1003;  // DLLFUNC's callee raised an exception it did not handle
+constexpr int StatusForeignFault = 1003;  // a foreign callee raised an exception it did not handle
+constexpr int StatusStackMismatch = 1004; // a typed callee did not keep to its prototype
+constexpr int StatusBadValue = 1005;      // a text did not fit its type, or a place lay outside its buffer
 
 // Initial sizes of the three heap blocks made by Init.
 constexpr int InitialReadBufferBytes = 4026;
@@ -46,6 +49,7 @@ struct ExtensionState {
     DrawingState draw;
     VarsState vars;
     FileState file;
+    CallsState calls;
 };
 
 extern ExtensionState g_state;

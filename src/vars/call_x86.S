@@ -14,14 +14,38 @@
 // The call runs under a structured exception handler registered in this frame. The
 // callee's own handlers lie nearer the top of the chain and see its exceptions
 // first; ours is reached only by one that nothing in the callee handles, which would
-// otherwise end the process. It fills *fault (code, then 1 for raised), lets the
-// system unwind the callee's frames, and resumes at the common return below with
-// EAX = 0. The stack and the registers come back as on a normal return, because the
-// return path takes everything from this frame.
+// otherwise end the process. An x87 exception that the callee unmasked (Delphi and
+// C++Builder code does) may still be pending when it returns: the next x87
+// instruction that waits raises it, so the thunk waits once while its handler is
+// still registered.
+//
+// The handler (ForeignCallHandler) serves any thunk that builds the same extended
+// registration record in its frame:
+//
+//   record +0  previous record         +4  ForeignCallHandler
+//          +8  resume address          +12 EBP to resume with
+//          +16 ForeignFault*           +20 caller's x87 control word
+//          +24 caller's MXCSR (read and written only when fault->hasSse)
+//
+// On a fault it fills *fault (code, then 1 for raised), clears the x87 exceptions,
+// lets the system unwind the callee's frames, puts back the caller's control word
+// and MXCSR (a faulting callee must not leave exceptions unmasked for the host),
+// and jumps to the resume address with that EBP and EAX = 0. The resume code takes
+// everything else from its frame, as on a normal return.
 //
 // Frame, from EBP:  +16 fault      +12 words  +8 entry  +4 return address
 //                    0 caller's EBP  -4 EBX  -8 ESI  -12 EDI
-//                   -16 handler  -20 previous record   (the registration record)
+//                   -16 MXCSR  -20 control word  -24 fault  -28 EBP
+//                   -32 resume address  -36 handler  -40 previous record
+
+        .set    RecordResume, 8         // the extended registration record's fields
+        .set    RecordEbp, 12
+        .set    RecordFault, 16
+        .set    RecordControlWord, 20
+        .set    RecordMxcsr, 24
+        .set    FaultCode, 0            // ForeignFault's fields (vars.h)
+        .set    FaultRaised, 4
+        .set    FaultHasSse, 8
 
         .text                           // code section
         .globl  _ForeignCallWords       // visible to the C++ side (__cdecl adds the "_")
@@ -33,21 +57,32 @@ _ForeignCallWords:
         pushl   %ebx                    // save the callee-saved registers ...
         pushl   %esi                    // ... at -4, -8 and -12 from EBP, where
         pushl   %edi                    // ... they are found again after the call
-        pushl   $ForeignCallHandler     // the registration record: handler at -16 ...
-        pushl   %fs:0                   // ... and the thread's previous record at -20
+        subl    $8, %esp                // room for MXCSR (-16) and the control word (-20)
+        fnstcw  -20(%ebp)               // the caller's x87 control word
+        movl    16(%ebp), %eax          // EAX = fault
+        cmpl    $0, FaultHasSse(%eax)   // MXCSR exists only with SSE
+        je      1f
+        stmxcsr -16(%ebp)               // the caller's MXCSR
+1:      pushl   %eax                    // the record: fault at -24 ...
+        pushl   %ebp                    // ... the EBP to resume with at -28 ...
+        pushl   $ForeignCallReturn      // ... the resume address at -32 ...
+        pushl   $ForeignCallHandler     // ... the handler at -36 ...
+        pushl   %fs:0                   // ... and the thread's previous record at -40
         movl    %esp, %fs:0             // ours is now the first the system asks
         movl    12(%ebp), %esi          // ESI = words
         movl    $20, %ecx               // twenty words, pushed from the last ...
-1:      pushl   -4(%esi,%ecx,4)         // ... words[ecx-1]
+2:      pushl   -4(%esi,%ecx,4)         // ... words[ecx-1]
         decl    %ecx                    // next lower word
-        jnz     1b                      // until words[0] is on top
+        jnz     2b                      // until words[0] is on top
         movl    8(%ebp), %eax           // EAX = entry (read through EBP: ESP has moved)
         call    *%eax                   // the callee answers in EAX
+        fwait                           // a pending x87 exception is raised here, while
+                                        // ... the handler is registered (EAX is kept)
 ForeignCallReturn:                      // the handler resumes here too, EBP restored
-        leal    -20(%ebp), %esp         // ESP back onto the record, whatever the
+        leal    -40(%ebp), %esp         // ESP back onto the record, whatever the
                                         // callee removed or left behind
         popl    %fs:0                   // the previous record is the first again
-        addl    $4, %esp                // past the handler field
+        leal    -12(%ebp), %esp         // past the rest of the record, onto EDI
         cld                             // the caller's code expects the direction flag clear
         ffree   %st(0)                  // the x87 register stack must be empty at a
         ffree   %st(1)                  // ... call boundary: a callee returning a
@@ -55,8 +90,8 @@ ForeignCallReturn:                      // the handler resumes here too, EBP res
         ffree   %st(3)                  // ... faulted may leave anything. Freeing
         ffree   %st(4)                  // ... every register empties the stack and
         ffree   %st(5)                  // ... keeps the control word the callee
-        ffree   %st(6)                  // ... chose (fninit would reset it); the
-        ffree   %st(7)                  // ... SSE state is not touched at all
+        ffree   %st(6)                  // ... chose on a normal return (fninit would
+        ffree   %st(7)                  // ... reset it). No exception is pending here
         popl    %edi                    // reload the saved registers from the frame
         popl    %esi                    // the callee-saved registers come back in the
         popl    %ebx                    // ... reverse order of their saving
@@ -66,26 +101,103 @@ ForeignCallReturn:                      // the handler resumes here too, EBP res
 // EXCEPTION_DISPOSITION __cdecl ForeignCallHandler(EXCEPTION_RECORD* record,
 //         void* establisherFrame, CONTEXT* context, void* dispatcherContext);
 // Called by the system's dispatcher, on whatever stack is left (after a stack
-// overflow only a few pages), so it does no more than it must.
+// overflow only a few pages), so it does no more than it must. Every x87
+// instruction here is one that does not wait, or comes after fnclex: a pending
+// exception must not be raised again inside the handler.
         .p2align 4
 ForeignCallHandler:
         cld                             // the code below and RtlUnwind expect it clear
         movl    4(%esp), %eax           // EAX = record
         testl   $6, 4(%eax)             // ExceptionFlags: EH_UNWINDING | EH_EXIT_UNWIND
-        jnz     2f                      // an unwind passing through: nothing to do here
+        jnz     3f                      // an unwind passing through: nothing to do here
+        fnclex                          // the x87 exceptions are dealt with: none pending
         movl    8(%esp), %ecx           // ECX = our registration record
-        movl    36(%ecx), %edx          // EDX = fault (record + 20 = EBP, then +16)
+        movl    RecordFault(%ecx), %edx // EDX = fault
         movl    (%eax), %eax            // the exception code ...
-        movl    %eax, (%edx)            // ... for the caller, before the record is reused
-        movl    $1, 4(%edx)             // fault->raised
+        movl    %eax, FaultCode(%edx)   // ... for the caller, before the record is reused
+        movl    $1, FaultRaised(%edx)   // fault->raised
         pushl   $0                      // RtlUnwind(record of ours, resume point,
         pushl   8(%esp)                 // ... the exception record, 0): runs the
-        pushl   $ForeignCallReturn      // ... unwind handlers of the callee's frames
+        pushl   RecordResume(%ecx)      // ... unwind handlers of the callee's frames
         pushl   %ecx                    // ... and leaves ours first in the chain;
         call    *__imp__RtlUnwind@16    // ... __stdcall, it removes its arguments
-        movl    8(%esp), %ebp           // our record again (ECX is not kept across
-        addl    $20, %ebp               // ... calls); 20 above it is the thunk's EBP
+        movl    8(%esp), %ecx           // our record again (ECX is not kept across calls)
+        fnclex                          // the callee's clean-up may have left one pending
+        fldcw   RecordControlWord(%ecx) // the caller's control word ...
+        movl    RecordFault(%ecx), %edx
+        cmpl    $0, FaultHasSse(%edx)
+        je      4f
+        ldmxcsr RecordMxcsr(%ecx)       // ... and MXCSR, masks and flags as they were
+4:      movl    RecordEbp(%ecx), %ebp   // the thunk's frame
         xorl    %eax, %eax              // the answer is 0
-        jmp     ForeignCallReturn       // leave the dispatcher's stack for good
-2:      movl    $1, %eax                // ExceptionContinueSearch
+        jmp     *RecordResume(%ecx)     // leave the dispatcher's stack for good
+3:      movl    $1, %eax                // ExceptionContinueSearch
         ret
+
+// void __cdecl ForeignCallTyped(FARPROC entry, const DWORD* words,
+//                               TypedOutcome* outcome, DWORD count);
+//
+// The typed call: pushes `count` words (words[0] nearest the return address), calls
+// entry and reports what came back. Its frame and registration record are
+// ForeignCallWords's, field for field (the outcome begins with a ForeignFault), so
+// the one handler above serves both and resumes at the one return path,
+// ForeignCallReturn, which restores everything from the frame.
+//
+// TypedOutcome (calls_state.h):  +0 code  +4 raised  +8 hasSse  +12 EAX  +16 EDX
+//               +20 ST(0) held a value  +24 ST(0) as a double  +32 ESP at the call
+//               +36 bytes the callee removed
+        .set    OutcomeEax, 12
+        .set    OutcomeEdx, 16
+        .set    OutcomeSt0Loaded, 20
+        .set    OutcomeSt0, 24
+        .set    OutcomeEspBefore, 32
+        .set    OutcomeRemoved, 36
+
+        .globl  _ForeignCallTyped
+        .def    _ForeignCallTyped; .scl 2; .type 32; .endef
+        .p2align 4
+_ForeignCallTyped:
+        pushl   %ebp                    // the frame of ForeignCallWords, word for word
+        movl    %esp, %ebp
+        pushl   %ebx
+        pushl   %esi
+        pushl   %edi
+        subl    $8, %esp                // MXCSR (-16) and the control word (-20)
+        fnstcw  -20(%ebp)
+        movl    16(%ebp), %eax          // EAX = outcome (a ForeignFault first)
+        cmpl    $0, FaultHasSse(%eax)
+        je      5f
+        stmxcsr -16(%ebp)
+5:      pushl   %eax                    // the record: fault, EBP, resume address,
+        pushl   %ebp                    // ... handler, previous record
+        pushl   $ForeignCallReturn
+        pushl   $ForeignCallHandler
+        pushl   %fs:0
+        movl    %esp, %fs:0             // registered: faults from here on come back
+        movl    12(%ebp), %esi          // ESI = words
+        movl    20(%ebp), %ecx          // ECX = count (0 for a function of none)
+        testl   %ecx, %ecx
+        jz      7f
+6:      pushl   -4(%esi,%ecx,4)         // words[ecx-1], the last first
+        decl    %ecx
+        jnz     6b
+7:      movl    16(%ebp), %eax          // EAX = outcome
+        movl    %esp, OutcomeEspBefore(%eax)  // the stack pointer the callee starts from
+        movl    8(%ebp), %eax           // EAX = entry
+        call    *%eax
+        fwait                           // a pending x87 exception faults here, handled
+        movl    16(%ebp), %ecx          // ECX = outcome (EBP is kept by every callee)
+        movl    %eax, OutcomeEax(%ecx)  // EAX and EDX as they came back
+        movl    %edx, OutcomeEdx(%ecx)
+        movl    %esp, %eax              // what the callee took off the stack:
+        subl    OutcomeEspBefore(%ecx), %eax  // ... ESP now less ESP at the call
+        movl    %eax, OutcomeRemoved(%ecx)
+        fxam                            // ST(0) empty reads C3=1 C2=0 C0=1
+        fnstsw  %ax
+        andw    $0x4500, %ax
+        cmpw    $0x4100, %ax
+        je      ForeignCallReturn       // nothing there
+        fstpl   OutcomeSt0(%ecx)        // the value, rounded to a double
+        movl    $1, OutcomeSt0Loaded(%ecx)
+        jmp     ForeignCallReturn       // the shared way back: ESP from EBP,
+                                        // unregister, empty x87 stack, registers

@@ -153,8 +153,8 @@ static DWORD ErrorCodeOfException(DWORD code) {
 // The callee raised an exception it did not handle and the thunk took the call back:
 // the answer is empty, the status says so until the next call, and the last error
 // is the system's own code for the exception (an access violation gives
-// ERROR_NOACCESS), for GETLASTERROR.
-static const char* AnswerFault(DWORD code) {
+// ERROR_NOACCESS), for GETLASTERROR. DLLCALL answers its faults here too.
+const char* AnswerFault(DWORD code) {
     if (code == EXCEPTION_STACK_OVERFLOW) RestoreStackGuard();
     g_state.host.statusCode = StatusForeignFault;
     g_state.host.resultBuffer[0] = '\0';  // a callee may have called back into the library
@@ -181,9 +181,12 @@ const char* ForeignCall() {
     bool answersText = SameWord(vars.callReturnType, "STR");
     if (!answersText && !SameWord(vars.callReturnType, "INT")) return out;
 
-    ForeignFault fault = {0, FALSE};
+    // A callee may call back into the library; the status its calls leave is theirs.
+    int status = g_state.host.statusCode;
+    ForeignFault fault = {0, FALSE, IsProcessorFeaturePresent(PF_XMMI_INSTRUCTIONS_AVAILABLE)};
     DWORD result = ForeignCallWords(vars.callTarget->entry, vars.callArgWords, &fault);
     if (fault.raised) return AnswerFault(fault.code);
+    g_state.host.statusCode = status;
     // The callee's last-error code is what GETLASTERROR reports next.
     DWORD lastError = GetLastError();
     if (answersText)

@@ -15,6 +15,11 @@ static HMODULE* LibrarySlotAt(long number) {
     return &g_state.vars.librarySlots[number - 1];
 }
 
+HMODULE LibraryHandleAt(long number) {
+    HMODULE* slot = LibrarySlotAt(number);
+    return slot ? *slot : nullptr;
+}
+
 // The function slot of a number 1..100, or null.
 static FunctionSlot* FunctionSlotAt(long number) {
     if (number < 1 || number > FunctionSlotCount) return nullptr;
@@ -91,6 +96,7 @@ int LibraryUnload() {
             function.name[0] = '\0';
         }
     }
+    TypedFunctionsForget(*slot, number);
     FreeLibrary(*slot);
     *slot = nullptr;
     return 0;

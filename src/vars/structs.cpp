@@ -12,7 +12,7 @@ static const char kViewList[] = "STRSTRUCT INTSTRUCT";
 constexpr int FirstValueArg = 3;  // Args[3] on hold the values
 constexpr char Separator = '|';
 
-static StructSlot* StructSlotAt(long index) {
+StructSlot* StructSlotAt(long index) {
     if (index < 0 || index >= VarSlotCount) return nullptr;
     return &g_state.vars.structSlots[index];
 }

@@ -7,6 +7,8 @@
 // A slot of the table by its number, or null when the number lies outside it.
 char* StringSlotAt(long index);
 long* IntSlotAt(long index);
+union StructSlot;
+StructSlot* StructSlotAt(long index);
 
 // Copies the NUL-terminated text at address into dest (at most capacity-1
 // characters), reading only memory the system reports readable; a text that runs
@@ -17,10 +19,24 @@ size_t CopyReadableText(char* dest, size_t capacity, const void* address);
 // comes back with the stack pointer and EBX, ESI, EDI, EBP as they were, whatever
 // number of bytes the callee removed, the direction flag clear and the x87 register
 // stack empty. Answers the callee's EAX. An exception the callee does not handle
-// itself ends the call: the answer is then 0, and the thunk's handler fills *fault,
-// which is left alone otherwise. (call_x86.S)
+// itself, an x87 one left pending included, ends the call: the answer is then 0, the
+// caller's x87 control word and MXCSR are back, and the thunk's handler fills *fault,
+// which is left alone otherwise. (call_x86.S, which describes the record that lets
+// another thunk use the same handler)
 struct ForeignFault {
     DWORD code;   // the exception code
     BOOL raised;  // set by the handler, so that any code, 0 included, is told apart
+    BOOL hasSse;  // set by the caller: the processor has MXCSR to keep
 };
 extern "C" DWORD __cdecl ForeignCallWords(FARPROC entry, const DWORD* words, ForeignFault* fault);
+
+// The typed call: as ForeignCallWords, with `count` words and an outcome that also
+// reports EDX, ST(0) (stored as a double when the x87 stack held a value) and the
+// bytes the callee removed. It shares ForeignCallWords's frame, fault handler and
+// return path, so a fault ends both the same way. (call_x86.S)
+struct TypedOutcome;
+extern "C" void __cdecl ForeignCallTyped(FARPROC entry, const DWORD* words, TypedOutcome* outcome, DWORD count);
+
+// The answer to a call whose callee faulted: empty text, status 1003, and the
+// system's error code for the exception as the last error.
+const char* AnswerFault(DWORD code);

@@ -1,6 +1,7 @@
 // A library of our own that scripts call into during tests and the benchmark. Each
 // export stands for one kind of foreign function: a calling convention, a number of
 // parameters, a way of answering, or a way of writing through the pointers it gets.
+#include <stddef.h>
 #include <windows.h>
 
 static DWORD g_recorded[20];  // the words of the latest Words20 or Subtract2 call
@@ -188,6 +189,125 @@ int __stdcall CleanUpThenStore(int* target, int value) {
 // How many unwinds passed through CleanUpThenStore's frame so far.
 int __stdcall UnwoundFrames() { return g_unwoundFrames; }
 
+
+// ---- typed calls ---------------------------------------------------------------------
+// Each mixes 32-bit words with wider values, so that a wider value placed one word
+// off changes the answer.
+
+LONGLONG __stdcall Mix64(int a, LONGLONG b, int c) { return b - a - c; }
+
+ULONGLONG __cdecl CdeclMixU64(ULONGLONG a, int b) { return a + b; }
+
+double __stdcall MixDouble(int a, double b, float c, int d) { return b * a + c - d; }
+
+float __stdcall HalfFloat(float x) { return x / 2; }
+
+// Results narrower than a word: the upper bits of EAX are whatever is left there.
+short __stdcall ShortOf(int x) { return static_cast<short>(x); }
+unsigned char __stdcall ByteOf(int x) { return static_cast<unsigned char>(x); }
+
+int __stdcall WideLength(const wchar_t* text) { return lstrlenW(text); }
+const wchar_t* __stdcall WideGreeting() { return L"Wide hello \u00e9"; }
+
+// Adds one to an integer, doubles a 64-bit value and halves a double, in place.
+int __stdcall UpdateInPlace(DWORD* a, ULONGLONG* b, double* c) {
+    *a += 1;
+    *b *= 2;
+    *c /= 2;
+    return 3;
+}
+
+// Writes "filled" (cut to fit, terminated) into a buffer of `count` characters.
+int __stdcall FillAnsi(char* buffer, int count) {
+    const char text[] = "filled";
+    int n = 0;
+    for (; n < count - 1 && text[n]; ++n) buffer[n] = text[n];
+    if (count > 0) buffer[n] = '\0';
+    return n;
+}
+
+int __stdcall FillWide(int count, wchar_t* buffer) {
+    const wchar_t text[] = L"wide filled";
+    int n = 0;
+    for (; n < count - 1 && text[n]; ++n) buffer[n] = text[n];
+    if (count > 0) buffer[n] = 0;
+    return n;
+}
+
+// Structures laid out by this compiler, to check the library's layout against.
+struct Mixed {
+    WORD w;
+    double d;
+    char name[10];
+    BYTE b;
+    int i;
+    WORD tail[3];
+    LONGLONG ll;
+};
+#pragma pack(push, 1)
+struct Packed {
+    BYTE a;
+    DWORD b;
+    double c;
+    WORD d;
+};
+#pragma pack(pop)
+struct Nested {
+    BYTE a;
+    Mixed m;
+    WORD z;
+    Packed p;
+    char last;
+};
+
+// offsetof of field `field` of structure `which` (0 Mixed, 1 Packed, 2 Nested), or
+// its size for field -1.
+DWORD __stdcall LayoutOf(int which, int field) {
+    static const DWORD mixed[] = {offsetof(Mixed, w), offsetof(Mixed, d), offsetof(Mixed, name), offsetof(Mixed, b),
+                                  offsetof(Mixed, i), offsetof(Mixed, tail), offsetof(Mixed, ll)};
+    static const DWORD packed[] = {offsetof(Packed, a), offsetof(Packed, b), offsetof(Packed, c), offsetof(Packed, d)};
+    static const DWORD nested[] = {offsetof(Nested, a), offsetof(Nested, m), offsetof(Nested, z), offsetof(Nested, p),
+                                   offsetof(Nested, last)};
+    const DWORD sizes[] = {sizeof(Mixed), sizeof(Packed), sizeof(Nested)};
+    if (field < 0) return which >= 0 && which < 3 ? sizes[which] : 0;
+    if (which == 0 && field < 7) return mixed[field];
+    if (which == 1 && field < 4) return packed[field];
+    if (which == 2 && field < 5) return nested[field];
+    return 0xFFFFFFFF;
+}
+
+// Fills a Mixed with known values and answers the sum of its integers.
+int __stdcall FillMixed(Mixed* m) {
+    m->w = 65535;
+    m->d = -2.5;
+    lstrcpyA(m->name, "mixed");
+    m->b = 200;
+    m->i = -7;
+    m->tail[0] = 1;
+    m->tail[1] = 2;
+    m->tail[2] = 3;
+    m->ll = -1234567890123LL;
+    return m->w + m->b + m->i;
+}
+
+// Reads what a script wrote into a Mixed: "name|i|d*4|ll" packed into one number.
+LONGLONG __stdcall ReadMixed(const Mixed* m) {
+    return static_cast<LONGLONG>(m->d * 4) + m->i * 1000 + m->ll * 100000 + lstrlenA(m->name);
+}
+
+// Three words in, one out: the benchmark's typed call.
+int __stdcall Sum3(int a, int b, int c) { return a + b + c; }
+
+// A __stdcall function that removes 8 bytes, whatever it is declared with.
+int __stdcall TakesTwo(int a, int b) { return a + b; }
+
+// Calls back into the extension's FuncProc with a block of its own, as a callee
+// that uses the host's variables does, and returns normally whatever came of it.
+int __stdcall CallFuncProc(const char*(__cdecl* funcProc)(const char*), const char* block) {
+    funcProc(block);
+    return 7;
+}
+
 }  // extern "C"
 
 // A __cdecl function that breaks the rules: it overwrites EBX, ESI and EDI without
@@ -231,4 +351,55 @@ asm(".text\n"
     ".globl _ExecuteInvalid@0\n"
     "_ExecuteInvalid@0:\n"
     "    ud2\n"
+    "    ret\n");
+
+// Floating-point exceptions unmasked, as the start-up code of Delphi and C++Builder
+// programs leaves them: x87 divide by zero is unmasked, and 1 is divided by 0. An
+// unmasked x87 exception is only raised by the next x87 instruction that waits, so
+// X87DivideLeftPending returns with it pending, for its caller's next x87
+// instruction to raise; X87DivideAndWait raises it itself with fwait.
+asm(".text\n"
+    ".globl _X87DivideLeftPending@0\n"
+    "_X87DivideLeftPending@0:\n"
+    "    subl $12, %esp\n"
+    "    fnstcw (%esp)\n"
+    "    andw $0xFFFB, (%esp)\n"  // ZM, bit 2: divide by zero unmasked
+    "    fldcw (%esp)\n"
+    "    movl $0, 4(%esp)\n"
+    "    movl $0, 8(%esp)\n"
+    "    fld1\n"
+    "    fdivl 4(%esp)\n"         // 1 / 0.0: the exception is now pending
+    "    addl $12, %esp\n"
+    "    movl $1, %eax\n"
+    "    ret\n"
+    ".globl _X87DivideAndWait@0\n"
+    "_X87DivideAndWait@0:\n"
+    "    subl $12, %esp\n"
+    "    fnstcw (%esp)\n"
+    "    andw $0xFFFB, (%esp)\n"
+    "    fldcw (%esp)\n"
+    "    movl $0, 4(%esp)\n"
+    "    movl $0, 8(%esp)\n"
+    "    fld1\n"
+    "    fdivl 4(%esp)\n"
+    "    fwait\n"                 // raised here, inside the callee
+    "    addl $12, %esp\n"
+    "    movl $1, %eax\n"
+    "    ret\n");
+
+// Unmasks every x87 and SSE exception, then writes through a null pointer: the
+// caller must get its own masks back, or its next inexact result would fault.
+asm(".text\n"
+    ".globl _UnmaskThenFault@0\n"
+    "_UnmaskThenFault@0:\n"
+    "    subl $4, %esp\n"
+    "    fnstcw (%esp)\n"
+    "    andw $0xFFC0, (%esp)\n"  // the six x87 mask bits
+    "    fldcw (%esp)\n"
+    "    stmxcsr (%esp)\n"
+    "    andl $0xFFFFE07F, (%esp)\n"  // the six SSE mask bits, 7..12
+    "    ldmxcsr (%esp)\n"
+    "    addl $4, %esp\n"
+    "    xorl %eax, %eax\n"
+    "    movl %eax, (%eax)\n"
     "    ret\n");

@@ -1,0 +1,350 @@
+// DLLDECLARE, DLLCALL, DLLOUT and DLLERROR: binding a prototype to an export, the
+// call itself with the checks of what the callee did, and reading back what it wrote.
+#include <stddef.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "../host/handlers.h"
+#include "../host/state.h"
+#include "../host/text.h"
+#include "../vars/vars.h"
+#include "calls.h"
+
+constexpr int FirstCallArg = 2;  // DLLCALL f arg...: Args[2] is the first parameter
+
+// The thunk reads and writes the outcome by these offsets (call_x86.S).
+static_assert(offsetof(TypedOutcome, code) == offsetof(ForeignFault, code), "");
+static_assert(offsetof(TypedOutcome, raised) == offsetof(ForeignFault, raised), "");
+static_assert(offsetof(TypedOutcome, hasSse) == offsetof(ForeignFault, hasSse), "");
+static_assert(offsetof(TypedOutcome, eax) == 12 && offsetof(TypedOutcome, st0Loaded) == 20 &&
+                  offsetof(TypedOutcome, st0) == 24 && offsetof(TypedOutcome, removed) == 36, "");
+
+static TypedFunction* TypedFunctionAt(long number) {
+    if (number < 1 || number > TypedFunctionCount) return nullptr;
+    return &g_state.calls.functions[number - 1];
+}
+
+
+// DLLDECLARE n lib prototype: binds typed-function n to the export the prototype names
+// in the library held under lib (the A export for a generic name). A refusal leaves
+// the entry as it was and answers -1, with the reason in DLLERROR; no box is shown.
+int TypedDeclare() {
+    CallErrorClear();
+    TypedFunction* function = TypedFunctionAt(ReadDigits(Arg(1)));
+    if (!function) return CallFail("typed-function number '%.20s' is not 1 to %d", Arg(1), TypedFunctionCount), -1;
+    if (g_state.calls.depth) return CallFail("DLLDECLARE while a DLLCALL is running"), -1;
+    long libraryNumber = ReadLong(Arg(2));
+    HMODULE library = LibraryHandleAt(libraryNumber);
+    if (!library) return CallFail("library %.20s holds nothing (load it with DLLLOAD)", Arg(2)), -1;
+    char* text = g_state.calls.declaration;
+    if (!JoinArguments(3, text, DeclarationBytes))
+        return CallFail("the prototype is longer than %d characters", DeclarationBytes - 1), -1;
+    if (!*text) return CallFail("no prototype given"), -1;
+    Prototype& parsed = g_state.calls.parsed;
+    if (!ParsePrototype(text, &parsed)) return -1;
+
+    DWORD lastError = GetLastError();
+    FARPROC entry = GetProcAddress(library, parsed.name);
+    if (!entry) {
+        char generic[ExportNameBytes + 1];
+        snprintf(generic, sizeof generic, "%sA", parsed.name);
+        entry = GetProcAddress(library, generic);
+    }
+    SetLastError(lastError);
+    if (!entry) return CallFail("no export %s in library %ld", parsed.name, libraryNumber), -1;
+    if (g_state.calls.lastCalled == function - g_state.calls.functions + 1) g_state.calls.lastCalled = 0;
+    function->proto = parsed;
+    function->entry = entry;
+    function->library = library;
+    function->libraryNumber = libraryNumber;
+    function->declared = true;
+    return 0;
+}
+
+void TypedFunctionsForget(HMODULE library, int libraryNumber) {
+    for (TypedFunction& function : g_state.calls.functions)
+        if (function.entry && function.library == library && function.libraryNumber == libraryNumber)
+            function.entry = nullptr;
+}
+
+// The function f names: its number, or the first bound one declared under the name.
+static int FindTypedFunction(const char* f) {
+    long number = ReadDigits(f);
+    if (TypedFunctionAt(number)) return number - 1;
+    for (int i = 0; i < TypedFunctionCount; ++i) {
+        const TypedFunction& function = g_state.calls.functions[i];
+        if (function.entry && SameWord(f, function.proto.name)) return i;
+    }
+    // None bound: one released by DLLUNLOAD still tells why.
+    for (int i = 0; i < TypedFunctionCount; ++i)
+        if (g_state.calls.functions[i].declared && SameWord(f, g_state.calls.functions[i].proto.name)) return i;
+    return -1;
+}
+
+// Frees the out-buffers of the previous call.
+static void ReleaseOutBlocks() {
+    CallsState& calls = g_state.calls;
+    for (int i = 0; i < TypedParamMax; ++i) {
+        free(calls.outBlocks[i]);
+        calls.outBlocks[i] = nullptr;
+        calls.outBytes[i] = 0;
+    }
+    calls.outBlocksHeld = false;
+}
+
+void TypedCallsReleaseAtUnload() {
+    ReleaseOutBlocks();
+    for (Buffer& buffer : g_state.calls.buffers) {
+        free(buffer.data);
+        buffer.data = nullptr;
+    }
+}
+
+// Characters (or bytes) the count parameter of a buffer holds, read as unsigned (a
+// negative count is a huge one to the callee), or false when it holds no count the
+// library can read: passed by value, in the library's storage, or in a reference.
+static bool CountValue(const Prototype& proto, const TypedParam& param, DWORD* count) {
+    if (param.countParam < 0) return false;
+    const TypedParam& counter = proto.params[param.countParam];
+    CallsState& calls = g_state.calls;
+    bool narrow = counter.type.base == Base::I16 || counter.type.base == Base::U16;
+    DWORD address = 0, bytes = 0;
+    if (counter.pass == Pass::Int32) {
+        *count = calls.words[counter.wordOffset];
+    } else if (calls.argKind[param.countParam] == ArgStorage) {
+        *count = calls.storage[param.countParam].words[0];
+    } else if (ReadReference(Arg(FirstCallArg + param.countParam), &address, &bytes) > 0 && bytes >= 4) {
+        *count = *reinterpret_cast<const DWORD*>(address);
+    } else {
+        return false;
+    }
+    if (narrow) *count &= 0xFFFF;
+    return true;
+}
+
+// Bytes a buffer parameter's count says (at most 0xFFFFFFFF), or false for none.
+static bool CountBytes(const Prototype& proto, const TypedParam& param, DWORD* bytes) {
+    DWORD count;
+    if (!CountValue(proto, param, &count)) return false;
+    bool wideChars = param.pass == Pass::WideText && !(param.flags & CountInBytes);
+    ULONGLONG total = wideChars ? 2ull * count : count;
+    *bytes = total > 0xFFFFFFFF ? 0xFFFFFFFF : static_cast<DWORD>(total);
+    return true;
+}
+
+// Makes the out-buffers asked for with OUT (sized by the count parameter) or OUT:n,
+// and checks that a buffer the script gave (BUF:b, a slot, a text) holds what its
+// count tells the callee.
+static bool MakeOutBlocks(const Prototype& proto) {
+    CallsState& calls = g_state.calls;
+    for (int i = 0; i < proto.paramCount; ++i) {
+        const TypedParam& param = proto.params[i];
+        DWORD counted = 0;
+        bool hasCount = CountBytes(proto, param, &counted);
+        if (calls.argKind[i] != ArgOutPending) {
+            if (!hasCount) continue;  // the common case, and a cheap one
+            DWORD address = 0, bytes = 0;
+            bool known = calls.argKind[i] == ArgText
+                             ? (bytes = CallTextBytes, true)
+                             : ReadReference(Arg(FirstCallArg + i), &address, &bytes) > 0;
+            if (known && counted > bytes)
+                return CallFailValue("parameter %d (%s): %s holds %lu bytes, %s says %lu", i + 1, param.name,
+                                     calls.argKind[i] == ArgText ? "the text's storage" : Arg(FirstCallArg + i),
+                                     bytes, proto.params[param.countParam].name, counted);
+            continue;
+        }
+        DWORD bytes = calls.outBytes[i];
+        if (bytes == 0) {
+            if (!hasCount)
+                return CallFailValue("parameter %d (%s): no count parameter beside it says how large; pass OUT:n",
+                                     i + 1, param.name);
+            bytes = counted;
+        } else if (bytes != 0xFFFFFFFF && param.pass == Pass::WideText) {
+            bytes = bytes <= OutBufferMaxBytes ? bytes * 2 : 0xFFFFFFFF;
+        }
+        if (bytes > OutBufferMaxBytes)
+            return CallFailValue("parameter %d (%s): an out-buffer of 1 to %lu bytes, not %s", i + 1, param.name,
+                                 OutBufferMaxBytes, Arg(FirstCallArg + i));
+        if (hasCount && counted > bytes)
+            return CallFailValue("parameter %d (%s): OUT:%lu is smaller than %s says", i + 1, param.name, bytes,
+                                 proto.params[param.countParam].name);
+        // Two zero bytes past the end: a text the callee fills to the brim still ends.
+        calls.outBlocks[i] = static_cast<BYTE*>(calloc(bytes + 2, 1));
+        if (!calls.outBlocks[i]) return CallFailValue("parameter %d (%s): no memory for %lu bytes", i + 1, param.name, bytes);
+        calls.outBytes[i] = bytes;
+        calls.outBlocksHeld = true;
+        calls.argKind[i] = ArgOutBlock;
+        calls.words[param.wordOffset] = reinterpret_cast<DWORD>(calls.outBlocks[i]);
+    }
+    return true;
+}
+
+// The arguments given: up to the last one that is not empty (an empty one inside,
+// from an empty clipboard, is the empty text).
+static int GivenArguments() {
+    int last = FirstCallArg - 1;
+    for (int i = FirstCallArg; i < MaxArgs; ++i)
+        if (*Arg(i)) last = i;
+    return last - FirstCallArg + 1;
+}
+
+static bool PrepareWords(const Prototype& proto) {
+    int given = GivenArguments();
+    if (given != proto.paramCount)
+        return CallFailValue("%s takes %d parameters, %d arguments given", proto.name, proto.paramCount, given);
+    for (int i = 0; i < proto.paramCount; ++i)
+        if (!proto.params[i].convert(i, Arg(FirstCallArg + i))) return false;
+    return MakeOutBlocks(proto);
+}
+
+// Status 1004 and its reason when the callee did not keep to the prototype.
+static void CheckOutcome(const Prototype& proto, const TypedOutcome& outcome) {
+    const char* kind = proto.isCdecl ? "__cdecl" : "__stdcall";
+    bool real = proto.resultKind == ResultKind::Float || proto.resultKind == ResultKind::Double;
+    if (outcome.removed != proto.stackBytes) {
+        g_state.host.statusCode = StatusStackMismatch;
+        CallFail("%s removed %ld bytes from the stack, its %s prototype declares %lu: check the parameters "
+                 "(64-bit integers and doubles take 8 bytes) and the calling convention (__stdcall or __cdecl)",
+                 proto.name, static_cast<long>(outcome.removed), kind, proto.stackBytes);
+    } else if (outcome.st0Loaded && !real) {
+        g_state.host.statusCode = StatusStackMismatch;
+        CallFail("%s left a floating-point value on the x87 stack (popped): check whether its result is float "
+                 "or double", proto.name);
+    } else if (!outcome.st0Loaded && real) {
+        g_state.host.statusCode = StatusStackMismatch;
+        CallFail("%s is declared %s but left no floating-point value: check the result type", proto.name,
+                 proto.result.name);
+    }
+}
+
+static const char* AnswerResult(const Prototype& proto, const TypedOutcome& outcome) {
+    char* out = g_state.host.resultBuffer;
+    DWORD value[2] = {outcome.eax, outcome.edx};
+    TypeRef type = proto.result;
+    switch (proto.resultKind) {
+    case ResultKind::Void: out[0] = '\0'; break;
+    case ResultKind::AnsiText: CopyReadableText(out, MaxString, reinterpret_cast<const void*>(outcome.eax)); break;
+    case ResultKind::WideText: CopyReadableWide(out, MaxString, reinterpret_cast<const void*>(outcome.eax)); break;
+    case ResultKind::Float: FormatReal(outcome.st0, true, out); break;
+    case ResultKind::Double: FormatReal(outcome.st0, false, out); break;
+    case ResultKind::Unsigned:
+        if (type.pointers) type.base = Base::U32, type.pointers = 0;
+        FormatScalar(type, value, out);
+        break;
+    default: FormatScalar(type, value, out); break;
+    }
+    return out;
+}
+
+// DLLCALL f arg...: converts each argument by its parameter's type, calls and answers
+// the result as text. A number or name that holds no bound function answers "Invalid
+// Function"; an argument that does not fit calls nothing and answers "" with status
+// 1005; a fault answers "" with 1003; a callee that does not keep to its prototype
+// is answered with status 1004. DLLERROR says why in each case.
+const char* TypedCall() {
+    CallsState& calls = g_state.calls;
+    CallErrorClear();
+    int index = FindTypedFunction(Arg(1));
+    TypedFunction* function = index >= 0 ? &calls.functions[index] : nullptr;
+    if (!function || !function->entry) {
+        if (function && function->declared)
+            CallFail("typed function %d (%s) was bound from library %d, which DLLUNLOAD released", index + 1,
+                     function->proto.name, function->libraryNumber);
+        else
+            CallFail("no typed function %.40s", Arg(1));
+        return nullptr;
+    }
+    if (calls.depth) return CallFailValue("DLLCALL inside a function DLLCALL called: not allowed"), "";
+    const Prototype& proto = function->proto;
+    if (calls.outBlocksHeld) ReleaseOutBlocks();
+    calls.lastCalled = 0;
+    calls.current = &proto;
+    if (!PrepareWords(proto)) return "";
+
+    TypedOutcome& outcome = calls.outcome;
+    memset(&outcome, 0, sizeof outcome);
+    if (!calls.sseKnown) {
+        calls.hasSse = IsProcessorFeaturePresent(PF_XMMI_INSTRUCTIONS_AVAILABLE);
+        calls.sseKnown = true;
+    }
+    outcome.hasSse = calls.hasSse;
+    // A callee may call back into the library; the status its calls leave is theirs.
+    // (Preparing the words calls nothing that sets the last error: the script's
+    // reaches the callee.)
+    int status = g_state.host.statusCode;
+    calls.depth = 1;
+    ForeignCallTyped(function->entry, calls.words, &outcome, proto.wordCount);
+    calls.depth = 0;
+    g_state.host.statusCode = status;
+    CallErrorClear();  // what calls back in left there is not this call's
+    calls.lastCalled = index + 1;
+    if (outcome.raised) {
+        CallFail("%s raised exception 0x%08lX", proto.name, outcome.code);
+        return AnswerFault(outcome.code);
+    }
+    // The callee's last error is what GETLASTERROR reports next. Reading a text
+    // result queries memory, which may set it; numbers are answered without a call.
+    bool text = proto.resultKind == ResultKind::AnsiText || proto.resultKind == ResultKind::WideText;
+    DWORD lastError = text ? GetLastError() : 0;
+    CheckOutcome(proto, outcome);
+    AnswerResult(proto, outcome);
+    if (text) SetLastError(lastError);
+    return g_state.host.resultBuffer;
+}
+
+// DLLOUT name-or-position: a parameter's value after the last DLLCALL: what the
+// library's storage or out-buffer holds now (texts converted to ANSI), the value
+// passed for one passed by value, "" for NULL, addresses and references.
+const char* TypedOut() {
+    CallsState& calls = g_state.calls;
+    char* out = g_state.host.resultBuffer;
+    CallErrorClear();
+    if (!calls.lastCalled) return CallFailValue("DLLOUT: no completed DLLCALL to read from"), out;
+    const Prototype& proto = calls.functions[calls.lastCalled - 1].proto;
+    int index = static_cast<int>(ReadDigits(Arg(1))) - 1;
+    if (index < 0)
+        for (int i = 0; i < proto.paramCount && index < 0; ++i)
+            if (proto.params[i].name[0] && SameWord(Arg(1), proto.params[i].name)) index = i;
+    if (index < 0 || index >= proto.paramCount)
+        return CallFailValue("DLLOUT: %s has no parameter %.40s", proto.name, Arg(1)), out;
+    DWORD lastError = GetLastError();
+    const TypedParam& param = proto.params[index];
+    switch (calls.argKind[index]) {
+    case ArgValue: FormatScalar(param.type, calls.words + param.wordOffset, out); break;
+    case ArgStorage: {
+        TypeRef pointee = param.type;
+        pointee.pointers--;
+        FormatScalar(pointee, &calls.storage[index], out);
+        break;
+    }
+    case ArgText:
+        if (param.pass == Pass::WideText)
+            CopyReadableWide(out, MaxString, calls.texts[index]);
+        else
+            CopyBounded(out, MaxString, calls.texts[index]);
+        break;
+    case ArgOutBlock: {
+        const BYTE* block = calls.outBlocks[index];
+        if (param.pass == Pass::WideText) {
+            CopyReadableWide(out, MaxString, block);
+        } else if (param.pass == Pass::AnsiText) {
+            CopyBounded(out, MaxString, reinterpret_cast<const char*>(block));
+        } else {
+            // Bytes, as hex pairs; as many as the count parameter now says, if it says.
+            DWORD bytes = calls.outBytes[index], counted;
+            if (CountValue(proto, param, &counted) && counted < bytes) bytes = counted;
+            if (bytes > (MaxString - 1) / 2) bytes = (MaxString - 1) / 2;
+            for (DWORD i = 0; i < bytes; ++i) ByteToHex(block[i], out + 2 * i);
+            out[2 * bytes] = '\0';
+        }
+        break;
+    }
+    default: out[0] = '\0'; break;
+    }
+    SetLastError(lastError);
+    return out;
+}
+
+// DLLERROR: the last problem of the typed-call keywords, "" when the last one went well.
+const char* TypedError() { return AnswerText(g_state.calls.error); }

@@ -1,0 +1,95 @@
+// What the files of the typed-call subsystem share among themselves.
+#pragma once
+
+#include <stddef.h>
+#include <windows.h>
+
+#include "calls_state.h"
+
+// ---- DLLERROR's text ---------------------------------------------------------------
+// Sets the last problem (printf-style, cut to fit); answers false so that a
+// failing step can `return CallFail(...)`.
+bool CallFail(const char* format, ...);
+void CallErrorClear();
+// Fails with status 1005 (a value that does not fit, a place outside its buffer).
+bool CallFailValue(const char* format, ...);
+
+// ---- tokens ------------------------------------------------------------------------
+enum class Tok : unsigned char { End, Ident, Number, Punct, Quoted };
+
+struct Lexer {
+    const char* pos;    // after the current token
+    Tok kind;
+    const char* start;  // the current token
+    int length;
+};
+void LexBegin(Lexer* lex, const char* text);
+void LexNext(Lexer* lex);
+bool LexIsWord(const Lexer& lex, const char* word);  // exact case
+bool LexIsPunct(const Lexer& lex, char c);
+// The current token for a message ("end of text" at the end), cut short.
+const char* LexShown(const Lexer& lex);
+// Copies the current identifier into a name field of `capacity` bytes (cut to fit).
+void LexCopyName(const Lexer& lex, char* name, int capacity = TypedNameBytes);
+
+// ---- types -------------------------------------------------------------------------
+// Looks a type name up: the table of C and Windows names, then the declared
+// structures' names. Answers false when it is neither.
+bool FindTypeName(const char* name, int length, TypeRef* type);
+// Size (and alignment) of a value of the type: 1, 2, 4 or 8; a structure its own.
+DWORD TypeSize(const TypeRef& type);
+DWORD TypeAlign(const TypeRef& type);
+// Whether an identifier may start or continue a type (a name, a specifier, a qualifier).
+bool IsTypeWord(const Lexer& lex);
+// Reads specifiers, a type name and '*'s into type. `where` names the place for
+// messages ("parameter 2", "field wYear"). Answers false with DLLERROR set. `stars`,
+// when given, receives the number of '*' read.
+bool ParseType(Lexer* lex, TypeRef* type, const char* where, int* stars = nullptr);
+// Reads a constant expression of numbers and known constants (MAX_PATH ...) joined
+// by + - *; answers false with DLLERROR set.
+bool ParseCount(Lexer* lex, DWORD* value, const char* where);
+
+// ---- declarations ------------------------------------------------------------------
+// Parses a C prototype into its call description (without the address).
+bool ParsePrototype(const char* text, Prototype* proto);
+// Joins Args[first..] with ", " (a host may split the text at its commas). Answers
+// false when the joined text would not fit.
+bool JoinArguments(int first, char* out, size_t capacity);
+// A structure by name (tag or typedef name), or -1.
+int FindStruct(const char* name);
+
+// ---- values ------------------------------------------------------------------------
+// A number of decimal digits only (at most nine), or -1: table numbers and sizes.
+long ReadDigits(const char* text);
+// The text begins with the prefix, compared without regard to case.
+bool HasPrefix(const char* text, const char* prefix);
+// Integers of a base type from decimal or 0x hex text, strictly within range.
+bool ReadInteger(const char* text, const TypeRef& type, ULONGLONG* value);
+// Decimal float text, locale-independent; false for anything else.
+bool ReadReal(const char* text, double* value);
+// The shortest decimal text that reads back to the same value (of float when single).
+void FormatReal(double value, bool single, char* out);
+// A value of a scalar type at an address into text (integers by their sign, reals
+// shortest). Answers into out.
+void FormatScalar(const TypeRef& type, const void* at, char* out);
+// Stores a text as a value of a scalar type; false with DLLERROR (status 1005).
+bool StoreScalar(const TypeRef& type, const char* text, void* at, const char* where);
+// The converter a parameter's pass uses.
+ConvertFn ConverterFor(Pass pass);
+// Wide text at an address into ANSI text, reading only readable memory.
+size_t CopyReadableWide(char* dest, size_t capacity, const void* address);
+// `length` wide characters into ANSI text, cut (at a whole character) to fit.
+size_t WideToAnsi(const WCHAR* wide, int length, char* dest, size_t capacity);
+
+// ---- buffers -----------------------------------------------------------------------
+// The buffer of a number 1..100 that holds memory, or null.
+Buffer* BufferAt(long number);
+// An argument naming one of the library's own places: "BUF:b", "STRSLOT:n",
+// "INTSLOT:n", "STRUCTSLOT:n". Answers 1 with the address and the bytes there, 0 when
+// the text is no reference, -1 when it is one that names nothing (DLLERROR set).
+int ReadReference(const char* text, DWORD* address, DWORD* bytes);
+
+// The argument words for the typed-call keywords.
+extern const char kNullWord[];   // "NULL"
+extern const char kTextPrefix[]; // "TEXT:"
+extern const char kOutWord[];    // "OUT"

@@ -1,0 +1,459 @@
+// Texts into values of C types and back: integers strictly within their range,
+// reals independent of the locale, and the converters that fill a call's words.
+#include <errno.h>
+#include <float.h>
+#include <locale.h>
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "../host/state.h"
+#include "../host/text.h"
+#include "../vars/vars.h"
+#include "calls.h"
+
+const char kNullWord[] = "NULL";
+const char kTextPrefix[] = "TEXT:";
+const char kOutWord[] = "OUT";
+static const char kAddressPrefix[] = "ADDR:";
+
+bool HasPrefix(const char* text, const char* prefix) { return _strnicmp(text, prefix, strlen(prefix)) == 0; }
+
+long ReadDigits(const char* text) {
+    long value = 0;
+    int digits = 0;
+    for (const char* p = text; *p; ++p, ++digits) {
+        if (*p < '0' || *p > '9' || digits == 9) return -1;
+        value = value * 10 + (*p - '0');
+    }
+    return digits ? value : -1;
+}
+
+// ---- integers -----------------------------------------------------------------------
+
+struct Range {
+    LONGLONG low;     // lowest decimal value
+    ULONGLONG high;   // highest decimal value (as unsigned)
+    ULONGLONG bits;   // highest hexadecimal value: the type's bit pattern
+};
+
+static Range RangeOf(const TypeRef& type) {
+    Base base = type.pointers ? Base::Handle : type.base;
+    switch (base) {
+    case Base::Char: case Base::I8: return {-128, 127, 0xFF};
+    case Base::Byte: return {0, 255, 0xFF};
+    case Base::I16: return {-32768, 32767, 0xFFFF};
+    case Base::U16: case Base::WChar: return {0, 65535, 0xFFFF};
+    case Base::I32: return {-2147483647LL - 1, 2147483647, 0xFFFFFFFF};
+    case Base::U32: return {0, 0xFFFFFFFF, 0xFFFFFFFF};
+    case Base::I64: return {LLONG_MIN, LLONG_MAX, ULLONG_MAX};
+    case Base::U64: return {0, ULLONG_MAX, ULLONG_MAX};
+    // Handles and addresses: also the negative numbers DLLFUNC's INT answers give.
+    default: return {-2147483647LL - 1, 0xFFFFFFFF, 0xFFFFFFFF};
+    }
+}
+
+bool ReadInteger(const char* text, const TypeRef& type, ULONGLONG* value) {
+    // Words only where no digit starts the text.
+    bool word = (*text >= 'A' && *text <= 'Z') || (*text >= 'a' && *text <= 'z');
+    if (word && (type.flags & TypeBool)) {
+        if (SameWord(text, "TRUE")) return *value = 1, true;
+        if (SameWord(text, "FALSE")) return *value = 0, true;
+    }
+    if (word && (type.base == Base::Handle || type.pointers) && SameWord(text, kNullWord)) return *value = 0, true;
+    Range range = RangeOf(type);
+    const char* p = text;
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    bool hex = p[0] == '0' && (p[1] == 'x' || p[1] == 'X');
+    if (hex) p += 2;
+    if (!*p) return false;
+    ULONGLONG magnitude = 0;
+    const ULONGLONG radix = hex ? 16 : 10;
+    for (; *p; ++p) {
+        int digit = hex ? HexDigitValue(*p) : (*p >= '0' && *p <= '9' ? *p - '0' : -1);
+        if (digit < 0) return false;
+        if (magnitude > (ULLONG_MAX - digit) / radix) return false;
+        magnitude = magnitude * radix + digit;
+    }
+    if (hex) {
+        if (negative || magnitude > range.bits) return false;
+        *value = magnitude;
+        return true;
+    }
+    if (negative) {
+        if (magnitude == 0) return *value = 0, true;
+        if (range.low == 0 || magnitude - 1 > static_cast<ULONGLONG>(-(range.low + 1))) return false;
+        *value = static_cast<ULONGLONG>(-static_cast<LONGLONG>(magnitude - 1) - 1);
+        return true;
+    }
+    if (magnitude > range.high) return false;
+    *value = magnitude;
+    return true;
+}
+
+// ---- reals ----------------------------------------------------------------------------
+
+// The runtime reads and writes reals with the locale's decimal point; the texts of
+// scripts always use '.', so the point is swapped on the way in and out.
+static char LocalePoint() {
+    const lconv* conv = localeconv();
+    return conv && conv->decimal_point && conv->decimal_point[0] ? conv->decimal_point[0] : '.';
+}
+
+bool ReadReal(const char* text, double* value) {
+    const char* p = text;
+    if (*p == '+' || *p == '-') ++p;
+    if (SameWord(p, "inf") || SameWord(p, "infinity") || SameWord(p, "nan")) {
+        double special = (p[0] == 'n' || p[0] == 'N') ? NAN : INFINITY;
+        *value = *text == '-' ? -special : special;
+        return true;
+    }
+    size_t digits = 0;
+    while (*p >= '0' && *p <= '9') ++p, ++digits;
+    if (*p == '.') {
+        ++p;
+        while (*p >= '0' && *p <= '9') ++p, ++digits;
+    }
+    if (!digits) return false;
+    if (*p == 'e' || *p == 'E') {
+        ++p;
+        if (*p == '+' || *p == '-') ++p;
+        if (!(*p >= '0' && *p <= '9')) return false;
+        while (*p >= '0' && *p <= '9') ++p;
+    }
+    if (*p || p - text > 400) return false;
+    char local[402];
+    strcpy(local, text);
+    if (char* point = strchr(local, '.')) *point = LocalePoint();
+    errno = 0;
+    *value = strtod(local, nullptr);
+    return !(errno == ERANGE && isinf(*value));  // too large for a double
+}
+
+void FormatReal(double value, bool single, char* out) {
+    if (isnan(value)) return (void)strcpy(out, "nan");
+    if (isinf(value)) return (void)strcpy(out, value < 0 ? "-inf" : "inf");
+    if (value == 0) return (void)strcpy(out, signbit(value) ? "-0" : "0");
+    // The fewest significant digits that read back to the same value.
+    char scientific[40];
+    const int most = single ? 9 : 17;
+    for (int precision = 1; precision <= most; ++precision) {
+        snprintf(scientific, sizeof scientific, "%.*e", precision - 1, value);
+        char local[40];
+        strcpy(local, scientific);
+        double back = strtod(local, nullptr);
+        if (single ? static_cast<float>(back) == static_cast<float>(value) : back == value) break;
+    }
+    // Digits and exponent of "-d.ddde+XX", whatever the locale's point.
+    char digits[24];
+    int count = 0, exponent = 0;
+    bool negative = scientific[0] == '-';
+    const char* p = scientific;
+    for (; *p && *p != 'e' && *p != 'E'; ++p)
+        if (*p >= '0' && *p <= '9' && count < 23) digits[count++] = *p;
+    if (*p) exponent = atoi(p + 1);
+    while (count > 1 && digits[count - 1] == '0') --count;
+    char* o = out;
+    if (negative) *o++ = '-';
+    if (exponent >= -5 && exponent < 17) {
+        if (exponent < 0) {
+            *o++ = '0';
+            *o++ = '.';
+            for (int i = -1; i > exponent; --i) *o++ = '0';
+            for (int i = 0; i < count; ++i) *o++ = digits[i];
+        } else {
+            for (int i = 0; i <= exponent; ++i) *o++ = i < count ? digits[i] : '0';
+            if (count > exponent + 1) {
+                *o++ = '.';
+                for (int i = exponent + 1; i < count; ++i) *o++ = digits[i];
+            }
+        }
+        *o = '\0';
+    } else {
+        *o++ = digits[0];
+        if (count > 1) {
+            *o++ = '.';
+            for (int i = 1; i < count; ++i) *o++ = digits[i];
+        }
+        sprintf(o, "e%+d", exponent);
+    }
+}
+
+// ---- scalars at an address --------------------------------------------------------------
+
+// The type a pointer points at: one level less; an address when more are left.
+static TypeRef Pointee(const TypeRef& type) {
+    TypeRef pointee = type;
+    pointee.pointers = static_cast<unsigned char>(type.pointers ? type.pointers - 1 : 0);
+    return pointee;
+}
+
+// Decimal digits through the runtime's integer converters: far cheaper per call than
+// a formatted print, which the typed call's answer would otherwise pay every time.
+void FormatScalar(const TypeRef& type, const void* at, char* out) {
+    const unsigned char* b = static_cast<const unsigned char*>(at);
+    Base base = type.pointers ? Base::U32 : type.base;
+    if ((type.flags & TypeHex) && !type.pointers) base = Base::Handle;
+    // Only the value's own bytes are read: it may end its buffer.
+    DWORD size = TypeSize(type);
+    long value32 = 0;
+    memcpy(&value32, b, size < 4 ? size : 4);
+    switch (base) {
+    case Base::Char: case Base::I8: _ltoa(static_cast<signed char>(b[0]), out, 10); break;
+    case Base::Byte: _ultoa(b[0], out, 10); break;
+    case Base::I16: _ltoa(static_cast<short>(value32 & 0xFFFF), out, 10); break;
+    case Base::U16: case Base::WChar: _ultoa(value32 & 0xFFFF, out, 10); break;
+    case Base::I32: _ltoa(value32, out, 10); break;
+    case Base::I64: { LONGLONG v; memcpy(&v, b, 8); _i64toa(v, out, 10); break; }
+    case Base::U64: { ULONGLONG v; memcpy(&v, b, 8); _ui64toa(v, out, 10); break; }
+    case Base::F32: { float v; memcpy(&v, b, 4); FormatReal(v, true, out); break; }
+    case Base::F64: { double v; memcpy(&v, b, 8); FormatReal(v, false, out); break; }
+    case Base::Handle:
+        if (type.flags & TypeHex) { sprintf(out, "0x%08lX", static_cast<unsigned long>(value32)); break; }
+        /* fall through */
+    default: _ultoa(static_cast<unsigned long>(value32), out, 10); break;
+    }
+}
+
+bool StoreScalar(const TypeRef& type, const char* text, void* at, const char* where) {
+    Base base = type.pointers ? Base::Handle : type.base;
+    if (base == Base::F32 || base == Base::F64) {
+        double real;
+        if (!ReadReal(text, &real)) return CallFailValue("%s: '%.40s' does not fit %s (decimal, optional exponent)", where, text, type.name);
+        if (base == Base::F64) return memcpy(at, &real, 8), true;
+        if (isfinite(real) && fabs(real) > FLT_MAX)
+            return CallFailValue("%s: %.40s is out of the range of %s", where, text, type.name);
+        float single = static_cast<float>(real);
+        return memcpy(at, &single, 4), true;
+    }
+    if (base == Base::Void || base == Base::Struct) return CallFailValue("%s: no value of type %s", where, type.name);
+    ULONGLONG value;
+    if (!ReadInteger(text, type, &value))
+        return CallFailValue("%s: '%.40s' does not fit %s (decimal or 0x hex within its range)", where, text, type.name);
+    memcpy(at, &value, TypeSize(type));
+    return true;
+}
+
+// ---- wide texts ------------------------------------------------------------------------
+
+size_t CopyReadableWide(char* dest, size_t capacity, const void* address) {
+    WCHAR* wide = g_state.calls.wideText;
+    size_t count = 0;
+    const BYTE* cursor = static_cast<const BYTE*>(address);
+    while (cursor && count < MaxString - 1) {
+        // Up to the end of the page, in whole characters.
+        size_t toPageEnd = 4096 - (reinterpret_cast<UINT_PTR>(cursor) & 4095);
+        size_t chars = toPageEnd / 2 ? toPageEnd / 2 : 1;
+        if (chars > MaxString - 1 - count) chars = MaxString - 1 - count;
+        SIZE_T read = 0;
+        if (!ReadProcessMemory(GetCurrentProcess(), cursor, wide + count, chars * 2, &read) || read != chars * 2)
+            break;
+        size_t i = 0;
+        while (i < chars && wide[count + i]) ++i;
+        count += i;
+        if (i < chars) break;
+        cursor += chars * 2;
+    }
+    return WideToAnsi(wide, static_cast<int>(count), dest, capacity);
+}
+
+size_t WideToAnsi(const WCHAR* wide, int length, char* dest, size_t capacity) {
+    // Fewer characters until the ANSI text fits.
+    int needed = length ? WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr) : 0;
+    while (length && needed > static_cast<int>(capacity) - 1) {
+        length = length * (static_cast<int>(capacity) - 1) / needed;
+        needed = length ? WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr) : 0;
+    }
+    if (length) WideCharToMultiByte(CP_ACP, 0, wide, length, dest, needed, nullptr, nullptr);
+    dest[length ? needed : 0] = '\0';
+    return length ? needed : 0;
+}
+
+// ---- the converters --------------------------------------------------------------------
+
+static const TypedParam& ParamAt(int index) { return g_state.calls.current->params[index]; }
+static DWORD* WordsOf(int index) { return g_state.calls.words + ParamAt(index).wordOffset; }
+
+// "parameter 2 (lpString, LPSTR)" for messages.
+static const char* Where(int index) {
+    char* where = g_state.calls.where;
+    const TypedParam& param = ParamAt(index);
+    snprintf(where, sizeof g_state.calls.where, "parameter %d (%s%s%s)", index + 1, param.name, param.name[0] ? ", " : "",
+             param.type.name);
+    return where;
+}
+
+static bool ConvertInt32(int index, const char* text) {
+    g_state.calls.argKind[index] = ArgValue;
+    ULONGLONG value;
+    if (!ReadInteger(text, ParamAt(index).type, &value))
+        return CallFailValue("%s: '%.40s' does not fit %s (decimal or 0x hex within its range)", Where(index), text,
+                             ParamAt(index).type.name);
+    WordsOf(index)[0] = static_cast<DWORD>(value);
+    return true;
+}
+
+static bool ConvertInt64(int index, const char* text) {
+    g_state.calls.argKind[index] = ArgValue;
+    return StoreScalar(ParamAt(index).type, text, WordsOf(index), Where(index));
+}
+
+static bool ConvertFloat(int index, const char* text) {
+    g_state.calls.argKind[index] = ArgValue;
+    return StoreScalar(ParamAt(index).type, text, WordsOf(index), Where(index));
+}
+
+// A pointer argument that names no value: NULL, ADDR:n, a reference to one of the
+// library's own places. Answers 1 when it was one (the word is set), 0 when not, -1
+// on a failure. A reference must hold at least `need` bytes.
+static int ConvertPlace(int index, const char* text, DWORD need) {
+    CallsState& calls = g_state.calls;
+    calls.argKind[index] = ArgNone;
+    if (SameWord(text, kNullWord)) return WordsOf(index)[0] = 0, 1;
+    if (HasPrefix(text, kAddressPrefix)) {
+        TypeRef address = {};
+        address.base = Base::Handle;
+        ULONGLONG value;
+        if (!ReadInteger(text + strlen(kAddressPrefix), address, &value))
+            return CallFailValue("%s: '%.40s' is not an address", Where(index), text), -1;
+        WordsOf(index)[0] = static_cast<DWORD>(value);
+        return 1;
+    }
+    DWORD address = 0, bytes = 0;
+    int found = ReadReference(text, &address, &bytes);
+    if (found < 0) return g_state.host.statusCode = StatusBadValue, -1;
+    if (found == 0) return 0;
+    if (bytes < need)
+        return CallFailValue("%s: %.40s holds %lu bytes, the parameter needs %lu", Where(index), text, bytes, need), -1;
+    WordsOf(index)[0] = address;
+    return 1;
+}
+
+// OUT or OUT:n: the buffer is made once every argument is read (its size may come
+// from a later parameter). Answers false for any other text.
+static bool IsOutRequest(int index, const char* text) {
+    if (!SameWord(text, kOutWord) && !HasPrefix(text, "OUT:")) return false;
+    g_state.calls.argKind[index] = ArgOutPending;
+    g_state.calls.outBytes[index] = 0;
+    if (text[3] == ':') {
+        TypeRef count = {};
+        count.base = Base::U32;
+        ULONGLONG value;
+        if (!ReadInteger(text + 4, count, &value)) value = 0xFFFFFFFF;  // refused when the buffer is made
+        g_state.calls.outBytes[index] = static_cast<DWORD>(value ? value : 0xFFFFFFFF);
+    }
+    return true;
+}
+
+static bool ConvertText(int index, const char* text) {
+    CallsState& calls = g_state.calls;
+    const TypedParam& param = ParamAt(index);
+    bool wide = param.pass == Pass::WideText;
+    int place = ConvertPlace(index, text, 0);
+    if (place) return place > 0;
+    bool writable = !(param.type.flags & TypeConst);
+    if (writable && IsOutRequest(index, text)) return true;
+    if ((param.flags & ParamOut) && !(param.flags & ParamIn))
+        return CallFailValue("%s is an out-buffer: pass OUT, OUT:n, NULL or BUF:b, not '%.40s'", Where(index), text);
+    if (HasPrefix(text, kTextPrefix)) text += strlen(kTextPrefix);
+    size_t length = strlen(text);
+    if (length >= MaxString)
+        return CallFailValue("%s: a text of %u characters, at most %d fit", Where(index), length, MaxString - 1);
+    char* storage = calls.texts[index];
+    if (wide) {
+        int n = length ? MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), reinterpret_cast<WCHAR*>(storage),
+                                             CallTextBytes / 2 - 1)
+                       : 0;
+        reinterpret_cast<WCHAR*>(storage)[n] = 0;
+    } else {
+        memcpy(storage, text, length + 1);
+    }
+    calls.argKind[index] = ArgText;
+    WordsOf(index)[0] = reinterpret_cast<DWORD>(storage);
+    return true;
+}
+
+static bool ConvertScalarRef(int index, const char* text) {
+    CallsState& calls = g_state.calls;
+    TypeRef pointee = Pointee(ParamAt(index).type);
+    int place = ConvertPlace(index, text, TypeSize(pointee));
+    if (place) return place > 0;
+    ScalarStorage& storage = calls.storage[index];
+    memset(&storage, 0, sizeof storage);
+    if (!SameWord(text, kOutWord) && !StoreScalar(pointee, text, &storage, Where(index))) return false;
+    calls.argKind[index] = ArgStorage;
+    WordsOf(index)[0] = reinterpret_cast<DWORD>(&storage);
+    return true;
+}
+
+static bool ConvertAddress(int index, const char* text) {
+    CallsState& calls = g_state.calls;
+    int place = ConvertPlace(index, text, 0);
+    if (place) return place > 0;
+    if (!(ParamAt(index).type.flags & TypeConst) && IsOutRequest(index, text)) return true;
+    if (HasPrefix(text, kTextPrefix)) {
+        text += strlen(kTextPrefix);
+        size_t length = strlen(text);
+        if (length >= MaxString)
+            return CallFailValue("%s: a text of %u characters, at most %d fit", Where(index), length, MaxString - 1);
+        memcpy(calls.texts[index], text, length + 1);
+        calls.argKind[index] = ArgText;
+        WordsOf(index)[0] = reinterpret_cast<DWORD>(calls.texts[index]);
+        return true;
+    }
+    TypeRef address = {};
+    address.base = Base::Handle;
+    ULONGLONG value;
+    if (!ReadInteger(text, address, &value))
+        return CallFailValue("%s: '%.40s' is not an address, NULL, OUT, TEXT:... or a reference", Where(index), text);
+    WordsOf(index)[0] = static_cast<DWORD>(value);
+    return true;
+}
+
+static bool ConvertStructRef(int index, const char* text) {
+    const TypeRef& type = ParamAt(index).type;
+    DWORD need = type.pointers == 1 ? g_state.calls.structs[type.structIndex].size : 4;
+    int place = ConvertPlace(index, text, need);
+    if (place) return place > 0;
+    TypeRef address = {};
+    address.base = Base::Handle;
+    ULONGLONG value;
+    if (!ReadInteger(text, address, &value))
+        return CallFailValue("%s: '%.40s' is not BUF:b, an address or NULL", Where(index), text);
+    WordsOf(index)[0] = static_cast<DWORD>(value);
+    return true;
+}
+
+// A structure by value: the bytes of a buffer (BUF:b, at least the structure's size)
+// become the words, the last one filled up with zeros.
+static bool ConvertStructValue(int index, const char* text) {
+    const TypedParam& param = ParamAt(index);
+    DWORD size = g_state.calls.structs[param.type.structIndex].size;
+    g_state.calls.argKind[index] = ArgNone;
+    DWORD address = 0, bytes = 0;
+    int found = ReadReference(text, &address, &bytes);
+    if (found < 0) return g_state.host.statusCode = StatusBadValue, false;
+    if (found == 0) return CallFailValue("%s: pass the structure's bytes as BUF:b, not '%.40s'", Where(index), text);
+    if (bytes < size)
+        return CallFailValue("%s: %.40s holds %lu bytes, the structure needs %lu", Where(index), text, bytes, size);
+    DWORD* words = WordsOf(index);
+    words[param.words - 1] = 0;
+    memcpy(words, reinterpret_cast<const void*>(address), size);
+    return true;
+}
+
+ConvertFn ConverterFor(Pass pass) {
+    switch (pass) {
+    case Pass::Int32: return ConvertInt32;
+    case Pass::Int64: return ConvertInt64;
+    case Pass::Float: case Pass::Double: return ConvertFloat;
+    case Pass::AnsiText: case Pass::WideText: return ConvertText;
+    case Pass::ScalarRef: return ConvertScalarRef;
+    case Pass::Address: return ConvertAddress;
+    case Pass::StructRef: return ConvertStructRef;
+    case Pass::StructValue: return ConvertStructValue;
+    }
+    return ConvertInt32;
+}

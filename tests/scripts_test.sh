@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# The scripts' own failure paths, driven through their functions with a small
+# project, a fake cache and a stand-in for qemu (nothing is booted):
+#   - a build that fails stops with the compiler's message, even where an earlier
+#     build left its binaries;
+#   - the emulator refuses paths that its kernel command line and options cannot
+#     carry, before it starts anything;
+#   - a run waiting for the emulator's lock leaves the files of the run in progress.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
+
+# A stand-in for qemu that only notes that it was started.
+mkdir -p "$work/bin"
+printf '#!/bin/sh\ntouch "%s/qemu-started"\n' "$work" > "$work/bin/qemu-system-x86_64"
+chmod +x "$work/bin/qemu-system-x86_64"
+# A cache the emulator accepts as made: the disk image and kernel exist.
+cache="$work/cache"
+mkdir -p "$cache/kernel"
+: > "$cache/prefix.ext4"
+: > "$cache/kernel/vmlinuz"
+: > "$cache/kernel/modules.cpio.gz"
+
+# Runs a command with the scripts' functions, the fake cache and the stand-in.
+with_scripts() {
+  (source "$root/scripts/env.sh"
+   TRAKX_EMU_CACHE=$cache PATH="$work/bin:$PATH"
+   "$@")
+}
+
+# ---- a failing build -----------------------------------------------------------
+project="$work/project"
+mkdir -p "$project/cmake" "$project/build/bin"
+cat > "$project/CMakeLists.txt" <<'EOF'
+cmake_minimum_required(VERSION 3.20)
+project(stale C)
+add_library(TRAKX SHARED broken.c)
+EOF
+echo 'int broken(void) { return undeclared_name_here; }' > "$project/broken.c"
+: > "$project/cmake/mingw-i686.cmake"  # no cross-compiler needed: the machine's own
+: > "$project/build/bin/TRAKX.dll"     # what an earlier, good build left
+build_in_project() { TRAKX_ROOT=$project TRAKX_BUILD=$project/build; trakx_build; }
+output=$(with_scripts build_in_project 2>&1)
+status=$?
+[ "$status" -ne 0 ] || fail "a compile error passed for a good build (exit 0)"
+grep -q 'undeclared_name_here' <<<"$output" || fail "the compiler's message was not shown: $output"
+
+# ---- paths the emulator cannot carry --------------------------------------------
+for path in "$work/with blank" "$work/with,comma"; do
+  rm -f "$work/qemu-started"
+  mkdir -p "$path"
+  run_in() { TRAKX_BUILD=$1; trakx_emu_run true; }
+  output=$(with_scripts run_in "$path" 2>&1)
+  status=$?
+  [ "$status" -ne 0 ] || fail "$path: accepted"
+  grep -q "cannot use TRAKX_BUILD=$path" <<<"$output" || fail "$path: no message naming the path: $output"
+  [ ! -e "$work/qemu-started" ] || fail "$path: qemu was started"
+done
+
+# ---- a second run on the same build folder waits before it touches anything ---
+build="$work/build"
+mkdir -p "$build/emulator"
+echo 0 > "$build/emulator/status"
+echo "the first run's console" > "$build/emulator/console.log"
+exec {held}>"$cache/prefix.lock"
+flock "$held"  # the first run, still going
+run_second() { TRAKX_BUILD=$build; trakx_emu_run true; }
+with_scripts run_second > "$work/second.log" 2>&1 &
+second=$!
+for _ in $(seq 100); do
+  grep -q 'waiting for another emulated run' "$work/second.log" && break
+  sleep 0.2
+done
+grep -q 'waiting for another emulated run' "$work/second.log" || fail "the second run did not wait for the lock"
+[ -f "$build/emulator/status" ] || fail "the second run removed the first run's status while it waited"
+[ -f "$build/emulator/console.log" ] || fail "the second run removed the first run's console while it waited"
+flock -u "$held"
+exec {held}>&-
+wait "$second"  # the stand-in ends at once: the second run then reports its failure
+[ -e "$work/qemu-started" ] || fail "the second run did not go on once the lock was free"
+
+[ "$failures" -eq 0 ] && echo "scripts: all checks passed"
+exit $((failures > 0))
