@@ -1,8 +1,9 @@
-// trakx-host [-t] [-q] [script | -]
+// trakx-host [-t] [-q] [script | -]    or    trakx-host --version
 // Runs a script against TRAKX.dll in a window of its own. Without a script (or with
 // "-") it reads statements from standard input. -t turns the library's test mode on;
 // -q prints only answers, events and boxes, not the statements. Statements the
 // library would take silently but that look mistaken are warned about on stderr.
+// --version prints the host's version and that of the TRAKX.dll beside it.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -10,6 +11,7 @@
 #include <deque>
 
 #include "host.h"
+#include "trakx_version.h"
 
 static const int kClientWidth = 480;
 static const int kClientHeight = 320;
@@ -294,12 +296,42 @@ static int RunScript(FILE* input, const char* name) {
     return 0;
 }
 
-static bool LoadTheLibrary() {
+// The TRAKX.dll in this program's own folder.
+static std::string LibraryBesideHost() {
     char path[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string dir(path, n);
-    dir = dir.substr(0, dir.find_last_of("\\/"));
-    g_host.library = LoadLibraryA((dir + "\\TRAKX.dll").c_str());
+    return dir.substr(0, dir.find_last_of("\\/")) + "\\TRAKX.dll";
+}
+
+// The FileVersion text of a file's version resource, in the resource's first
+// language; empty when the file or its resource is missing.
+static std::string FileVersionOf(const std::string& path) {
+    DWORD unused = 0;
+    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &unused);
+    if (size == 0) return "";
+    std::vector<char> info(size);
+    if (!GetFileVersionInfoA(path.c_str(), 0, size, info.data())) return "";
+    WORD* translation = nullptr;  // language, code page
+    UINT length = 0;
+    if (!VerQueryValueA(info.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length) ||
+        length < 2 * sizeof(WORD))
+        return "";
+    char key[64];
+    snprintf(key, sizeof key, "\\StringFileInfo\\%04X%04X\\FileVersion", translation[0], translation[1]);
+    char* text = nullptr;
+    if (!VerQueryValueA(info.data(), key, reinterpret_cast<void**>(&text), &length) || !text) return "";
+    return text;
+}
+
+static void PrintVersions() {
+    printf("trakx-host %s\n", TRAKX_VERSION_TEXT);
+    std::string library = FileVersionOf(LibraryBesideHost());
+    printf("TRAKX.dll %s\n", library.empty() ? "(not found beside the host, or without a version)" : library.c_str());
+}
+
+static bool LoadTheLibrary() {
+    g_host.library = LoadLibraryA(LibraryBesideHost().c_str());
     if (!g_host.library) g_host.library = LoadLibraryA("TRAKX.dll");
     if (!g_host.library) return false;
     return LoadTrakxExports(g_host.library, &g_host.dll);
@@ -327,11 +359,15 @@ int main(int argc, char** argv) {
         else if (strcmp(argv[i], "-q") == 0) g_host.quiet = true;
         else if (strcmp(argv[i], "-h") == 0 || strcmp(argv[i], "--help") == 0) {
             printf("usage: trakx-host [-t] [-q] [script | -]\n"
+                   "       trakx-host --version\n"
                    "  -t  the library's test mode (its init text starts with T)\n"
                    "  -q  quiet: print answers, events and boxes, not the statements or init\n"
                    "  -   read the script from standard input (also when none is named)\n"
                    "Words %%HWND%%, %%CLIENTX%%, %%CLIENTY%%, %%FRAMEX%%, %%FRAMEY%% (and %%CLIENTX+N%% ...)\n"
                    "in a statement become the window's handle and its client area's origin.\n");
+            return 0;
+        } else if (strcmp(argv[i], "--version") == 0) {
+            PrintVersions();
             return 0;
         } else scriptPath = argv[i];
     }

@@ -40,10 +40,12 @@ trakx_prepare() {
   exit "$rc"
 }
 
-# Builds the project (configure once). A failed configure or build fails here, with
-# the compiler's messages shown: the binaries an earlier build left must not be
-# tested as if they were this one's.
+# Builds the project (configure once): the targets named, or all of it. A failed
+# configure or build fails here, with the compiler's messages shown: the binaries an
+# earlier build left must not be tested, or packaged, as if they were this one's.
 trakx_build() {
+  local targets=()
+  [ $# -eq 0 ] || targets=(--target "$@")
   if [ ! -f "$TRAKX_BUILD/CMakeCache.txt" ]; then
     if ! cmake -S "$TRAKX_ROOT" -B "$TRAKX_BUILD" -DCMAKE_TOOLCHAIN_FILE="$TRAKX_ROOT/cmake/mingw-i686.cmake" \
         -DCMAKE_BUILD_TYPE=Release >/dev/null; then
@@ -54,7 +56,7 @@ trakx_build() {
   fi
   # Progress lines are dropped; the status is the build's, whatever the filter did.
   if ! (set -o pipefail
-        cmake --build "$TRAKX_BUILD" -j"$(nproc)" 2>&1 | { grep -v -E '^(\[ *[0-9]+%\]|-- )' || true; }); then
+        cmake --build "$TRAKX_BUILD" -j"$(nproc)" "${targets[@]}" 2>&1 | { grep -v -E '^(\[ *[0-9]+%\]|-- )' || true; }); then
     echo "trakx: the build failed (messages above); nothing was run" >&2
     return 1
   fi
