@@ -25,6 +25,8 @@ static const char* const kLibraryCommands[] = {
     "BUFNEW",
     "BUFFREE",
     "BUFSET",
+    "DLLCALLBACK",
+    "DLLCALLBACKCLEAR",
 };
 
 // Keywords FuncProc answers (anything else answers "Invalid Function").
@@ -51,6 +53,9 @@ static const char* const kLibraryFunctions[] = {
     "DLLERROR",
     "BUFGET",
     "BUFSIZE",
+    "DLLCALLBACKADDR",
+    "DLLCALLBACKNEXT",
+    "DLLCALLBACKCOUNT",
 };
 
 // How a DLLFUNC argument is passed is chosen by how it begins (any case); an
