@@ -264,11 +264,7 @@ const char* TypedCall() {
 
     TypedOutcome& outcome = calls.outcome;
     memset(&outcome, 0, sizeof outcome);
-    if (!calls.sseKnown) {
-        calls.hasSse = IsProcessorFeaturePresent(PF_XMMI_INSTRUCTIONS_AVAILABLE);
-        calls.sseKnown = true;
-    }
-    outcome.hasSse = calls.hasSse;
+    outcome.hasSse = g_state.host.processorHasSse;
     // A callee may call back into the library; the status its calls leave is theirs.
     // (Preparing the words calls nothing that sets the last error: the script's
     // reaches the callee.)

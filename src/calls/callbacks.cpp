@@ -36,7 +36,6 @@ void CallbacksAtLoad() {
     InitializeCriticalSection(&callbacks.lock);
     callbacks.lockReady = true;
     callbacks.eventMessage = RegisterWindowMessageA(kEventMessageName);
-    callbacks.hasSse = IsProcessorFeaturePresent(PF_XMMI_INSTRUCTIONS_AVAILABLE);
 }
 
 static void DropRows(Callback& callback) {
@@ -111,7 +110,7 @@ extern "C" void __cdecl CallbackEnter(int index, const DWORD* args, CallbackAnsw
     if (index < 0 || index >= CallbackCount || !callbacks.lockReady) return;
     DWORD lastError = GetLastError();  // the caller's, kept
     DWORD mxcsr = 0, quiet = 0x1F80;    // every SSE exception masked while here
-    if (callbacks.hasSse) {
+    if (g_state.host.processorHasSse) {
         asm volatile("stmxcsr %0" : "=m"(mxcsr));
         asm volatile("ldmxcsr %0" : : "m"(quiet));
     }
@@ -140,7 +139,7 @@ extern "C" void __cdecl CallbackEnter(int index, const DWORD* args, CallbackAnsw
             ++callback.pendingEvents;
     }
     LeaveCriticalSection(&callbacks.lock);
-    if (callbacks.hasSse) asm volatile("ldmxcsr %0" : : "m"(mxcsr));
+    if (g_state.host.processorHasSse) asm volatile("ldmxcsr %0" : : "m"(mxcsr));
     SetLastError(lastError);
 }
 

@@ -40,7 +40,6 @@ struct CallbacksState {
     CRITICAL_SECTION lock;
     bool lockReady;
     UINT eventMessage;  // registered at load; 0: events cannot be posted
-    bool hasSse;        // MXCSR exists
     Callback table[CallbackCount];
     char row[CallbackRowBytes];          // the row being formatted (under the lock)
     WCHAR wideText[CallbackRowBytes];    // scratch of the wide-text reader (under the lock)

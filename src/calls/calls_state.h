@@ -179,8 +179,6 @@ struct CallsState {
     bool outBlocksHeld;
     int lastCalled;    // number of the function called last, 0: none
     int depth;         // a DLLCALL running (a callee calling back in)
-    bool sseKnown;
-    BOOL hasSse;       // the processor has MXCSR, for the fault handler to restore
     TypedOutcome outcome;
 
     char error[CallErrorBytes];

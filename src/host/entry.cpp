@@ -123,7 +123,10 @@ static void Unload() {
 }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) CallbacksAtLoad();
+    if (reason == DLL_PROCESS_ATTACH) {
+        g_state.host.processorHasSse = IsProcessorFeaturePresent(PF_XMMI_INSTRUCTIONS_AVAILABLE);
+        CallbacksAtLoad();
+    }
     if (reason == DLL_PROCESS_DETACH) Unload();
     return TRUE;
 }

@@ -34,6 +34,7 @@ typedef void(__cdecl* HostCallbackFn)(const char* eventName);
 
 struct HostState {
     int statusCode;
+    BOOL processorHasSse;  // MXCSR exists; asked once at load, kept by every thunk
     bool testMode;
     HWND hostWindow;
     HostCallbackFn hostCallback;

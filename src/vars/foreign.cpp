@@ -183,7 +183,7 @@ const char* ForeignCall() {
 
     // A callee may call back into the library; the status its calls leave is theirs.
     int status = g_state.host.statusCode;
-    ForeignFault fault = {0, FALSE, IsProcessorFeaturePresent(PF_XMMI_INSTRUCTIONS_AVAILABLE)};
+    ForeignFault fault = {0, FALSE, g_state.host.processorHasSse};
     DWORD result = ForeignCallWords(vars.callTarget->entry, vars.callArgWords, &fault);
     if (fault.raised) return AnswerFault(fault.code);
     g_state.host.statusCode = status;
