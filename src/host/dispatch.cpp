@@ -83,9 +83,19 @@ static const FunctionRow kFunctions[] = {
     {nullptr, nullptr, nullptr},
 };
 
+// Whether the keyword argument names a row's keyword. A plain first character that
+// differs from the keyword's settles it without the whole comparison.
+static bool NamesKeyword(const char* text, const char* keyword) {
+    unsigned char first = text[0];
+    if ((first == 0 || IsPlainChar(first)) && FoldAscii(first) != static_cast<unsigned char>(keyword[0]))
+        return false;
+    return SameWord(text, keyword);
+}
+
 int DispatchCommand() {
+    const char* word = Arg(0);
     for (const CommandRow* row = kCommands; row->keyword; ++row) {
-        if (!SameWord(Arg(0), row->keyword)) continue;
+        if (!NamesKeyword(word, row->keyword)) continue;
         if (row->condition && !row->condition())
             return row->answerWhenUnmet < 0 ? -1 : g_state.host.statusCode;
         return row->handler() < 0 ? -1 : g_state.host.statusCode;
@@ -94,8 +104,9 @@ int DispatchCommand() {
 }
 
 const char* DispatchFunction() {
+    const char* word = Arg(0);
     for (const FunctionRow* row = kFunctions; row->keyword; ++row) {
-        if (!SameWord(Arg(0), row->keyword)) continue;
+        if (!NamesKeyword(word, row->keyword)) continue;
         if (row->condition && !row->condition()) continue;
         const char* answer = row->handler();
         return answer ? answer : kInvalidFunction;

@@ -49,7 +49,10 @@ static bool AllocateBuffers() {
         file.readBufferBytes = InitialReadBufferBytes;
     }
     if (!file.readBuffer) return false;
-    if (!file.rawDataBuffer) file.rawDataBuffer = static_cast<char*>(malloc(InitialRawDataBytes));
+    if (!file.rawDataBuffer) {
+        file.rawDataBuffer = static_cast<char*>(malloc(InitialRawDataBytes));
+        file.rawDataShrunk = false;
+    }
     if (!file.rawDataBuffer) return false;
     if (!g_state.host.clipboardBuffer)
         g_state.host.clipboardBuffer = static_cast<char*>(malloc(InitialClipboardBytes));
@@ -114,6 +117,7 @@ static void Unload() {
     free(g_state.host.clipboardBuffer);
     free(g_state.file.rawDataBuffer);
     g_state.file.readBuffer = g_state.host.clipboardBuffer = g_state.file.rawDataBuffer = nullptr;
+    g_state.file.rawDataShrunk = false;
     FilesCloseAtUnload();
     TypedCallsReleaseAtUnload();
     CallbacksAtUnload();

@@ -42,32 +42,67 @@ size_t CopyBounded(char* dest, size_t capacity, const char* source) {
     return n;
 }
 
-// The system comparison is costly (it converts both texts for every call). For two
-// plain ASCII texts of one length it agrees with an ASCII case fold, so only texts
-// with other characters reach it; texts of different lengths never name one word.
+// The system comparison is costly (it converts both texts for every call), so plain
+// characters are settled here. Printable ASCII other than the hyphen and the
+// apostrophe is never ignored by the system's comparison, and two such characters
+// are equal to it exactly when they are equal after an ASCII case fold: up to the
+// first difference between two plain characters the texts agree, and that
+// difference is one the system sees too. Any other character (control, hyphen,
+// apostrophe, above 0x7F) may be ignored or weighed in ways of the locale: from the
+// first one on, the whole of both texts goes to the system.
 bool SameWord(const char* a, const char* b) {
-    size_t i = 0;
-    for (;; ++i) {
+    for (size_t i = 0;; ++i) {
         unsigned char x = a[i], y = b[i];
-        if (x >= 0x80 || y >= 0x80) break;
-        if (x >= 'a' && x <= 'z') x -= 32;
-        if (y >= 'a' && y <= 'z') y -= 32;
-        if (x != y) return false;
-        if (!x) return true;
+        if (x == y) {
+            if (!x) return true;
+            if (IsPlainChar(x)) continue;
+            break;
+        }
+        if (!(x == 0 || IsPlainChar(x)) || !(y == 0 || IsPlainChar(y))) break;
+        if (FoldAscii(x) != FoldAscii(y)) return false;
     }
-    return strlen(a + i) == strlen(b + i) && lstrcmpiA(a, b) == 0;
+    return lstrcmpiA(a, b) == 0;
 }
 
-long ReadLong(const char* text) { return atol(text); }
+// atol's answer without its locale look-up for the usual text: an optional minus and
+// up to nine digits, then anything that is not a digit. Others go to atol itself.
+long ReadLong(const char* text) {
+    const char* p = text;
+    bool negative = *p == '-';
+    if (negative) ++p;
+    long value = 0;
+    int digits = 0;
+    while (*p >= '0' && *p <= '9' && digits < 10) {
+        value = value * 10 + (*p - '0');
+        ++p;
+        ++digits;
+    }
+    if (digits == 0 || digits > 9) return atol(text);
+    return negative ? -value : value;
+}
 
 unsigned long ReadUnsigned(const char* text) { return strtoul(text, nullptr, 10); }
 
-char* AnswerLong(long value) {
-    return _ltoa(value, g_state.host.resultBuffer, 10);
+// Decimal digits written from the end, as _ltoa writes them for base 10.
+char* AnswerUnsigned(unsigned long value) {
+    char digits[12];
+    char* p = digits + sizeof digits;
+    *--p = '\0';
+    do {
+        *--p = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value);
+    memcpy(g_state.host.resultBuffer, p, digits + sizeof digits - p);
+    return g_state.host.resultBuffer;
 }
 
-char* AnswerUnsigned(unsigned long value) {
-    return _ultoa(value, g_state.host.resultBuffer, 10);
+char* AnswerLong(long value) {
+    if (value >= 0) return AnswerUnsigned(static_cast<unsigned long>(value));
+    AnswerUnsigned(0UL - static_cast<unsigned long>(value));
+    char* out = g_state.host.resultBuffer;
+    memmove(out + 1, out, strlen(out) + 1);
+    out[0] = '-';
+    return out;
 }
 
 char* AnswerText(const char* text) {

@@ -12,8 +12,14 @@ char* InsertText(const char* insert, const char* into, unsigned at);
 // source's terminator nor writes past capacity. Returns the characters copied.
 size_t CopyBounded(char* dest, size_t capacity, const char* source);
 
-// Whole-text comparison without regard to case, as keywords and sub-words use it.
+// Whole-text comparison without regard to case, as keywords and sub-words use it:
+// always the system's answer (lstrcmpiA), most often without asking the system.
 bool SameWord(const char* a, const char* b);
+
+// Characters whose comparison SameWord settles itself: printable ASCII other than
+// the hyphen and the apostrophe, which the system may weigh specially.
+inline bool IsPlainChar(unsigned char c) { return c >= 0x20 && c < 0x7F && c != '-' && c != '\''; }
+inline unsigned char FoldAscii(unsigned char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; }
 
 // Decimal numbers as the runtime reads them: signed 32-bit, blanks and a sign allowed.
 long ReadLong(const char* text);

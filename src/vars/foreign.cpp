@@ -49,10 +49,11 @@ static const PrefixTest kPrefixTests[] = {
 // The text begins with the keyword, compared without regard to case over exactly
 // the keyword's length; reads at most that many characters of the text.
 static bool BeginsWith(const char* text, const PrefixTest& test) {
-    // A printable ASCII first character settles most mismatches at once; any other
-    // goes the whole way through the system's comparison.
+    // A plain first character settles most mismatches at once; any other goes the
+    // whole way through the comparison.
     unsigned char first = text[0];
-    if (first >= 0x20 && first < 0x7F && (first & ~0x20) != test.keyword[0]) return false;
+    if ((first == 0 || IsPlainChar(first)) && FoldAscii(first) != static_cast<unsigned char>(test.keyword[0]))
+        return false;
     char head[LongestPrefix + 1];
     size_t n = 0;
     while (n < test.length && text[n]) {
@@ -61,6 +62,15 @@ static bool BeginsWith(const char* text, const PrefixTest& test) {
     }
     head[n] = '\0';
     return n == test.length && SameWord(head, test.keyword);
+}
+
+// Whether any prefix test could match a text beginning with `first`: every
+// prefix begins with one of three letters, so any other plain character rules
+// them all out.
+static bool MayBeginAPrefix(unsigned char first) {
+    if (first != 0 && !IsPlainChar(first)) return true;
+    unsigned char letter = FoldAscii(first);
+    return letter == 'H' || letter == 'I' || letter == 'S';
 }
 
 // Drops the first `count` characters of a text of `length`; answers the new length.
@@ -89,6 +99,9 @@ static DWORD WordFor(Passes passes, int k, const char* text) {
 static void ConvertArgument(int k, size_t length) {
     char* text = g_state.vars.callArgTexts[k];
     for (const PrefixTest& test : kPrefixTests) {
+        // Only a dropped keyword changes the text; until then a first character that
+        // begins no prefix stays so for every later test.
+        if (!MayBeginAPrefix(text[0])) break;
         if (!BeginsWith(text, test)) continue;
         if (test.removesKeyword) length = DropHead(text, length, test.length);
         if (test.passes == Passes::HandleNumber && text[0] == '%') length = DropHead(text, length, 1);
