@@ -42,14 +42,14 @@ size_t CopyBounded(char* dest, size_t capacity, const char* source) {
     return n;
 }
 
-// The system comparison is costly (it converts both texts for every call), so plain
-// characters are settled here. Printable ASCII other than the hyphen and the
-// apostrophe is never ignored by the system's comparison, and two such characters
-// are equal to it exactly when they are equal after an ASCII case fold: up to the
-// first difference between two plain characters the texts agree, and that
-// difference is one the system sees too. Any other character (control, hyphen,
-// apostrophe, above 0x7F) may be ignored or weighed in ways of the locale: from the
-// first one on, the whole of both texts goes to the system.
+// The system comparison is costly (it converts both texts for every call), so
+// printable ASCII is settled here: the system ignores none of it and weighs two such
+// characters equal exactly when they are equal after an ASCII case fold (the hyphen
+// and the apostrophe sort apart from other signs, but still count for equality). Up
+// to the first difference between two printable characters the texts agree, and
+// that difference is one the system sees too. Control characters and bytes above
+// 0x7F may be ignored or weighed in ways of the locale (a soft hyphen is ignored):
+// from the first one on, the whole of both texts goes to the system.
 bool SameWord(const char* a, const char* b) {
     for (size_t i = 0;; ++i) {
         unsigned char x = a[i], y = b[i];

@@ -16,9 +16,8 @@ size_t CopyBounded(char* dest, size_t capacity, const char* source);
 // always the system's answer (lstrcmpiA), most often without asking the system.
 bool SameWord(const char* a, const char* b);
 
-// Characters whose comparison SameWord settles itself: printable ASCII other than
-// the hyphen and the apostrophe, which the system may weigh specially.
-inline bool IsPlainChar(unsigned char c) { return c >= 0x20 && c < 0x7F && c != '-' && c != '\''; }
+// Characters whose comparison SameWord settles itself: printable ASCII.
+inline bool IsPlainChar(unsigned char c) { return c >= 0x20 && c < 0x7F; }
 inline unsigned char FoldAscii(unsigned char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; }
 
 // Decimal numbers as the runtime reads them: signed 32-bit, blanks and a sign allowed.
