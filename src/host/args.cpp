@@ -59,12 +59,19 @@ int SplitArguments(const char* block) {
     // The block ends at its first empty text; every argument after it is that same
     // empty text, which names no clipboard.
     for (; i < MaxArgs && *cursor; ++i) {
-        host.args[i] = cursor;
-        cursor += strlen(cursor) + 1;
-        if (IsClipboardWord(host.args[i]) && !SubstituteClipboard(i, &substituted)) {
+        const char* text = cursor;
+        host.args[i] = text;
+        while (*++cursor) {
+        }
+        ++cursor;
+        if (!IsClipboardWord(text)) continue;
+        // The clipboard calls set the thread's last error; the script's stays.
+        DWORD lastError = GetLastError();
+        if (!SubstituteClipboard(i, &substituted)) {
             host.statusCode = StatusClipboardFailed;
             return host.statusCode;
         }
+        SetLastError(lastError);
     }
     for (; i < MaxArgs; ++i) host.args[i] = cursor;
     return host.statusCode;
@@ -76,8 +83,10 @@ void ResetForCall() {
     // block already shrunk has nothing to give back.
     FileState& file = g_state.file;
     if (file.rawDataShrunk) return;
+    DWORD lastError = GetLastError();
     if (char* shrunk = static_cast<char*>(realloc(file.rawDataBuffer, ShrunkRawDataBytes))) {
         file.rawDataBuffer = shrunk;
         file.rawDataShrunk = true;
     }
+    SetLastError(lastError);
 }

@@ -85,17 +85,16 @@ HOST_ENTRY const char* __cdecl Init(DWORD /*unused*/, HostCallbackFn callback, c
 }
 
 // The frame both entry points share: reset the status, split, reset the per-call
-// data. Answers false when the clipboard could not be substituted (box shown).
+// data. Answers false when the clipboard could not be substituted (box shown). The
+// script's last-error code must survive the frame for GETLASTERROR: the steps that
+// call the system keep it themselves, so the usual call asks the system nothing.
 static bool BeginCall(const char* block) {
-    // The script's last-error code must survive the frame for GETLASTERROR.
-    DWORD lastError = GetLastError();
     g_state.host.statusCode = StatusOk;
     if (SplitArguments(block) != StatusOk) {
         MessageBoxA(nullptr, kNoClipboardMemory, kTitle, MB_TOPMOST);
         return false;
     }
     ResetForCall();
-    SetLastError(lastError);
     return true;
 }
 

@@ -32,12 +32,19 @@ char* InsertText(const char* insert, const char* into, unsigned at) {
     return g_state.host.sliceBuffer;
 }
 
+constexpr size_t ShortText = 32;
+
 size_t CopyBounded(char* dest, size_t capacity, const char* source) {
     if (capacity == 0) return 0;
     size_t n = 0;
     if (source)
         while (n < capacity - 1 && source[n]) ++n;
-    memmove(dest, source, n);
+    // Most texts are a few characters: copied here, they cost less than the call.
+    if (n > ShortText || (dest > source && dest < source + n)) {
+        memmove(dest, source, n);
+    } else {
+        for (size_t i = 0; i < n; ++i) dest[i] = source[i];
+    }
     dest[n] = '\0';
     return n;
 }
@@ -83,26 +90,28 @@ long ReadLong(const char* text) {
 
 unsigned long ReadUnsigned(const char* text) { return strtoul(text, nullptr, 10); }
 
-// Decimal digits written from the end, as _ltoa writes them for base 10.
-char* AnswerUnsigned(unsigned long value) {
-    char digits[12];
-    char* p = digits + sizeof digits;
-    *--p = '\0';
+// Decimal digits as _ltoa and _ultoa write them in base 10, straight into the result
+// buffer: the number's length first, then the digits from its end.
+static char* AnswerDigits(unsigned long value, bool negative) {
+    static const unsigned long kPowersOfTen[] = {10, 100, 1000, 10000, 100000, 1000000, 10000000,
+                                                 100000000, 1000000000};
+    size_t digits = 1;
+    while (digits < 10 && value >= kPowersOfTen[digits - 1]) ++digits;
+    char* out = g_state.host.resultBuffer;
+    if (negative) *out++ = '-';
+    out[digits] = '\0';
     do {
-        *--p = static_cast<char>('0' + value % 10);
+        out[--digits] = static_cast<char>('0' + value % 10);
         value /= 10;
-    } while (value);
-    memcpy(g_state.host.resultBuffer, p, digits + sizeof digits - p);
+    } while (digits);
     return g_state.host.resultBuffer;
 }
 
+char* AnswerUnsigned(unsigned long value) { return AnswerDigits(value, false); }
+
 char* AnswerLong(long value) {
-    if (value >= 0) return AnswerUnsigned(static_cast<unsigned long>(value));
-    AnswerUnsigned(0UL - static_cast<unsigned long>(value));
-    char* out = g_state.host.resultBuffer;
-    memmove(out + 1, out, strlen(out) + 1);
-    out[0] = '-';
-    return out;
+    return value < 0 ? AnswerDigits(0UL - static_cast<unsigned long>(value), true)
+                     : AnswerDigits(static_cast<unsigned long>(value), false);
 }
 
 char* AnswerText(const char* text) {

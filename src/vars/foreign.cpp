@@ -47,16 +47,21 @@ static const PrefixTest kPrefixTests[] = {
 };
 
 // The text begins with the keyword, compared without regard to case over exactly
-// the keyword's length; reads at most that many characters of the text.
+// the keyword's length; reads at most that many characters of the text. Printable
+// characters are settled here, as the whole comparison would settle them; from the
+// first other one, the text's head goes to the whole comparison.
 static bool BeginsWith(const char* text, const PrefixTest& test) {
-    // A plain first character settles most mismatches at once; any other goes the
-    // whole way through the comparison.
-    unsigned char first = text[0];
-    if ((first == 0 || IsPlainChar(first)) && FoldAscii(first) != static_cast<unsigned char>(test.keyword[0]))
-        return false;
-    char head[LongestPrefix + 1];
     size_t n = 0;
-    while (n < test.length && text[n]) {
+    for (; n < test.length; ++n) {
+        unsigned char c = text[n];
+        if (c == 0) return false;
+        if (!IsPlainChar(c)) break;
+        if (FoldAscii(c) != static_cast<unsigned char>(test.keyword[n])) return false;
+    }
+    if (n == test.length) return true;
+    char head[LongestPrefix + 1];
+    n = 0;
+    while (n < test.length && n < LongestPrefix && text[n]) {
         head[n] = text[n];
         ++n;
     }
@@ -75,8 +80,7 @@ static bool MayBeginAPrefix(unsigned char first) {
 
 // Drops the first `count` characters of a text of `length`; answers the new length.
 static size_t DropHead(char* text, size_t length, size_t count) {
-    memmove(text, text + count, length - count + 1);
-    return length - count;
+    return CopyBounded(text, length - count + 1, text + count);
 }
 
 static DWORD WordFor(Passes passes, int k, const char* text) {
