@@ -47,7 +47,7 @@ static bool SubstituteClipboard(int i, unsigned long* substituted) {
 static bool IsClipboardWord(const char* text) {
     unsigned char first = text[0];
     if (first != kClipboardWord[0] && (first == 0 || IsPlainChar(first))) return false;
-    return SameWord(text, kClipboardWord);
+    return SameKeyword(text, kClipboardWord);
 }
 
 int SplitArguments(const char* block) {
@@ -57,7 +57,7 @@ int SplitArguments(const char* block) {
     const char* cursor = block ? block : kEmpty;
     int i = 0;
     // The block ends at its first empty text; every argument after it is that same
-    // empty text, which names no clipboard.
+    // empty text (see Arg), which names no clipboard.
     for (; i < MaxArgs && *cursor; ++i) {
         const char* text = cursor;
         host.args[i] = text;
@@ -68,12 +68,15 @@ int SplitArguments(const char* block) {
         // The clipboard calls set the thread's last error; the script's stays.
         DWORD lastError = GetLastError();
         if (!SubstituteClipboard(i, &substituted)) {
+            host.argCount = i;
+            host.argsEnd = cursor;
             host.statusCode = StatusClipboardFailed;
             return host.statusCode;
         }
         SetLastError(lastError);
     }
-    for (; i < MaxArgs; ++i) host.args[i] = cursor;
+    host.argCount = i;
+    host.argsEnd = cursor;
     return host.statusCode;
 }
 

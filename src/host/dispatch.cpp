@@ -17,7 +17,7 @@ static bool SaveArgsUsable() {
     return *Arg(1) && *Arg(2) && lstrlenA(Arg(2)) <= MaxSavePathLength;
 }
 static bool OpenModeGiven() { return *Arg(3) != '\0'; }
-static bool AsksMenuState() { return SameWord(Arg(1), "GETSTATE"); }
+static bool AsksMenuState() { return SameKeyword(Arg(1), "GETSTATE"); }
 static bool PatternGiven() { return *Arg(2) != '\0'; }
 
 struct CommandRow {
@@ -130,7 +130,7 @@ int DispatchCommand() {
     RowWalk<std::size(kCommands)> walk(kCommandChains, Arg(0));
     for (size_t r = walk.First(); kCommands[r].keyword; r = walk.Next(r)) {
         const CommandRow* row = &kCommands[r];
-        if (!SameWord(walk.word, row->keyword)) continue;
+        if (!SameKeyword(walk.word, row->keyword)) continue;
         if (row->condition && !row->condition())
             return row->answerWhenUnmet < 0 ? -1 : g_state.host.statusCode;
         return row->handler() < 0 ? -1 : g_state.host.statusCode;
@@ -142,7 +142,7 @@ const char* DispatchFunction() {
     RowWalk<std::size(kFunctions)> walk(kFunctionChains, Arg(0));
     for (size_t r = walk.First(); kFunctions[r].keyword; r = walk.Next(r)) {
         const FunctionRow* row = &kFunctions[r];
-        if (!SameWord(walk.word, row->keyword)) continue;
+        if (!SameKeyword(walk.word, row->keyword)) continue;
         if (row->condition && !row->condition()) continue;
         const char* answer = row->handler();
         return answer ? answer : kInvalidFunction;

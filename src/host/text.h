@@ -20,6 +20,18 @@ bool SameWord(const char* a, const char* b);
 inline bool IsPlainChar(unsigned char c) { return c >= 0x20 && c < 0x7F; }
 inline unsigned char FoldAscii(unsigned char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; }
 
+// SameWord against one of the library's own words (upper case, printable ASCII),
+// inlined: a printable text is settled here; one with any other character goes to
+// SameWord.
+inline bool SameKeyword(const char* text, const char* keyword) {
+    for (size_t i = 0;; ++i) {
+        unsigned char c = text[i];
+        if (c == 0) return keyword[i] == 0;
+        if (!IsPlainChar(c)) return SameWord(text, keyword);
+        if (FoldAscii(c) != static_cast<unsigned char>(keyword[i])) return false;
+    }
+}
+
 // Decimal numbers as the runtime reads them: signed 32-bit, blanks and a sign allowed.
 long ReadLong(const char* text);
 unsigned long ReadUnsigned(const char* text);

@@ -117,8 +117,11 @@ static void ConvertArgument(int k, size_t length) {
 // twenty words only, so the cost does not grow with the fields.
 void CallDataReset() {
     VarsState& vars = g_state.vars;
+    // Unrolled: a few stores each, cheaper than a loop or a call.
+#pragma GCC unroll 20
     for (char* text : vars.callArgTexts) text[0] = '\0';
-    memset(vars.callArgWords, 0, sizeof vars.callArgWords);
+#pragma GCC unroll 20
+    for (DWORD& word : vars.callArgWords) word = 0;
     vars.callReturnType[0] = '\0';
     vars.callSizeValue = CallSizeInitial;
     vars.callTarget = nullptr;
@@ -195,8 +198,8 @@ const char* ForeignCall() {
         if (*arg) ConvertArgument(k, CopyBounded(vars.callArgTexts[k], VarTextBytes, arg));
     }
 
-    bool answersText = SameWord(vars.callReturnType, "STR");
-    if (!answersText && !SameWord(vars.callReturnType, "INT")) return out;
+    bool answersText = SameKeyword(vars.callReturnType, "STR");
+    if (!answersText && !SameKeyword(vars.callReturnType, "INT")) return out;
 
     // A callee may call back into the library; the status its calls leave is theirs.
     int status = g_state.host.statusCode;
