@@ -1,5 +1,6 @@
 // The argument block: split in place, with "!CLIPBOARD!" replaced by the clipboard's
 // text read afresh for every such argument.
+#include "hot_path.h"
 #include "args.h"
 
 #include <stdlib.h>
@@ -14,7 +15,7 @@ static const char kEmpty[] = "";
 // Replaces argument i by the clipboard text; answers false when it could not.
 // Earlier substituted arguments (bit j of *substituted) follow the buffer if
 // realloc moves it.
-static bool SubstituteClipboard(int i, unsigned long* substituted) {
+COLD_PATH static bool SubstituteClipboard(int i, unsigned long* substituted) {
     HostState& host = g_state.host;
     if (!OpenClipboard(host.hostWindow)) return false;
 
@@ -44,13 +45,13 @@ static bool SubstituteClipboard(int i, unsigned long* substituted) {
 
 // Whether a text names the clipboard. Most texts are settled by their first
 // character, which no other first character can stand in for when it is plain.
-static bool IsClipboardWord(const char* text) {
+HOT_PATH static bool IsClipboardWord(const char* text) {
     unsigned char first = text[0];
     if (first != kClipboardWord[0] && (first == 0 || IsPlainChar(first))) return false;
     return SameKeyword(text, kClipboardWord);
 }
 
-int SplitArguments(const char* block) {
+HOT_PATH int SplitArguments(const char* block) {
     HostState& host = g_state.host;
     static_assert(MaxArgs <= 32, "one bit per argument");
     unsigned long substituted = 0;
@@ -80,7 +81,7 @@ int SplitArguments(const char* block) {
     return host.statusCode;
 }
 
-void ResetForCall() {
+HOT_PATH void ResetForCall() {
     g_state.host.resultBuffer[0] = '\0';
     // Gives up the previous raw answer; a failed shrink keeps the larger block. A
     // block already shrunk has nothing to give back.

@@ -1,6 +1,7 @@
 // Keyword dispatch: two tables walked top to bottom, first match decides. A keyword
 // argument that begins with a printable character can only name rows whose keyword
 // begins with the same letter, so the walk follows those rows alone, in table order.
+#include "hot_path.h"
 #include "dispatch.h"
 
 #include <iterator>
@@ -126,7 +127,7 @@ struct RowWalk {
     size_t Next(size_t row) const { return chained ? chains.next[row] : row + 1; }
 };
 
-int DispatchCommand() {
+HOT_PATH int DispatchCommand() {
     RowWalk<std::size(kCommands)> walk(kCommandChains, Arg(0));
     for (size_t r = walk.First(); kCommands[r].keyword; r = walk.Next(r)) {
         const CommandRow* row = &kCommands[r];
@@ -138,7 +139,7 @@ int DispatchCommand() {
     return g_state.host.statusCode;
 }
 
-const char* DispatchFunction() {
+HOT_PATH const char* DispatchFunction() {
     RowWalk<std::size(kFunctions)> walk(kFunctionChains, Arg(0));
     for (size_t r = walk.First(); kFunctions[r].keyword; r = walk.Next(r)) {
         const FunctionRow* row = &kFunctions[r];

@@ -1,4 +1,5 @@
 // Shared text operations: slices, insertion, bounded copies, numbers and hex pairs.
+#include "hot_path.h"
 #include "text.h"
 
 #include <stdlib.h>
@@ -34,7 +35,7 @@ char* InsertText(const char* insert, const char* into, unsigned at) {
 
 constexpr size_t ShortText = 32;
 
-size_t CopyBounded(char* dest, size_t capacity, const char* source) {
+HOT_PATH size_t CopyBounded(char* dest, size_t capacity, const char* source) {
     if (capacity == 0) return 0;
     size_t n = 0;
     if (source)
@@ -57,7 +58,7 @@ size_t CopyBounded(char* dest, size_t capacity, const char* source) {
 // that difference is one the system sees too. Control characters and bytes above
 // 0x7F may be ignored or weighed in ways of the locale (a soft hyphen is ignored):
 // from the first one on, the whole of both texts goes to the system.
-bool SameWord(const char* a, const char* b) {
+HOT_PATH bool SameWord(const char* a, const char* b) {
     for (size_t i = 0;; ++i) {
         unsigned char x = a[i], y = b[i];
         if (x == y) {
@@ -73,7 +74,7 @@ bool SameWord(const char* a, const char* b) {
 
 // atol's answer without its locale look-up for the usual text: an optional minus and
 // up to nine digits, then anything that is not a digit. Others go to atol itself.
-long ReadLong(const char* text) {
+HOT_PATH long ReadLong(const char* text) {
     const char* p = text;
     bool negative = *p == '-';
     if (negative) ++p;
@@ -90,28 +91,35 @@ long ReadLong(const char* text) {
 
 unsigned long ReadUnsigned(const char* text) { return strtoul(text, nullptr, 10); }
 
-// Decimal digits as _ltoa and _ultoa write them in base 10, straight into the result
-// buffer: the number's length first, then the digits from its end.
-static char* AnswerDigits(unsigned long value, bool negative) {
+// Decimal digits as _ltoa and _ultoa write them in base 10, terminated, at out: the
+// number's length first, then the digits from its end.
+HOT_PATH static void WriteDigits(char* out, unsigned long value) {
     static const unsigned long kPowersOfTen[] = {10, 100, 1000, 10000, 100000, 1000000, 10000000,
                                                  100000000, 1000000000};
     size_t digits = 1;
     while (digits < 10 && value >= kPowersOfTen[digits - 1]) ++digits;
-    char* out = g_state.host.resultBuffer;
-    if (negative) *out++ = '-';
     out[digits] = '\0';
+#pragma GCC unroll 1
     do {
         out[--digits] = static_cast<char>('0' + value % 10);
         value /= 10;
     } while (digits);
+}
+
+HOT_PATH char* AnswerUnsigned(unsigned long value) {
+    WriteDigits(g_state.host.resultBuffer, value);
     return g_state.host.resultBuffer;
 }
 
-char* AnswerUnsigned(unsigned long value) { return AnswerDigits(value, false); }
-
-char* AnswerLong(long value) {
-    return value < 0 ? AnswerDigits(0UL - static_cast<unsigned long>(value), true)
-                     : AnswerDigits(static_cast<unsigned long>(value), false);
+HOT_PATH char* AnswerLong(long value) {
+    char* out = g_state.host.resultBuffer;
+    if (value >= 0) {
+        WriteDigits(out, static_cast<unsigned long>(value));
+    } else {
+        out[0] = '-';
+        WriteDigits(out + 1, 0UL - static_cast<unsigned long>(value));
+    }
+    return out;
 }
 
 char* AnswerText(const char* text) {
