@@ -16,7 +16,7 @@
 namespace word_matching {
 
 // The word as given, in other cases, with a hyphen, an apostrophe, a blank, control
-// and high bytes inside or around it, and one character short or long.
+// and high bytes inside, before or after it, and one character short or long.
 inline std::vector<std::string> Spellings(const std::string& word) {
     std::vector<std::string> out = {word, ""};
     std::string lower = word, mixed = word;
@@ -28,6 +28,7 @@ inline std::vector<std::string> Spellings(const std::string& word) {
     for (const char* insert : {"-", "'", "--", "''", "-'", " ", "\x01", "\x7F", "\xAD", "\x81", "\xE9", "\x96"}) {
         out.push_back(word.substr(0, mid) + insert + word.substr(mid));
         out.push_back(lower.substr(0, mid) + insert + lower.substr(mid));
+        out.push_back(insert + word);  // a first character that is not a letter
     }
     out.push_back(word + "-");
     out.push_back("'" + lower);
