@@ -23,7 +23,19 @@ void BenchHost(BenchLibrary& lib) {
         for (int i = 0; i < calls; ++i) lib.commandProc(setint.data());
     }) / calls;
 
+    // The floor beneath the keywords: an export that only answers the status, and
+    // the whole frame (split, resets, a walk through the table) with no keyword run.
+    double status = MedianSeconds(runs, [&] {
+        for (int i = 0; i < calls; ++i) sink = sink + lib.statProc();
+    }) / calls;
+    std::string unknown = MakeBlock({"NOSUCHWORD", "3"});
+    double frame = MedianSeconds(runs, [&] {
+        for (int i = 0; i < calls; ++i) lib.funcProc(unknown.data());
+    }) / calls;
+
     Report("direct call of a trivial export", direct * 1e9, "ns/call");
+    Report("StatProc", status * 1e9, "ns/call");
+    Report("FuncProc of an unknown keyword (the frame alone)", frame * 1e9, "ns/call");
     Report("FuncProc GETINT", function * 1e9, "ns/call");
     Report("CommandProc SETINT", command * 1e9, "ns/call");
     Report("GETINT / direct call", function / direct, "x");

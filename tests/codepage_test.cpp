@@ -1,6 +1,7 @@
 // Searching under a double-byte ANSI code page. The suite runs this program under a
 // Japanese locale, from which Wine takes code page 932.
 #include "fixture.h"
+#include "word_matching.h"
 
 using CodePageTest = TrakxTest;
 

@@ -2,6 +2,7 @@
 // list box save, all on real files in the test's scratch folder.
 #include "fixture.h"
 
+#include <malloc.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -314,6 +315,24 @@ TEST_F(FileTest, ReadBufferSize) {
     EXPECT_EQ(Function({"FILEREAD", "1", "TEXT"}), std::string(17, 'q'));
     EXPECT_EQ(Function({"FILEREADBUFSIZE", "08000"}), "08000");
     EXPECT_EQ(Function({"FILEREAD", "1", "TEXT"}).size(), 8000u);
+}
+
+// A RAWDATA answer is given back by the next call, every time: the block is cut
+// back to two bytes (in place, as the heap shrinks a block) however often a large
+// answer grew it, and a call with no answer in between changes nothing.
+TEST_F(FileTest, RawAnswerIsGivenBackByTheNextCall) {
+    const size_t bytes = 200000;
+    OpenWith(1, "large.bin", std::string(bytes, 'r'), "READ");
+    ASSERT_EQ(Function({"FILEREADBUFSIZE", std::to_string(bytes)}), std::to_string(bytes));
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        void* answer = const_cast<char*>(FunctionRaw({"FILEREAD", "1", "RAWDATA", "0", "~"}));
+        ASSERT_GE(_msize(answer), bytes);
+        EXPECT_EQ(Function({"GETINT", "0"}), "0");
+        EXPECT_EQ(_msize(answer), 2u);
+        EXPECT_EQ(Function({"GETINT", "0"}), "0");
+        EXPECT_EQ(_msize(answer), 2u);
+    }
 }
 
 TEST_F(FileTest, ShrinkingTheBufferKeepsTheCopiesInside) {

@@ -10,6 +10,7 @@
 
 #include "../host/keywords.h"
 #include "fixture.h"
+#include "word_matching.h"
 
 namespace {
 
@@ -278,6 +279,38 @@ TEST_F(HostFrame, ClipboardThatCannotBeReadFailsTheCall) {
         EXPECT_EQ(Command({"SETSTR", "1", "!CLIPBOARD!"}), 0);
         EXPECT_EQ(Function({"GETSTR", "1"}), "abc");
         Unpatch();
+    }
+}
+
+// A clipboard word is looked for at every place of a block, up to its thirtieth
+// text and its first empty one, and nowhere after. Held by another thread, the
+// clipboard cannot be read: each call that tries fails with 1000, so the status
+// shows where a word was taken for the clipboard's.
+TEST_F(HostFrame, ClipboardWordAtEveryPlaceOfABlock) {
+    struct Case {
+        int words;
+        int at;
+        bool emptyBefore;  // an empty text in the middle, before the word
+    } cases[] = {{1, 0, false},   {2, 0, false},   {2, 1, false},  {30, 0, false},
+                 {30, 15, false}, {30, 29, false}, {30, 29, true}, {31, 30, false}};
+    PutClipboardText("abc");
+    ClipboardHolder holder;
+    for (const Case& c : cases) {
+        for (const char* spelling : {"!clipboard!", "!CLIPBOARD", "!CLIPBOARD!!", "!Clip-Board!", "!CLIP'BOARD!"}) {
+            SCOPED_TRACE(std::string(spelling) + " at " + std::to_string(c.at) + " of " + std::to_string(c.words));
+            std::vector<std::string> words(c.words, "9");
+            words[0] = "SETSTR";
+            if (c.emptyBefore) words[c.at / 2] = "";
+            words[c.at] = spelling;
+            std::string block;
+            for (const std::string& w : words) block += w + '\0';
+            block += '\0';
+            bool tried = c.at < 30 && !c.emptyBefore && lstrcmpiA(spelling, "!CLIPBOARD!") == 0;
+            EXPECT_EQ(commandProc(block.data()), tried ? 1000 : 0);
+            EXPECT_EQ(Status(), tried ? 1000 : 0);
+            if (tried) ExpectBoxes(1, kClipboardBoxText, "TRAKX.DLL", MB_TOPMOST);
+            EXPECT_TRUE(boxes.empty());
+        }
     }
 }
 

@@ -39,7 +39,7 @@ compare "DLLFUNC prefixes" "$(host_list kCallPrefixes)" "$(library_table src/var
 compare "colour names" "$(host_list kColourNames)" "$(library_table src/draw/colour.cpp kColours)"
 # The result types are compared in the call itself, not in a table.
 for type in $(host_list kCallResultTypes); do
-  grep -q "SameWord(vars.callReturnType, \"$type\")" "$root/src/vars/foreign.cpp" ||
+  grep -qE "Same(Word|Keyword)\(vars.callReturnType, \"$type\"\)" "$root/src/vars/foreign.cpp" ||
     { echo "FAILED: DLLFUNC does not compare its result type with $type"; failures=$((failures + 1)); }
 done
 [ "$failures" -eq 0 ] && echo "keywords: the host's lists match the library's tables"

@@ -26,6 +26,7 @@ struct FileState {
     DWORD readBufferBytes;  // bytes allocated, at least the size + 2
     DWORD lastReadCount;
     char* rawDataBuffer;
+    bool rawDataShrunk;  // the block has its shrunk size; whoever resizes or makes it clears this
     unsigned char hexBytes[HexWriteLimit];  // FILEWRITE "HEX" parses into this
     unsigned char foldTable[256];           // the system's ANSI upper case of every byte
     bool leadByte[256];                     // bytes that begin a double-byte character

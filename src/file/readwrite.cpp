@@ -101,6 +101,7 @@ static const char* RawDataAnswer(char marker) {
     char* grown = static_cast<char*>(realloc(file.rawDataBuffer, count + 2));
     if (!grown) return kNoAnswer;
     file.rawDataBuffer = grown;
+    file.rawDataShrunk = false;
     const char* bytes = file.readBuffer;
     for (DWORD i = 0; i < count; ++i) grown[i] = bytes[i] ? bytes[i] : marker;
     grown[count] = '\0';

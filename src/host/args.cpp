@@ -1,5 +1,6 @@
 // The argument block: split in place, with "!CLIPBOARD!" replaced by the clipboard's
 // text read afresh for every such argument.
+#include "hot_path.h"
 #include "args.h"
 
 #include <stdlib.h>
@@ -12,8 +13,9 @@ static const char kClipboardWord[] = "!CLIPBOARD!";
 static const char kEmpty[] = "";
 
 // Replaces argument i by the clipboard text; answers false when it could not.
-// Earlier substituted arguments follow the buffer if realloc moves it.
-static bool SubstituteClipboard(int i, bool* substituted) {
+// Earlier substituted arguments (bit j of *substituted) follow the buffer if
+// realloc moves it.
+COLD_PATH static bool SubstituteClipboard(int i, unsigned long* substituted) {
     HostState& host = g_state.host;
     if (!OpenClipboard(host.hostWindow)) return false;
 
@@ -29,9 +31,9 @@ static bool SubstituteClipboard(int i, bool* substituted) {
         if (length) memcpy(grown, host.clipboardText, length);
         grown[length] = '\0';
         for (int j = 0; j < i; ++j)
-            if (substituted[j]) host.args[j] = grown;
+            if (*substituted & (1UL << j)) host.args[j] = grown;
         host.args[i] = grown;
-        substituted[i] = true;
+        *substituted |= 1UL << i;
         copied = true;
     }
 
@@ -41,24 +43,54 @@ static bool SubstituteClipboard(int i, bool* substituted) {
     return copied;
 }
 
-int SplitArguments(const char* block) {
+// Whether a text names the clipboard. Most texts are settled by their first
+// character, which no other first character can stand in for when it is plain.
+HOT_PATH static bool IsClipboardWord(const char* text) {
+    unsigned char first = text[0];
+    if (first != kClipboardWord[0] && (first == 0 || IsPlainChar(first))) return false;
+    return SameKeyword(text, kClipboardWord);
+}
+
+HOT_PATH int SplitArguments(const char* block) {
     HostState& host = g_state.host;
-    bool substituted[MaxArgs] = {};
+    static_assert(MaxArgs <= 32, "one bit per argument");
+    unsigned long substituted = 0;
     const char* cursor = block ? block : kEmpty;
-    for (int i = 0; i < MaxArgs; ++i) {
-        host.args[i] = cursor;
-        if (*cursor) cursor += strlen(cursor) + 1;
-        if (SameWord(host.args[i], kClipboardWord) && !SubstituteClipboard(i, substituted)) {
+    int i = 0;
+    // The block ends at its first empty text; every argument after it is that same
+    // empty text (see Arg), which names no clipboard.
+    for (; i < MaxArgs && *cursor; ++i) {
+        const char* text = cursor;
+        host.args[i] = text;
+        while (*++cursor) {
+        }
+        ++cursor;
+        if (!IsClipboardWord(text)) continue;
+        // The clipboard calls set the thread's last error; the script's stays.
+        DWORD lastError = GetLastError();
+        if (!SubstituteClipboard(i, &substituted)) {
+            host.argCount = i;
+            host.argsEnd = cursor;
             host.statusCode = StatusClipboardFailed;
             return host.statusCode;
         }
+        SetLastError(lastError);
     }
+    host.argCount = i;
+    host.argsEnd = cursor;
     return host.statusCode;
 }
 
-void ResetForCall() {
+HOT_PATH void ResetForCall() {
     g_state.host.resultBuffer[0] = '\0';
-    // Gives up the previous raw answer; a failed shrink keeps the larger block.
-    if (char* shrunk = static_cast<char*>(realloc(g_state.file.rawDataBuffer, ShrunkRawDataBytes)))
-        g_state.file.rawDataBuffer = shrunk;
+    // Gives up the previous raw answer; a failed shrink keeps the larger block. A
+    // block already shrunk has nothing to give back.
+    FileState& file = g_state.file;
+    if (file.rawDataShrunk) return;
+    DWORD lastError = GetLastError();
+    if (char* shrunk = static_cast<char*>(realloc(file.rawDataBuffer, ShrunkRawDataBytes))) {
+        file.rawDataBuffer = shrunk;
+        file.rawDataShrunk = true;
+    }
+    SetLastError(lastError);
 }

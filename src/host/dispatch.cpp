@@ -1,5 +1,10 @@
-// Keyword dispatch: two tables walked top to bottom, first match decides.
+// Keyword dispatch: two tables walked top to bottom, first match decides. A keyword
+// argument that begins with a printable character can only name rows whose keyword
+// begins with the same letter, so the walk follows those rows alone, in table order.
+#include "hot_path.h"
 #include "dispatch.h"
+
+#include <iterator>
 
 #include "handlers.h"
 #include "state.h"
@@ -13,7 +18,7 @@ static bool SaveArgsUsable() {
     return *Arg(1) && *Arg(2) && lstrlenA(Arg(2)) <= MaxSavePathLength;
 }
 static bool OpenModeGiven() { return *Arg(3) != '\0'; }
-static bool AsksMenuState() { return SameWord(Arg(1), "GETSTATE"); }
+static bool AsksMenuState() { return SameKeyword(Arg(1), "GETSTATE"); }
 static bool PatternGiven() { return *Arg(2) != '\0'; }
 
 struct CommandRow {
@@ -23,7 +28,7 @@ struct CommandRow {
     int answerWhenUnmet;  // what the command answers when the condition fails
 };
 
-static const CommandRow kCommands[] = {
+static constexpr CommandRow kCommands[] = {
     {"DRAW", DrawCommand, nullptr, 0},
     {"SETIDFACTOR", MenuSetIdFactor, nullptr, 0},
     {"MENU", MenuCommand, nullptr, 0},
@@ -54,7 +59,7 @@ struct FunctionRow {
     bool (*condition)();  // null: always runs; unmet: testing goes on
 };
 
-static const FunctionRow kFunctions[] = {
+static constexpr FunctionRow kFunctions[] = {
     {"DLLCALL", TypedCall, nullptr},
     {"DLLFUNC", ForeignCall, ForeignFunctionBound},
     {"MENU", MenuGetState, AsksMenuState},
@@ -83,9 +88,50 @@ static const FunctionRow kFunctions[] = {
     {nullptr, nullptr, nullptr},
 };
 
-int DispatchCommand() {
-    for (const CommandRow* row = kCommands; row->keyword; ++row) {
-        if (!SameWord(Arg(0), row->keyword)) continue;
+// Each table's rows chained by the first letter of their keyword, in table order,
+// worked out by the compiler. The last row (no keyword) ends every chain.
+template <size_t Rows>
+struct LetterChains {
+    unsigned char first[128];   // first row of each character (upper case)
+    unsigned char next[Rows];   // next row with the same first letter
+};
+
+template <class Row, size_t Rows>
+constexpr LetterChains<Rows> ChainByLetter(const Row (&rows)[Rows]) {
+    static_assert(Rows < 256, "rows are numbered in bytes");
+    LetterChains<Rows> chains{};
+    for (unsigned char& row : chains.first) row = Rows - 1;
+    for (size_t r = Rows - 1; r-- > 0;) {
+        unsigned char letter = static_cast<unsigned char>(rows[r].keyword[0]);
+        chains.next[r] = chains.first[letter];
+        chains.first[letter] = static_cast<unsigned char>(r);
+    }
+    return chains;
+}
+
+static constexpr auto kCommandChains = ChainByLetter(kCommands);
+static constexpr auto kFunctionChains = ChainByLetter(kFunctions);
+
+// The rows a keyword argument may name, one after another: with a printable (or no)
+// first character, that letter's chain; with any other, which the system may weigh
+// in ways of its own, every row.
+template <size_t Rows>
+struct RowWalk {
+    const LetterChains<Rows>& chains;
+    const char* word;
+    bool chained;
+
+    RowWalk(const LetterChains<Rows>& c, const char* w)
+        : chains(c), word(w), chained(w[0] == 0 || IsPlainChar(w[0])) {}
+    size_t First() const { return chained ? chains.first[FoldAscii(word[0])] : 0; }
+    size_t Next(size_t row) const { return chained ? chains.next[row] : row + 1; }
+};
+
+HOT_PATH int DispatchCommand() {
+    RowWalk<std::size(kCommands)> walk(kCommandChains, Arg(0));
+    for (size_t r = walk.First(); kCommands[r].keyword; r = walk.Next(r)) {
+        const CommandRow* row = &kCommands[r];
+        if (!SameKeyword(walk.word, row->keyword)) continue;
         if (row->condition && !row->condition())
             return row->answerWhenUnmet < 0 ? -1 : g_state.host.statusCode;
         return row->handler() < 0 ? -1 : g_state.host.statusCode;
@@ -93,9 +139,11 @@ int DispatchCommand() {
     return g_state.host.statusCode;
 }
 
-const char* DispatchFunction() {
-    for (const FunctionRow* row = kFunctions; row->keyword; ++row) {
-        if (!SameWord(Arg(0), row->keyword)) continue;
+HOT_PATH const char* DispatchFunction() {
+    RowWalk<std::size(kFunctions)> walk(kFunctionChains, Arg(0));
+    for (size_t r = walk.First(); kFunctions[r].keyword; r = walk.Next(r)) {
+        const FunctionRow* row = &kFunctions[r];
+        if (!SameKeyword(walk.word, row->keyword)) continue;
         if (row->condition && !row->condition()) continue;
         const char* answer = row->handler();
         return answer ? answer : kInvalidFunction;

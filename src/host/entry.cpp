@@ -1,4 +1,5 @@
 // The four exported entry points and the library's load/unload notification.
+#include "hot_path.h"
 #include <stdlib.h>
 
 #include "args.h"
@@ -18,6 +19,11 @@ static const char kNoBufferMemory[] =
 static const char kNoClipboardMemory[] =
     "Insufficient memory for clipboard buffer.  Try closing programs to free memory, or "
     "re-boot (re-start) your computer.";
+
+// Each group of per-call code opens on a page boundary: these empty sections,
+// ordered by the linker before each group's by their names, carry the alignment.
+asm(".section .text$trakx_hot0,\"x\"\n\t.p2align 12\n\t"
+    ".section .text$trakx_hot2,\"x\"\n\t.p2align 12\n\t.text");
 
 // The host may call with a stack aligned to 4 bytes only; realign on entry.
 #define HOST_ENTRY extern "C" __attribute__((force_align_arg_pointer))
@@ -49,7 +55,10 @@ static bool AllocateBuffers() {
         file.readBufferBytes = InitialReadBufferBytes;
     }
     if (!file.readBuffer) return false;
-    if (!file.rawDataBuffer) file.rawDataBuffer = static_cast<char*>(malloc(InitialRawDataBytes));
+    if (!file.rawDataBuffer) {
+        file.rawDataBuffer = static_cast<char*>(malloc(InitialRawDataBytes));
+        file.rawDataShrunk = false;
+    }
     if (!file.rawDataBuffer) return false;
     if (!g_state.host.clipboardBuffer)
         g_state.host.clipboardBuffer = static_cast<char*>(malloc(InitialClipboardBytes));
@@ -82,38 +91,38 @@ HOST_ENTRY const char* __cdecl Init(DWORD /*unused*/, HostCallbackFn callback, c
 }
 
 // The frame both entry points share: reset the status, split, reset the per-call
-// data. Answers false when the clipboard could not be substituted (box shown).
+// data. Answers false when the clipboard could not be substituted (box shown). The
+// script's last-error code must survive the frame for GETLASTERROR: the steps that
+// call the system keep it themselves, so the usual call asks the system nothing.
 static bool BeginCall(const char* block) {
-    // The script's last-error code must survive the frame for GETLASTERROR.
-    DWORD lastError = GetLastError();
     g_state.host.statusCode = StatusOk;
     if (SplitArguments(block) != StatusOk) {
         MessageBoxA(nullptr, kNoClipboardMemory, kTitle, MB_TOPMOST);
         return false;
     }
     ResetForCall();
-    SetLastError(lastError);
     return true;
 }
 
-HOST_ENTRY int __cdecl CommandProc(const char* block) {
+HOST_ENTRY HOT_PATH int __cdecl CommandProc(const char* block) {
     if (!BeginCall(block)) return g_state.host.statusCode;
     return DispatchCommand();
 }
 
-HOST_ENTRY const char* __cdecl FuncProc(const char* block) {
+HOST_ENTRY HOT_PATH const char* __cdecl FuncProc(const char* block) {
     if (!BeginCall(block)) return kEmpty;
     CallDataReset();
     return DispatchFunction();
 }
 
-HOST_ENTRY int __cdecl StatProc() { return g_state.host.statusCode; }
+HOST_ENTRY HOT_PATH int __cdecl StatProc() { return g_state.host.statusCode; }
 
 static void Unload() {
     free(g_state.file.readBuffer);
     free(g_state.host.clipboardBuffer);
     free(g_state.file.rawDataBuffer);
     g_state.file.readBuffer = g_state.host.clipboardBuffer = g_state.file.rawDataBuffer = nullptr;
+    g_state.file.rawDataShrunk = false;
     FilesCloseAtUnload();
     TypedCallsReleaseAtUnload();
     CallbacksAtUnload();

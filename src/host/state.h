@@ -38,7 +38,9 @@ struct HostState {
     bool testMode;
     HWND hostWindow;
     HostCallbackFn hostCallback;
-    const char* args[MaxArgs];
+    const char* args[MaxArgs];  // the first argCount arguments of the block
+    int argCount;
+    const char* argsEnd;        // the empty text that ends the block
     char resultBuffer[MaxString];
     char* clipboardBuffer;
     char* clipboardText;  // locked clipboard data, only during one substitution
@@ -58,4 +60,7 @@ struct ExtensionState {
 extern ExtensionState g_state;
 
 // The split argument i (0 is the keyword); never null after a successful split.
-inline const char* Arg(int i) { return g_state.host.args[i]; }
+// Past the block's end every argument is the empty text that ends it.
+inline const char* Arg(int i) {
+    return i < g_state.host.argCount ? g_state.host.args[i] : g_state.host.argsEnd;
+}

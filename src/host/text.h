@@ -12,8 +12,25 @@ char* InsertText(const char* insert, const char* into, unsigned at);
 // source's terminator nor writes past capacity. Returns the characters copied.
 size_t CopyBounded(char* dest, size_t capacity, const char* source);
 
-// Whole-text comparison without regard to case, as keywords and sub-words use it.
+// Whole-text comparison without regard to case, as keywords and sub-words use it:
+// always the system's answer (lstrcmpiA), most often without asking the system.
 bool SameWord(const char* a, const char* b);
+
+// Characters whose comparison SameWord settles itself: printable ASCII.
+inline bool IsPlainChar(unsigned char c) { return c >= 0x20 && c < 0x7F; }
+inline unsigned char FoldAscii(unsigned char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; }
+
+// SameWord against one of the library's own words (upper case, printable ASCII),
+// inlined: a printable text is settled here; one with any other character goes to
+// SameWord.
+inline bool SameKeyword(const char* text, const char* keyword) {
+    for (size_t i = 0;; ++i) {
+        unsigned char c = text[i];
+        if (c == 0) return keyword[i] == 0;
+        if (!IsPlainChar(c)) return SameWord(text, keyword);
+        if (FoldAscii(c) != static_cast<unsigned char>(keyword[i])) return false;
+    }
+}
 
 // Decimal numbers as the runtime reads them: signed 32-bit, blanks and a sign allowed.
 long ReadLong(const char* text);
@@ -25,7 +42,17 @@ char* AnswerUnsigned(unsigned long value);
 // Copies a text into the result buffer, cut to its size; returns it.
 char* AnswerText(const char* text);
 
-// Upper-case hexadecimal digit pair of one byte; the pair is not terminated.
-void ByteToHex(unsigned char byte, char* pair);
+// Upper-case hexadecimal digit pair of one byte; the pair is not terminated. Inline:
+// the hex modes call these for every byte.
+inline void ByteToHex(unsigned char byte, char* pair) {
+    static const char digits[] = "0123456789ABCDEF";
+    pair[0] = digits[byte >> 4];
+    pair[1] = digits[byte & 15];
+}
 // Value of one hexadecimal digit, or -1.
-int HexDigitValue(char c);
+inline int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}

@@ -1,15 +1,16 @@
 // String and integer slots, and reading a text at a raw address.
+#include "../host/hot_path.h"
 #include "../host/handlers.h"
 #include "../host/state.h"
 #include "../host/text.h"
 #include "vars.h"
 
-char* StringSlotAt(long index) {
+HOT_PATH char* StringSlotAt(long index) {
     if (index < 0 || index >= VarSlotCount) return nullptr;
     return g_state.vars.stringSlots[index];
 }
 
-long* IntSlotAt(long index) {
+HOT_PATH long* IntSlotAt(long index) {
     if (index < 0 || index >= VarSlotCount) return nullptr;
     return &g_state.vars.intSlots[index];
 }
@@ -41,19 +42,19 @@ size_t CopyReadableText(char* dest, size_t capacity, const void* address) {
 
 // SETSTR index text: copies the text, cut to 4047 characters. An index outside
 // 0..19 changes nothing. Answers 0.
-int VarSetString() {
+HOT_PATH int VarSetString() {
     if (char* slot = StringSlotAt(ReadLong(Arg(1)))) CopyBounded(slot, VarTextBytes, Arg(2));
     return 0;
 }
 
 // SETINT index value: stores the value. An index outside 0..19 changes nothing.
-int VarSetInteger() {
+HOT_PATH int VarSetInteger() {
     if (long* slot = IntSlotAt(ReadLong(Arg(1)))) *slot = ReadLong(Arg(2));
     return 0;
 }
 
 // GETSTR index: the slot itself. An index outside 0..19 answers the empty text.
-const char* VarGetString() {
+HOT_PATH const char* VarGetString() {
     char* slot = StringSlotAt(ReadLong(Arg(1)));
     if (!slot) return g_state.host.resultBuffer;
     // Foreign code may have filled the whole field; the host reads no further.
@@ -62,7 +63,7 @@ const char* VarGetString() {
 }
 
 // GETINT index: the value in decimal. An index outside 0..19 answers the empty text.
-const char* VarGetInteger() {
+HOT_PATH const char* VarGetInteger() {
     long* slot = IntSlotAt(ReadLong(Arg(1)));
     return slot ? AnswerLong(*slot) : g_state.host.resultBuffer;
 }
