@@ -93,7 +93,7 @@ unsigned long ReadUnsigned(const char* text) { return strtoul(text, nullptr, 10)
 
 // Decimal digits as _ultoa writes them in base 10: the number's length first, then
 // the digits from its end.
-HOT_PATH char* WriteUnsigned(char* out, unsigned long value) {
+HOT_PATH __attribute__((noinline)) char* WriteUnsigned(char* out, unsigned long value) {
     static const unsigned long kPowersOfTen[] = {10, 100, 1000, 10000, 100000, 1000000, 10000000,
                                                  100000000, 1000000000};
     size_t digits = 1;
