@@ -93,7 +93,7 @@ unsigned long ReadUnsigned(const char* text) { return strtoul(text, nullptr, 10)
 
 // Decimal digits as _ultoa writes them in base 10: the number's length first, then
 // the digits from its end.
-HOT_PATH __attribute__((noinline)) char* WriteUnsigned(char* out, unsigned long value) {
+static inline char* DigitsInto(char* out, unsigned long value) {
     static const unsigned long kPowersOfTen[] = {10, 100, 1000, 10000, 100000, 1000000, 10000000,
                                                  100000000, 1000000000};
     size_t digits = 1;
@@ -107,16 +107,21 @@ HOT_PATH __attribute__((noinline)) char* WriteUnsigned(char* out, unsigned long 
     return out;
 }
 
-HOT_PATH char* WriteLong(char* out, long value) {
-    if (value >= 0) return WriteUnsigned(out, static_cast<unsigned long>(value));
+static inline char* SignedDigitsInto(char* out, long value) {
+    if (value >= 0) return DigitsInto(out, static_cast<unsigned long>(value));
     out[0] = '-';
-    WriteUnsigned(out + 1, 0UL - static_cast<unsigned long>(value));
+    DigitsInto(out + 1, 0UL - static_cast<unsigned long>(value));
     return out;
 }
 
-HOT_PATH char* AnswerUnsigned(unsigned long value) { return WriteUnsigned(g_state.host.resultBuffer, value); }
+char* WriteUnsigned(char* out, unsigned long value) { return DigitsInto(out, value); }
 
-HOT_PATH char* AnswerLong(long value) { return WriteLong(g_state.host.resultBuffer, value); }
+char* WriteLong(char* out, long value) { return SignedDigitsInto(out, value); }
+
+// The answers keep their own copies in the per-call code.
+HOT_PATH char* AnswerUnsigned(unsigned long value) { return DigitsInto(g_state.host.resultBuffer, value); }
+
+HOT_PATH char* AnswerLong(long value) { return SignedDigitsInto(g_state.host.resultBuffer, value); }
 
 char* AnswerText(const char* text) {
     CopyBounded(g_state.host.resultBuffer, MaxString, text);
