@@ -181,12 +181,11 @@ static bool MakeOutBlocks(const Prototype& proto) {
 }
 
 // The arguments given: up to the last one that is not empty (an empty one inside,
-// from an empty clipboard, is the empty text).
+// from an empty clipboard, is the empty text). Past the block's end all are empty.
 static int GivenArguments() {
-    int last = FirstCallArg - 1;
-    for (int i = FirstCallArg; i < MaxArgs; ++i)
-        if (*Arg(i)) last = i;
-    return last - FirstCallArg + 1;
+    int last = g_state.host.argCount - 1;
+    while (last >= FirstCallArg && !*Arg(last)) --last;
+    return last < FirstCallArg ? 0 : last - FirstCallArg + 1;
 }
 
 static bool PrepareWords(const Prototype& proto) {

@@ -83,7 +83,7 @@ static void FormatArgument(const TypedParam& param, const DWORD* words, char* ou
         out[2 * bytes] = '\0';
         break;
     }
-    default: _ultoa(words[0], out, 10); break;
+    default: WriteUnsigned(out, words[0]); break;
     }
 }
 

@@ -201,11 +201,11 @@ void FormatScalar(const TypeRef& type, const void* at, char* out) {
     long value32 = 0;
     memcpy(&value32, b, size < 4 ? size : 4);
     switch (base) {
-    case Base::Char: case Base::I8: _ltoa(static_cast<signed char>(b[0]), out, 10); break;
-    case Base::Byte: _ultoa(b[0], out, 10); break;
-    case Base::I16: _ltoa(static_cast<short>(value32 & 0xFFFF), out, 10); break;
-    case Base::U16: case Base::WChar: _ultoa(value32 & 0xFFFF, out, 10); break;
-    case Base::I32: _ltoa(value32, out, 10); break;
+    case Base::Char: case Base::I8: WriteLong(out, static_cast<signed char>(b[0])); break;
+    case Base::Byte: WriteUnsigned(out, b[0]); break;
+    case Base::I16: WriteLong(out, static_cast<short>(value32 & 0xFFFF)); break;
+    case Base::U16: case Base::WChar: WriteUnsigned(out, value32 & 0xFFFF); break;
+    case Base::I32: WriteLong(out, value32); break;
     case Base::I64: { LONGLONG v; memcpy(&v, b, 8); _i64toa(v, out, 10); break; }
     case Base::U64: { ULONGLONG v; memcpy(&v, b, 8); _ui64toa(v, out, 10); break; }
     case Base::F32: { float v; memcpy(&v, b, 4); FormatReal(v, true, out); break; }
@@ -213,7 +213,7 @@ void FormatScalar(const TypeRef& type, const void* at, char* out) {
     case Base::Handle:
         if (type.flags & TypeHex) { sprintf(out, "0x%08lX", static_cast<unsigned long>(value32)); break; }
         /* fall through */
-    default: _ultoa(static_cast<unsigned long>(value32), out, 10); break;
+    default: WriteUnsigned(out, static_cast<unsigned long>(value32)); break;
     }
 }
 

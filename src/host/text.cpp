@@ -91,9 +91,9 @@ HOT_PATH long ReadLong(const char* text) {
 
 unsigned long ReadUnsigned(const char* text) { return strtoul(text, nullptr, 10); }
 
-// Decimal digits as _ltoa and _ultoa write them in base 10, terminated, at out: the
-// number's length first, then the digits from its end.
-HOT_PATH static void WriteDigits(char* out, unsigned long value) {
+// Decimal digits as _ultoa writes them in base 10: the number's length first, then
+// the digits from its end.
+static inline char* DigitsInto(char* out, unsigned long value) {
     static const unsigned long kPowersOfTen[] = {10, 100, 1000, 10000, 100000, 1000000, 10000000,
                                                  100000000, 1000000000};
     size_t digits = 1;
@@ -104,23 +104,24 @@ HOT_PATH static void WriteDigits(char* out, unsigned long value) {
         out[--digits] = static_cast<char>('0' + value % 10);
         value /= 10;
     } while (digits);
-}
-
-HOT_PATH char* AnswerUnsigned(unsigned long value) {
-    WriteDigits(g_state.host.resultBuffer, value);
-    return g_state.host.resultBuffer;
-}
-
-HOT_PATH char* AnswerLong(long value) {
-    char* out = g_state.host.resultBuffer;
-    if (value >= 0) {
-        WriteDigits(out, static_cast<unsigned long>(value));
-    } else {
-        out[0] = '-';
-        WriteDigits(out + 1, 0UL - static_cast<unsigned long>(value));
-    }
     return out;
 }
+
+static inline char* SignedDigitsInto(char* out, long value) {
+    if (value >= 0) return DigitsInto(out, static_cast<unsigned long>(value));
+    out[0] = '-';
+    DigitsInto(out + 1, 0UL - static_cast<unsigned long>(value));
+    return out;
+}
+
+char* WriteUnsigned(char* out, unsigned long value) { return DigitsInto(out, value); }
+
+char* WriteLong(char* out, long value) { return SignedDigitsInto(out, value); }
+
+// The answers keep their own copies in the per-call code.
+HOT_PATH char* AnswerUnsigned(unsigned long value) { return DigitsInto(g_state.host.resultBuffer, value); }
+
+HOT_PATH char* AnswerLong(long value) { return SignedDigitsInto(g_state.host.resultBuffer, value); }
 
 char* AnswerText(const char* text) {
     CopyBounded(g_state.host.resultBuffer, MaxString, text);

@@ -36,6 +36,10 @@ inline bool SameKeyword(const char* text, const char* keyword) {
 long ReadLong(const char* text);
 unsigned long ReadUnsigned(const char* text);
 
+// Decimal text as _ltoa and _ultoa write it in base 10, terminated, at out (12 bytes
+// hold any); returns out.
+char* WriteLong(char* out, long value);
+char* WriteUnsigned(char* out, unsigned long value);
 // Decimal answers into the result buffer; returns it.
 char* AnswerLong(long value);
 char* AnswerUnsigned(unsigned long value);

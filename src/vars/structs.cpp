@@ -51,7 +51,7 @@ const char* StructGet() {
         size_t length = 0;
         for (int i = 0; i < StructIntCount; ++i) {
             if (i) out[length++] = Separator;
-            _ltoa(slot->ints[i], out + length, 10);
+            WriteLong(out + length, slot->ints[i]);
             length += strlen(out + length);
         }
     } else if (SameWord(Arg(2), kTextView)) {
