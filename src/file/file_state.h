@@ -36,7 +36,6 @@ struct FileState {
     bool doubleByteCodePage;
     bool foldTableReady;
     char hexPairs[256][2];                  // the digit pair of every byte
-    DWORD hexSpacedPairs[256];              // blank, the pair, blank: four bytes in memory order
     signed char hexDigits[256];             // the value of every hexadecimal digit, else -1
     bool hexTablesReady;
     HWND lastListBox;

@@ -14,8 +14,6 @@ static const FileState& HexTables() {
     if (!file.hexTablesReady) {
         for (int b = 0; b < 256; ++b) {
             ByteToHex(static_cast<unsigned char>(b), file.hexPairs[b]);
-            char spaced[4] = {' ', file.hexPairs[b][0], file.hexPairs[b][1], ' '};
-            memcpy(&file.hexSpacedPairs[b], spaced, 4);
             file.hexDigits[b] = static_cast<signed char>(HexDigitValue(static_cast<char>(b)));
         }
         file.hexTablesReady = true;
@@ -56,13 +54,11 @@ void BytesToHexInPlace(char* buffer, size_t count) {
     unsigned char byte = bytes[last];
     memcpy(buffer + 3 * last, tables.hexPairs[byte], 2);
     buffer[3 * last + 2] = '\0';
-    // Every pair between, with the blanks before and after it, in one four-byte
-    // store at 3i - 1: the bytes still unread lie below i, so below that place.
-    for (size_t i = last; i-- > 1;) memcpy(buffer + 3 * i - 1, &tables.hexSpacedPairs[bytes[i]], 4);
-    if (last > 0) {
-        byte = bytes[0];
-        memcpy(buffer, tables.hexPairs[byte], 2);
-        buffer[2] = ' ';
+    for (size_t i = last; i-- > 0;) {
+        byte = bytes[i];
+        char* out = buffer + 3 * i;
+        memcpy(out, tables.hexPairs[byte], 2);
+        out[2] = ' ';
     }
 }
 
