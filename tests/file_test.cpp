@@ -247,6 +247,11 @@ TEST_F(FileTest, HexReadsAreWhole) {
     EXPECT_EQ(Pos(1), "32768");
     EXPECT_EQ(Function({"FILEREAD", "1", "TEXT", "0"}).size(), strlen(data.substr(32768).c_str()));
     EXPECT_EQ(Pos(1), "0");
+    // The first, the last and the pairs between are written in different steps.
+    for (size_t count : {1, 2, 3, 4, 5}) {
+        EXPECT_EQ(Function({"FILESETPOS", "1", "250"}), "250");
+        EXPECT_EQ(Function({"FILEREAD", "1", "HEX", std::to_string(count)}), Hex(data.substr(250, count)));
+    }
 }
 
 // The text of n bytes takes 3n bytes of the read buffer. When the buffer cannot
