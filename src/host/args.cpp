@@ -1,11 +1,11 @@
 // The argument block: split in place, with "!CLIPBOARD!" replaced by the clipboard's
 // text read afresh for every such argument.
-#include "hot_path.h"
 #include "args.h"
 
 #include <stdlib.h>
 #include <string.h>
 
+#include "hot_path.h"
 #include "state.h"
 #include "text.h"
 

@@ -1,12 +1,12 @@
 // Keyword dispatch: two tables walked top to bottom, first match decides. A keyword
 // argument that begins with a printable character can only name rows whose keyword
 // begins with the same letter, so the walk follows those rows alone, in table order.
-#include "hot_path.h"
 #include "dispatch.h"
 
 #include <iterator>
 
 #include "handlers.h"
+#include "hot_path.h"
 #include "state.h"
 #include "text.h"
 

@@ -1,10 +1,10 @@
 // The four exported entry points and the library's load/unload notification.
-#include "hot_path.h"
 #include <stdlib.h>
 
 #include "args.h"
 #include "dispatch.h"
 #include "handlers.h"
+#include "hot_path.h"
 #include "state.h"
 #include "text.h"
 

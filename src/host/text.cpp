@@ -1,10 +1,10 @@
 // Shared text operations: slices, insertion, bounded copies, numbers and hex pairs.
-#include "hot_path.h"
 #include "text.h"
 
 #include <stdlib.h>
 #include <string.h>
 
+#include "hot_path.h"
 #include "state.h"
 
 char* SliceText(const char* text, unsigned from, unsigned to) {

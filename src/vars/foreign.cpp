@@ -1,11 +1,11 @@
 // DLLFUNC: the per-call data, finding the bound function, turning the script's
 // arguments into twenty words, and the call with its text or integer answer.
-#include "../host/hot_path.h"
 #include <string.h>
 #include <windows.h>
 #include <winternl.h>
 
 #include "../host/handlers.h"
+#include "../host/hot_path.h"
 #include "../host/state.h"
 #include "../host/text.h"
 #include "vars.h"

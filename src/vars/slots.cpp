@@ -1,6 +1,6 @@
 // String and integer slots, and reading a text at a raw address.
-#include "../host/hot_path.h"
 #include "../host/handlers.h"
+#include "../host/hot_path.h"
 #include "../host/state.h"
 #include "../host/text.h"
 #include "vars.h"
