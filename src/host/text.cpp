@@ -127,3 +127,16 @@ char* AnswerText(const char* text) {
     CopyBounded(g_state.host.resultBuffer, MaxString, text);
     return g_state.host.resultBuffer;
 }
+
+void ByteToHex(unsigned char byte, char* pair) {
+    static const char digits[] = "0123456789ABCDEF";
+    pair[0] = digits[byte >> 4];
+    pair[1] = digits[byte & 15];
+}
+
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}

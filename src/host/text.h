@@ -46,17 +46,7 @@ char* AnswerUnsigned(unsigned long value);
 // Copies a text into the result buffer, cut to its size; returns it.
 char* AnswerText(const char* text);
 
-// Upper-case hexadecimal digit pair of one byte; the pair is not terminated. Inline:
-// the hex modes call these for every byte.
-inline void ByteToHex(unsigned char byte, char* pair) {
-    static const char digits[] = "0123456789ABCDEF";
-    pair[0] = digits[byte >> 4];
-    pair[1] = digits[byte & 15];
-}
+// Upper-case hexadecimal digit pair of one byte; the pair is not terminated.
+void ByteToHex(unsigned char byte, char* pair);
 // Value of one hexadecimal digit, or -1.
-inline int HexDigitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
+int HexDigitValue(char c);
