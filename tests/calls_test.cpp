@@ -1,6 +1,7 @@
 // Typed foreign calls: prototypes, conversions both ways, out-parameters, the checks of
 // what a callee did to the stack, structures and buffers, driven through the four
 // exports against the test library and real system functions.
+#include <algorithm>
 #include <math.h>
 #include <string.h>
 
@@ -335,12 +336,19 @@ TEST_F(CallsTest, SystemFunctionsWithWideValuesAndStructures) {
 
 // MessageBoxW with a wide text converted from the ANSI code page; the box is read and
 // answered by a hook of this test, as a host answers the boxes it sees.
+// A box is counted once however often it is activated: another test's window on the
+// same desktop can take the focus from it and give it back before the answer arrives.
 static std::vector<std::string> g_wideBoxes;
+static std::vector<HWND> g_wideBoxWindows;
 static HHOOK g_wideHook;
 static LRESULT CALLBACK AnswerWideBox(int code, WPARAM wParam, LPARAM lParam) {
     HWND box = reinterpret_cast<HWND>(wParam);
     std::string caption, text;
     if (code == HCBT_ACTIVATE && ReadMessageBox(box, &caption, &text)) {
+        bool seen = std::find(g_wideBoxWindows.begin(), g_wideBoxWindows.end(), box) !=
+                    g_wideBoxWindows.end();
+        if (seen) return 0;
+        g_wideBoxWindows.push_back(box);
         g_wideBoxes.push_back("[" + caption + "] " + text);
         PostMessageA(box, WM_COMMAND, IDOK, 0);
         return 0;  // answered here; the stray-box check further down need not see it
@@ -351,6 +359,7 @@ static LRESULT CALLBACK AnswerWideBox(int code, WPARAM wParam, LPARAM lParam) {
 TEST_F(CallsTest, MessageBoxWShowsTheWideText) {
     Declare(1, 4, "int MessageBoxW(HWND, LPCWSTR, LPCWSTR, UINT)");
     g_wideBoxes.clear();
+    g_wideBoxWindows.clear();
     g_wideHook = SetWindowsHookExA(WH_CBT, AnswerWideBox, nullptr, GetCurrentThreadId());
     ASSERT_NE(g_wideHook, nullptr);
     std::string answer = Call("MessageBoxW", {"NULL", "caf\xe9 au lait", "Wide caption", "0"});
