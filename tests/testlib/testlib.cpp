@@ -256,11 +256,11 @@ int __stdcall FillBytesCounted(BYTE* buffer, DWORD* size) {
     return static_cast<int>(n);
 }
 
-// Upper-cases a wide text in place (ASCII letters); answers its length.
+// Upper-cases a wide text of at most n characters in place (ASCII letters); answers
+// its length.
 int __stdcall UpperWide(wchar_t* text, int n) {
-    (void)n;
     int length = 0;
-    for (; text[length]; ++length)
+    for (; length < n && text[length]; ++length)
         if (text[length] >= L'a' && text[length] <= L'z') text[length] = static_cast<wchar_t>(text[length] - 32);
     return length;
 }
