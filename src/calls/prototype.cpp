@@ -110,6 +110,7 @@ static const AnnotationWord kAnnotationWords[] = {
     {"_Out_", Spelling::Prefix, ParamOut, Counts::None},
     {"_Outptr_", Spelling::Prefix, ParamOut, Counts::None},
     {"_COM_Outptr_", Spelling::Prefix, ParamOut, Counts::None},
+    {"_Deref_out_", Spelling::Prefix, ParamOut, Counts::None},
     {"__inout_bcount", Spelling::Prefix, ParamIn | ParamOut, Counts::Bytes},
     {"__inout_ecount", Spelling::Prefix, ParamIn | ParamOut, Counts::Elements},
     {"__inout", Spelling::Prefix, ParamIn | ParamOut, Counts::None},
