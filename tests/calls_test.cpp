@@ -856,6 +856,17 @@ TEST_F(CallsTest, CountedPointersToValuesAndStructuresAreBuffers) {
     EXPECT_EQ(Call("3", {"OUT", "16"}), "5");
     EXPECT_EQ(Function({"DLLOUT", "buffer"}), "A1A2A3A4A5");
 
+    // Beside a structure, a length is in bytes.
+    ASSERT_EQ(Command({"DLLSTRUCT", "typedef struct _MEMORY_BASIC_INFORMATION { PVOID BaseAddress; PVOID AllocationBase; "
+                                    "DWORD AllocationProtect; SIZE_T RegionSize; DWORD State; DWORD Protect; DWORD Type; "
+                                    "} MEMORY_BASIC_INFORMATION, *PMEMORY_BASIC_INFORMATION;"}), 0);
+    Declare(5, 2, "SIZE_T VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATION lpBuffer, SIZE_T dwLength)");
+    ASSERT_EQ(Command({"BUFNEW", "3", "MEMORY_BASIC_INFORMATION"}), 0);
+    EXPECT_EQ(Call("5", {"BUF:3", "BUF:3", "28"}), "28") << Function({"DLLERROR"});
+    EXPECT_EQ(Function({"BUFGET", "3", "State"}), std::to_string(MEM_COMMIT));
+    EXPECT_EQ(Call("5", {"BUF:3", "BUF:3", "29"}), "");
+    EXPECT_EQ(Function({"DLLERROR"}), "parameter 2 (lpBuffer): BUF:3 holds 28 bytes, dwLength says 29");
+
     // A count beside a buffer before it is that buffer's: the value pointer after it
     // keeps its single value (WriteFile's lpNumberOfBytesWritten).
     Declare(4, 2, "BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, "

@@ -246,8 +246,10 @@ static bool CanCount(const TypedParam& param) {
     return integer && (param.pass == Pass::Int32 || (param.pass == Pass::ScalarRef && param.type.pointers == 1));
 }
 
-// What a name says about counting: 0 not a count, 1 characters, 2 bytes.
-static int CountNameKind(const char* name) {
+// What a name says about counting: 0 not a count, 1 characters (elements), 2 bytes.
+// Beside values or structures, sizes and lengths are in bytes (VirtualQuery's
+// dwLength), and only counts count elements.
+static int CountNameKind(const char* name, bool values) {
     char lower[TypedNameBytes];
     int n = 0;
     for (; name[n] && n < TypedNameBytes - 1; ++n) lower[n] = static_cast<char>(tolower(static_cast<unsigned char>(name[n])));
@@ -255,6 +257,7 @@ static int CountNameKind(const char* name) {
     const char* s = lower;
     while (*s == 'l' || *s == 'p') ++s;  // lpcbData, pcchSize
     if (strncmp(s, "cb", 2) == 0 || strstr(lower, "byte")) return 2;
+    if (values) return strstr(lower, "size") || strstr(lower, "len") ? 2 : strstr(lower, "count") ? 1 : 0;
     if (strncmp(s, "cch", 3) == 0 || strstr(lower, "size") || strstr(lower, "count") || strstr(lower, "len") ||
         strstr(lower, "max") || strstr(lower, "char"))
         return 1;
@@ -300,7 +303,7 @@ static void ResolveCounts(Prototype* proto) {
                 if (values && (proto->params[j].pass != Pass::Int32 || taken[j] ||
                                (j < i && j > 0 && proto->params[j - 1].type.pointers)))
                     continue;
-                int kind = CountNameKind(proto->params[j].name);
+                int kind = CountNameKind(proto->params[j].name, values);
                 if (!kind) continue;
                 param.countParam = static_cast<signed char>(j);
                 taken[j] = true;
