@@ -704,9 +704,9 @@ TEST_F(CallsTest, DeclaringAStructureAgainReplacesIt) {
     EXPECT_EQ(Function({"BUFSIZE", "1"}), "10");
 }
 
-// Redeclaring under the same name, with an inline union, and a different declaration
-// that an earlier identity check by hash took for the same (both texts hash to
-// 0x05019192): each replacement gives back the entries it frees.
+// Declarations with an inline union replacing each other take no more of the table
+// (each replacement gives back the entries it frees); two different declarations whose
+// texts share a 32-bit FNV-1a hash (0x05019192) are told apart.
 TEST_F(CallsTest, RedeclaringTakesNoMoreOfTheTable) {
     const char* const layouts[] = {
         "struct VARIANTISH { WORD vt; union { LONG lVal; double dblVal; }; };",
