@@ -227,6 +227,7 @@ TEST_F(CallbacksTest, RefusalsSayWhyAndChangeNothing) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(Command(c.words), -1) << c.words[2];
+        EXPECT_EQ(Status(), 0) << c.words[2];  // a refused command leaves the status at 0
         std::string error = Function({"DLLERROR"});
         EXPECT_NE(error, "") << c.words[2];
         EXPECT_NE(error.find(c.error), std::string::npos) << error;

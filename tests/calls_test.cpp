@@ -584,11 +584,17 @@ TEST_F(CallsTest, RefusedStructureDeclarations) {
         {"struct S { };", "a structure without fields"},
         {"#pragma pack(3) struct S { int a; };", "packing 3 is not 1, 2, 4, 8 or 16"},
         {"struct S { int a; } extra", "unexpected 'extra' after the structure"},
+        // Element counts multiply in 64 bits: no product wraps below the limit.
+        {"struct S { char a[65536][65537]; };", "field a is too large"},
+        {"struct S { char a[65536][65536]; };", "field a is too large"},
+        {"struct S { char a[4096][4097]; };", "field a is too large"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(Command({"DLLSTRUCT", c.declaration}), -1) << c.declaration;
+        EXPECT_EQ(Status(), 0) << c.declaration;
         EXPECT_EQ(Function({"DLLERROR"}), c.error) << c.declaration;
     }
+    EXPECT_EQ(Command({"DLLSTRUCT", "struct BIG { char a[4096][4096]; };"}), 0) << Function({"DLLERROR"});
     // MAX_PATH and sums of constants are known.
     EXPECT_EQ(Command({"DLLSTRUCT", "struct PATHS { char path[MAX_PATH]; WCHAR wide[MAX_PATH + 1]; };"}), 0)
         << Function({"DLLERROR"});
@@ -707,6 +713,93 @@ TEST_F(CallsTest, DeclaringAStructureAgainReplacesIt) {
     EXPECT_EQ(Function({"BUFSIZE", "1"}), "10");
 }
 
+// Declarations with an inline union replacing each other take no more of the table
+// (each replacement gives back the entries it frees); two different declarations whose
+// texts share a 32-bit FNV-1a hash (0x05019192) are told apart.
+TEST_F(CallsTest, RedeclaringTakesNoMoreOfTheTable) {
+    const char* const layouts[] = {
+        "struct VARIANTISH { WORD vt; union { LONG lVal; double dblVal; }; };",
+        "struct VARIANTISH { WORD vt; union { LONG lVal; struct { WORD lo; WORD hi; } parts; }; };",
+    };
+    for (int i = 0; i < 100; ++i)
+        ASSERT_EQ(Command({"DLLSTRUCT", layouts[i % 2]}), 0) << i << ": " << Function({"DLLERROR"});
+    ASSERT_EQ(Command({"BUFNEW", "1", "VARIANTISH"}), 0);
+    EXPECT_EQ(Function({"BUFSIZE", "1"}), "8");
+    EXPECT_EQ(Command({"BUFSET", "1", "parts.hi", "7"}), 0) << Function({"DLLERROR"});
+
+    ASSERT_EQ(Command({"DLLSTRUCT", "struct H { DWORD a; }; // 65138"}), 0);
+    ASSERT_EQ(Command({"DLLSTRUCT", "struct H { BYTE a[8]; }; // 312186"}), 0);
+    ASSERT_EQ(Command({"BUFNEW", "2", "H"}), 0);
+    EXPECT_EQ(Function({"BUFSIZE", "2"}), "8");
+}
+
+// A refused declaration changes nothing, also when the names table fills up while a
+// structure is being replaced; a refused command leaves the status at 0.
+TEST_F(CallsTest, ARefusedDeclarationReplacesNothing) {
+    ASSERT_EQ(Command({"DLLSTRUCT", "struct S { DWORD a; };"}), 0);
+    // 255 names in all: S and 254 more, at most 8 to a declaration.
+    for (int i = 0, names = 1; names < 255; ++i) {
+        std::string n = std::to_string(i), declaration = "typedef struct T" + n + " { BYTE b; } ";
+        for (int k = 1; k < 8 && names + k < 255; ++k)
+            declaration += (k > 1 ? ", *P" : "*P") + n + "_" + std::to_string(k);
+        names += 8 < 255 - names ? 8 : 255 - names;
+        ASSERT_EQ(Command({"DLLSTRUCT", declaration + ";"}), 0) << declaration << ": " << Function({"DLLERROR"});
+    }
+    EXPECT_EQ(Command({"DLLSTRUCT", "typedef struct S { double d; } *PS, *LPS;"}), -1);
+    EXPECT_EQ(Status(), 0);
+    EXPECT_EQ(Function({"DLLERROR"}), "more than 256 structure names");
+    ASSERT_EQ(Command({"BUFNEW", "1", "S"}), 0);
+    EXPECT_EQ(Function({"BUFSIZE", "1"}), "4");
+    EXPECT_EQ(Command({"DLLDECLARE", "1", "1", "int Noop(PS p)"}), -1);
+    // One name for one: fits.
+    EXPECT_EQ(Command({"DLLSTRUCT", "struct S { double d; };"}), 0) << Function({"DLLERROR"});
+    ASSERT_EQ(Command({"BUFNEW", "1", "S"}), 0);
+    EXPECT_EQ(Function({"BUFSIZE", "1"}), "8");
+}
+
+// A structure declared again under its name serves what is declared after; the
+// prototypes, enclosing structures and buffers made before keep the layout they were
+// made with, so that no copy or check goes by a size that changed since.
+TEST_F(CallsTest, RedeclaredStructuresLeaveEarlierDependentsAsTheyWere) {
+    ASSERT_EQ(Command({"DLLSTRUCT", "typedef struct tagRECT { LONG left; LONG top; LONG right; LONG bottom; } RECT;"}), 0);
+    ASSERT_EQ(Command({"DLLSTRUCT", "typedef struct tagPOINT { LONG x; LONG y; } POINT;"}), 0);
+    ASSERT_EQ(Command({"DLLSTRUCT", "struct LINE { POINT a; POINT b; };"}), 0);
+    Declare(1, 4, "BOOL PtInRect(const RECT* lprc, POINT pt)");
+    ASSERT_EQ(Command({"BUFNEW", "1", "RECT"}), 0);
+    ASSERT_EQ(Command({"BUFNEW", "2", "POINT"}), 0);
+    ASSERT_EQ(Command({"BUFNEW", "3", "LINE"}), 0);
+    for (const char* field : {"left", "top"}) Command({"BUFSET", "1", field, "10"});
+    for (const char* field : {"right", "bottom"}) Command({"BUFSET", "1", field, "20"});
+    for (const char* field : {"x", "y"}) Command({"BUFSET", "2", field, "15"});
+
+    // A buffer of a POINT grown to 16 MB passed to the prototype made before: the first
+    // 8 bytes, as the prototype was declared with.
+    ASSERT_EQ(Command({"DLLSTRUCT", "typedef struct tagPOINT { BYTE b[16000000]; } POINT;"}), 0);
+    ASSERT_EQ(Command({"BUFNEW", "4", "POINT"}), 0);
+    EXPECT_EQ(Function({"BUFSIZE", "4"}), "16000000");
+    Command({"BUFSET", "4", "0", "15", "LONG"});
+    Command({"BUFSET", "4", "4", "25", "LONG"});
+    EXPECT_EQ(Call("PtInRect", {"BUF:1", "BUF:4"}), "0") << Function({"DLLERROR"});
+    Command({"BUFSET", "4", "4", "15", "LONG"});
+    EXPECT_EQ(Call("PtInRect", {"BUF:1", "BUF:4"}), "1") << Function({"DLLERROR"});
+    EXPECT_EQ(Command({"DLLDECLARE", "2", "4", "BOOL PtInRect(const RECT* lprc, POINT pt)"}), -1);
+    EXPECT_EQ(Function({"DLLERROR"}), "parameter 2: structure POINT is too large to pass by value");
+
+    // The pointer parameter keeps the size it was declared with; buffers and the
+    // enclosing structure keep their layouts.
+    ASSERT_EQ(Command({"DLLSTRUCT", "typedef struct tagRECT { LONG l[8]; } RECT;"}), 0);
+    EXPECT_EQ(Call("PtInRect", {"BUF:1", "BUF:2"}), "1") << Function({"DLLERROR"});
+    EXPECT_EQ(Function({"BUFGET", "2", "y"}), "15") << Function({"DLLERROR"});
+    EXPECT_EQ(Command({"BUFSET", "3", "b.x", "7"}), 0);
+    EXPECT_EQ(Function({"BUFGET", "3", "b.x"}), "7") << Function({"DLLERROR"});
+    EXPECT_EQ(Function({"BUFGET", "3", "8", "LONG"}), "7");
+    // Made after: the new layout, and LINE with the POINT it was declared with.
+    ASSERT_EQ(Command({"BUFNEW", "5", "RECT"}), 0);
+    EXPECT_EQ(Function({"BUFSIZE", "5"}), "32");
+    ASSERT_EQ(Command({"BUFNEW", "5", "LINE"}), 0);
+    EXPECT_EQ(Function({"BUFSIZE", "5"}), "16");
+}
+
 // A structure by value travels as its bytes in whole words, between other words.
 TEST_F(CallsTest, StructuresByValue) {
     ASSERT_EQ(Command({"DLLSTRUCT", "typedef struct tagRECT { LONG left; LONG top; LONG right; LONG bottom; } RECT, *LPRECT;"}), 0);
@@ -732,4 +825,103 @@ TEST_F(CallsTest, StructuresByValue) {
     EXPECT_EQ(Function({"DLLERROR"}), "parameter 2 (pt, POINT): BUF:3 holds 4 bytes, the structure needs 8");
     EXPECT_EQ(Call("PtInRect", {"BUF:1", "15"}), "");
     EXPECT_EQ(Function({"DLLERROR"}), "parameter 2 (pt, POINT): pass the structure's bytes as BUF:b, not '15'");
+}
+
+// A pointer to values or structures with a count beside it is a buffer of count
+// elements: a buffer given is checked against it, OUT makes one of that size, and
+// DLLOUT reads back as many as the count says after the call, also from a count
+// passed by reference.
+TEST_F(CallsTest, CountedPointersToValuesAndStructuresAreBuffers) {
+    Declare(1, 1, "DWORD FillDwords([out] DWORD* lpidProcess, [in] DWORD cb)");
+    ASSERT_EQ(Command({"BUFNEW", "1", "4"}), 0);
+    EXPECT_EQ(Call("1", {"BUF:1", "4096"}), "");
+    EXPECT_EQ(Status(), 1005);
+    EXPECT_EQ(Function({"DLLERROR"}), "parameter 1 (lpidProcess): BUF:1 holds 4 bytes, cb says 4096");
+    EXPECT_EQ(Call("1", {"BUF:1", "4"}), "1");
+    EXPECT_EQ(Call("1", {"OUT", "64"}), "16");
+    EXPECT_EQ(Function({"DLLOUT", "lpidProcess"}), "1|2|3|4|5|6|7|8|9|10|11|12|13|14|15|16");
+    EXPECT_EQ(Call("1", {"5", "16"}), "");
+    EXPECT_EQ(Function({"DLLERROR"}), "parameter 1 (lpidProcess): the value holds 4 bytes, cb says 16");
+    EXPECT_EQ(Call("1", {"OUT:2", "16"}), "");
+    EXPECT_EQ(Function({"DLLERROR"}), "parameter 1 (lpidProcess): OUT:2 is smaller than cb says");
+    EXPECT_EQ(Call("1", {"OUT:4", "16"}), "4");
+    EXPECT_EQ(Function({"DLLOUT", "lpidProcess"}), "1|2|3|4");
+
+    ASSERT_EQ(Command({"DLLSTRUCT", "typedef struct tagPOINT { LONG x; LONG y; } POINT;"}), 0);
+    Declare(2, 1, "int FillPoints(_Out_writes_(count) POINT* points, int count)");
+    ASSERT_EQ(Command({"BUFNEW", "2", "POINT"}), 0);
+    EXPECT_EQ(Call("2", {"BUF:2", "2"}), "");
+    EXPECT_EQ(Function({"DLLERROR"}), "parameter 1 (points): BUF:2 holds 8 bytes, count says 16");
+    EXPECT_EQ(Call("2", {"OUT", "2"}), "2");
+    EXPECT_EQ(Function({"DLLOUT", "points"}), "0000000000000000" "01000000FFFFFFFF");
+
+    // The count through a pointer: read where the callee left it.
+    Declare(3, 1, "int FillBytesCounted(LPBYTE buffer, LPDWORD lpcbSize)");
+    ASSERT_EQ(Command({"SETINT", "1", "16"}), 0);
+    EXPECT_EQ(Call("3", {"OUT", "INTSLOT:1"}), "5");
+    EXPECT_EQ(Function({"GETINT", "1"}), "5");
+    EXPECT_EQ(Function({"DLLOUT", "buffer"}), "A1A2A3A4A5");
+    EXPECT_EQ(Function({"DLLOUT", "buffer", "x", "INTSLOT:2"}), "A1A2A3A4A5");
+    EXPECT_EQ(Call("3", {"OUT", "16"}), "5");
+    EXPECT_EQ(Function({"DLLOUT", "buffer"}), "A1A2A3A4A5");
+
+    // Beside a structure, a length is in bytes.
+    ASSERT_EQ(Command({"DLLSTRUCT", "typedef struct _MEMORY_BASIC_INFORMATION { PVOID BaseAddress; PVOID AllocationBase; "
+                                    "DWORD AllocationProtect; SIZE_T RegionSize; DWORD State; DWORD Protect; DWORD Type; "
+                                    "} MEMORY_BASIC_INFORMATION, *PMEMORY_BASIC_INFORMATION;"}), 0);
+    Declare(5, 2, "SIZE_T VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATION lpBuffer, SIZE_T dwLength)");
+    ASSERT_EQ(Command({"BUFNEW", "3", "MEMORY_BASIC_INFORMATION"}), 0);
+    EXPECT_EQ(Call("5", {"BUF:3", "BUF:3", "28"}), "28") << Function({"DLLERROR"});
+    EXPECT_EQ(Function({"BUFGET", "3", "State"}), std::to_string(MEM_COMMIT));
+    EXPECT_EQ(Call("5", {"BUF:3", "BUF:3", "29"}), "");
+    EXPECT_EQ(Function({"DLLERROR"}), "parameter 2 (lpBuffer): BUF:3 holds 28 bytes, dwLength says 29");
+
+    // A count beside a buffer before it is that buffer's: the value pointer after it
+    // keeps its single value (WriteFile's lpNumberOfBytesWritten).
+    Declare(4, 2, "BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, "
+                  "LPDWORD lpNumberOfBytesWritten, LPVOID lpOverlapped)");
+    EXPECT_EQ(Call("4", {"NULL", "TEXT:hello", "5", "OUT", "NULL"}), "0") << Function({"DLLERROR"});
+    EXPECT_EQ(Status(), 0);
+}
+
+// Every in-and-out spelling takes a text and reads it back; a size annotation names
+// its count, in characters or bytes as the out forms do.
+TEST_F(CallsTest, InAndOutSpellingsTakeATextAndReadItBack) {
+    struct Case {
+        const char* annotation;
+        const char* counts;  // "chars", "bytes" or "" (no count)
+    } cases[] = {
+        {"[in, out]", ""},
+        {"IN OUT", ""},
+        {"_Inout_", ""},
+        {"_Inout_opt_", ""},
+        {"_Inout_z_", ""},
+        {"_Inout_updates_(n)", "chars"},
+        {"_Inout_updates_opt_(n)", "chars"},
+        {"_Inout_updates_z_(n)", "chars"},
+        {"_Inout_updates_bytes_(n)", "bytes"},
+        {"_Inout_updates_bytes_opt_(n)", "bytes"},
+        {"__inout", ""},
+        {"__inout_opt", ""},
+        {"__inout_ecount(n)", "chars"},
+        {"__inout_ecount_opt(n)", "chars"},
+        {"__inout_bcount(n)", "bytes"},
+        {"__inout_bcount_opt(n)", "bytes"},
+    };
+    ASSERT_EQ(Command({"BUFNEW", "1", "8"}), 0);
+    for (const Case& c : cases) {
+        std::string prototype = std::string("int UpperWide(") + c.annotation + " LPWSTR text, int n)";
+        Declare(1, 1, prototype);
+        EXPECT_EQ(Call("1", {"caf\xe9 au lait", "20"}), "12") << prototype << ": " << Function({"DLLERROR"});
+        EXPECT_EQ(Function({"DLLOUT", "text"}), "CAF\xe9 AU LAIT") << prototype;
+        // Five characters are ten bytes: more than buffer 1 holds.
+        std::string five = Call("1", {"BUF:1", "5"});
+        if (std::string(c.counts) == "chars") {
+            EXPECT_EQ(five, "") << prototype;
+            EXPECT_EQ(Status(), 1005) << prototype;
+            EXPECT_EQ(Function({"DLLERROR"}), "parameter 1 (text): BUF:1 holds 8 bytes, n says 10") << prototype;
+        } else {
+            EXPECT_EQ(five, "0") << prototype << ": " << Function({"DLLERROR"});
+        }
+    }
 }

@@ -54,7 +54,9 @@ const char* const kPrototypes[] = {
     "int UpdateInPlace(DWORD* a, PULARGE_INTEGER b, double* c)", "int FillMixed(PMIXED m)",
     "LONGLONG ReadMixed(const MIXED* m)", "int Divide(int a, int b)", "int RecurseForever(int)",
     "int DisturbThenFault(void)", "int X87DivideLeftPending(void)", "int TakesTwo(int a)", "int __cdecl TakesTwo(int, int)",
-    "int Words20(void)",
+    "int Words20(void)", "DWORD FillDwords([out] DWORD* lpidProcess, [in] DWORD cb)",
+    "int FillPoints(_Out_writes_(count) PMIXED points, int count)", "int FillBytesCounted(LPBYTE buffer, LPDWORD lpcbSize)",
+    "int UpperWide(_Inout_updates_(n) LPWSTR text, int n)",
     // refused
     "int Noop(HWNDX h)", "int NoSuchExport(int)", "int Noop(", "Noop(int)", "int Noop(int a,, int b)", "int (int)",
     "int Noop(struct NOSUCH s)", "int Noop(...)", "int Noop(int a) [in]", "/* unclosed", "int Noop(int x[)",
@@ -70,6 +72,9 @@ const char* const kStructures[] = {
     "struct BIG { char a[16777216]; char b; };", "struct { int a; }", "struct S { int a[0x7FFFFFFF]; };",
     "struct S { S* next; };", "typedef struct T { struct T* next; char text[MAX_PATH * 2 + 1]; } T;",
     "struct S { int a : 1; };", "struct", "#pragma pack(3) struct S { int a; };",
+    // declared again larger (never smaller: FillMixed writes a whole MIXED)
+    "typedef struct _MIXED { BYTE big[100000]; } MIXED, *PMIXED;",
+    "struct S { MIXED m; union { DWORD c; struct { WORD lo; WORD hi; } parts; }; };",
 };
 
 const int kTextLengths[] = {0, 1, 63, 64, 255, 256, 4047, 4048, 4049, 100000};
@@ -182,7 +187,8 @@ struct Generator {
             words.resize(2);
         }
         if (SameAs(k, "DLLCALL") && Below(4)) {
-            static const char* const names[] = {"Noop", "Mix64", "FillAnsi", "StoreInt", "FillMixed", "Divide"};
+            static const char* const names[] = {"Noop",   "Mix64",      "FillAnsi",         "StoreInt",  "FillMixed",
+                                                "Divide", "FillDwords", "FillBytesCounted", "UpperWide"};
             set(1, Below(2) ? std::to_string(1 + Below(8)) : Pick(names));
             words.resize(2 + Below(5), "1");
         }

@@ -95,31 +95,31 @@ static void ReleaseOutBlocks() {
 
 void TypedCallsReleaseAtUnload() {
     ReleaseOutBlocks();
+    StructsReleaseAtUnload();
     for (Buffer& buffer : g_state.calls.buffers) {
         free(buffer.data);
         buffer.data = nullptr;
     }
 }
 
-// Characters (or bytes) the count parameter of a buffer holds, read as unsigned (a
+// Elements (or bytes) the count parameter of a buffer holds, read as unsigned (a
 // negative count is a huge one to the callee), or false when it holds no count the
-// library can read: passed by value, in the library's storage, or in a reference.
+// library can read: passed by value, in the library's storage, or in a reference
+// (copied into the storage before the call and again after it, so that DLLOUT reads
+// what the callee left there).
 static bool CountValue(const Prototype& proto, const TypedParam& param, DWORD* count) {
     if (param.countParam < 0) return false;
     const TypedParam& counter = proto.params[param.countParam];
     CallsState& calls = g_state.calls;
-    bool narrow = counter.type.base == Base::I16 || counter.type.base == Base::U16;
-    DWORD address = 0, bytes = 0;
+    unsigned char kind = calls.argKind[param.countParam];
     if (counter.pass == Pass::Int32) {
         *count = calls.words[counter.wordOffset];
-    } else if (calls.argKind[param.countParam] == ArgStorage) {
+    } else if (kind == ArgStorage || kind == ArgReference) {
         *count = calls.storage[param.countParam].words[0];
-    } else if (ReadReference(Arg(FirstCallArg + param.countParam), &address, &bytes) > 0 && bytes >= 4) {
-        *count = *reinterpret_cast<const DWORD*>(address);
     } else {
         return false;
     }
-    if (narrow) *count &= 0xFFFF;
+    if (counter.type.base == Base::I16 || counter.type.base == Base::U16) *count &= 0xFFFF;
     return true;
 }
 
@@ -127,30 +127,31 @@ static bool CountValue(const Prototype& proto, const TypedParam& param, DWORD* c
 static bool CountBytes(const Prototype& proto, const TypedParam& param, DWORD* bytes) {
     DWORD count;
     if (!CountValue(proto, param, &count)) return false;
-    bool wideChars = param.pass == Pass::WideText && !(param.flags & CountInBytes);
-    ULONGLONG total = wideChars ? 2ull * count : count;
+    ULONGLONG total = (param.flags & CountInBytes) ? count : static_cast<ULONGLONG>(count) * param.elementBytes;
     *bytes = total > 0xFFFFFFFF ? 0xFFFFFFFF : static_cast<DWORD>(total);
     return true;
 }
 
 // Makes the out-buffers asked for with OUT (sized by the count parameter) or OUT:n,
-// and checks that a buffer the script gave (BUF:b, a slot, a text) holds what its
-// count tells the callee.
+// and checks that a buffer the script gave (BUF:b, a slot, a text, a value in the
+// library's storage) holds what its count tells the callee.
 static bool MakeOutBlocks(const Prototype& proto) {
     CallsState& calls = g_state.calls;
     for (int i = 0; i < proto.paramCount; ++i) {
         const TypedParam& param = proto.params[i];
         DWORD counted = 0;
         bool hasCount = CountBytes(proto, param, &counted);
-        if (calls.argKind[i] != ArgOutPending) {
+        unsigned char kind = calls.argKind[i];
+        if (kind != ArgOutPending) {
             if (!hasCount) continue;  // the common case, and a cheap one
             DWORD address = 0, bytes = 0;
-            bool known = calls.argKind[i] == ArgText
-                             ? (bytes = CallTextBytes, true)
-                             : ReadReference(Arg(FirstCallArg + i), &address, &bytes) > 0;
+            const char* holder = Arg(FirstCallArg + i);
+            bool known = true;
+            if (kind == ArgText) bytes = CallTextBytes, holder = "the text's storage";
+            else if (kind == ArgStorage) bytes = param.elementBytes, holder = "the value";
+            else known = kind == ArgReference && ReadReference(Arg(FirstCallArg + i), &address, &bytes) > 0;
             if (known && counted > bytes)
-                return CallFailValue("parameter %d (%s): %s holds %lu bytes, %s says %lu", i + 1, param.name,
-                                     calls.argKind[i] == ArgText ? "the text's storage" : Arg(FirstCallArg + i),
+                return CallFailValue("parameter %d (%s): %s holds %lu bytes, %s says %lu", i + 1, param.name, holder,
                                      bytes, proto.params[param.countParam].name, counted);
             continue;
         }
@@ -160,15 +161,16 @@ static bool MakeOutBlocks(const Prototype& proto) {
                 return CallFailValue("parameter %d (%s): no count parameter beside it says how large; pass OUT:n",
                                      i + 1, param.name);
             bytes = counted;
-        } else if (bytes != 0xFFFFFFFF && param.pass == Pass::WideText) {
-            bytes = bytes <= OutBufferMaxBytes ? bytes * 2 : 0xFFFFFFFF;
+        } else if (bytes != 0xFFFFFFFF) {  // OUT:n counts elements
+            ULONGLONG total = static_cast<ULONGLONG>(bytes) * param.elementBytes;
+            bytes = total <= OutBufferMaxBytes ? static_cast<DWORD>(total) : 0xFFFFFFFF;
         }
         if (bytes > OutBufferMaxBytes)
             return CallFailValue("parameter %d (%s): an out-buffer of 1 to %lu bytes, not %s", i + 1, param.name,
                                  OutBufferMaxBytes, Arg(FirstCallArg + i));
         if (hasCount && counted > bytes)
-            return CallFailValue("parameter %d (%s): OUT:%lu is smaller than %s says", i + 1, param.name, bytes,
-                                 proto.params[param.countParam].name);
+            return CallFailValue("parameter %d (%s): %.40s is smaller than %s says", i + 1, param.name,
+                                 Arg(FirstCallArg + i), proto.params[param.countParam].name);
         // Two zero bytes past the end: a text the callee fills to the brim still ends.
         calls.outBlocks[i] = static_cast<BYTE*>(calloc(bytes + 2, 1));
         if (!calls.outBlocks[i]) return CallFailValue("parameter %d (%s): no memory for %lu bytes", i + 1, param.name, bytes);
@@ -194,6 +196,7 @@ static bool PrepareWords(const Prototype& proto) {
         return CallFailValue("%s takes %d parameters, %d arguments given", proto.name, proto.paramCount, given);
     for (int i = 0; i < proto.paramCount; ++i)
         if (!proto.params[i].convert(i, Arg(FirstCallArg + i))) return false;
+    CopyReferencedValues(proto);
     return MakeOutBlocks(proto);
 }
 
@@ -271,6 +274,7 @@ const char* TypedCall() {
     calls.depth = 1;
     ForeignCallTyped(function->entry, calls.words, &outcome, proto.wordCount);
     calls.depth = 0;
+    CopyReferencedValues(proto);
     g_state.host.statusCode = status;
     CallErrorClear();  // what calls back in left there is not this call's
     calls.lastCalled = index + 1;
@@ -286,6 +290,24 @@ const char* TypedCall() {
     AnswerResult(proto, outcome);
     if (text) SetLastError(lastError);
     return g_state.host.resultBuffer;
+}
+
+// The whole values of an out-buffer's first `bytes` bytes, joined by '|' (as many as
+// fit an answer).
+static void AnswerValues(const TypedParam& param, const BYTE* block, DWORD bytes, char* out) {
+    TypeRef pointee = param.type;
+    pointee.pointers--;
+    size_t length = 0;
+    out[0] = '\0';
+    char piece[64];
+    for (DWORD at = 0; at + param.elementBytes <= bytes; at += param.elementBytes) {
+        FormatScalar(pointee, block + at, piece);
+        size_t n = strlen(piece) + (at ? 1 : 0);
+        if (length + n >= MaxString) break;
+        if (at) out[length++] = '|';
+        strcpy(out + length, piece);
+        length += strlen(piece);
+    }
 }
 
 // DLLOUT name-or-position: a parameter's value after the last DLLCALL: what the
@@ -326,9 +348,14 @@ const char* TypedOut() {
         } else if (param.pass == Pass::AnsiText) {
             CopyBounded(out, MaxString, reinterpret_cast<const char*>(block));
         } else {
-            // Bytes, as hex pairs; as many as the count parameter now says, if it says.
+            // As many bytes as the count parameter now says, if it says: values joined
+            // by '|', other bytes as hex pairs.
             DWORD bytes = calls.outBytes[index], counted;
-            if (CountValue(proto, param, &counted) && counted < bytes) bytes = counted;
+            if (CountBytes(proto, param, &counted) && counted < bytes) bytes = counted;
+            if (param.pass == Pass::ScalarRef) {
+                AnswerValues(param, block, bytes, out);
+                break;
+            }
             if (bytes > (MaxString - 1) / 2) bytes = (MaxString - 1) / 2;
             for (DWORD i = 0; i < bytes; ++i) ByteToHex(block[i], out + 2 * i);
             out[2 * bytes] = '\0';

@@ -265,7 +265,7 @@ int CallbackDeclare() {
     if (*event && !g_state.host.hostWindow)
         return CallFail("an event needs the host window named at Init"), -1;
     CallbackResult result;  // read before anything changes
-    if (!ReadAnswer(parsed, answerText, &result)) return -1;
+    if (!ReadAnswer(parsed, answerText, &result)) return CallRefused();
 
     // Under the lock: a foreign thread may be calling this very callback.
     EnterCriticalSection(&callbacks.lock);

@@ -13,6 +13,9 @@ bool CallFail(const char* format, ...);
 void CallErrorClear();
 // Fails with status 1005 (a value that does not fit, a place outside its buffer).
 bool CallFailValue(const char* format, ...);
+// A command refused: answers -1 with the status at 0 (the reason is in DLLERROR),
+// whatever a step on the way set.
+int CallRefused();
 
 // ---- tokens ------------------------------------------------------------------------
 enum class Tok : unsigned char { End, Ident, Number, Punct, Quoted };
@@ -57,6 +60,8 @@ bool ParsePrototype(const char* text, Prototype* proto);
 bool JoinArguments(int first, char* out, size_t capacity);
 // A structure by name (tag or typedef name), or -1.
 int FindStruct(const char* name);
+// Frees the structures' declaration texts.
+void StructsReleaseAtUnload();
 
 // ---- values ------------------------------------------------------------------------
 // A number of decimal digits only (at most nine), or -1: table numbers and sizes.
@@ -76,6 +81,9 @@ void FormatScalar(const TypeRef& type, const void* at, char* out);
 bool StoreScalar(const TypeRef& type, const char* text, void* at, const char* where);
 // The converter a parameter's pass uses.
 ConvertFn ConverterFor(Pass pass);
+// Copies the values behind the pointers to scalars passed as references (BUF:b,
+// INTSLOT:n) into their storage: what a count there says, read again after the call.
+void CopyReferencedValues(const Prototype& proto);
 // Wide text at an address into ANSI text, reading only readable memory.
 size_t CopyReadableWide(char* dest, size_t capacity, const void* address);
 // The same with the caller's scratch of MaxString wide characters (for threads

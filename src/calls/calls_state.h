@@ -70,6 +70,7 @@ struct TypedParam {
     unsigned char wordOffset; // first word of the call
     unsigned char words;      // 1 or 2
     signed char countParam;   // the parameter that sizes this out-buffer, -1 none
+    DWORD elementBytes;       // one element it points at (a structure's size as declared), or its own size
     char countName[TypedNameBytes];  // from a size annotation, resolved after parsing
     ConvertFn convert;
 };
@@ -107,11 +108,16 @@ struct StructField {
     DWORD count;  // array elements, 1 for a plain field
 };
 
+// An entry stays as it was laid out while a name, a buffer or another structure
+// reaches it; declaring a structure again takes a new entry and moves the names.
 struct StructType {
     char name[TypedNameBytes];
     DWORD size;
     DWORD align;
-    DWORD textHash;  // of the declaration: the same one again changes nothing
+    bool used;       // free entries are taken again
+    bool building;   // laid out by the declaration being read
+    bool nested;     // written inline in the structure that holds it
+    char* text;      // the declaration (heap): the same one again changes nothing
     int fieldCount;
     StructField fields[StructFieldMax];
 };
@@ -130,7 +136,9 @@ struct Buffer {
 
 // How an argument reached its parameter, for DLLOUT.
 enum ArgKind : unsigned char {
-    ArgNone,       // nothing to answer: NULL, an address, a reference
+    ArgNone,       // nothing to answer: NULL, an address
+    ArgReference,  // one of the library's own places (BUF:b, a slot): nothing to answer;
+                   // a scalar there is copied into the storage, before and after the call
     ArgValue,      // by value: the words
     ArgStorage,    // a scalar in the library's storage
     ArgText,       // a text in the library's storage (ANSI or wide by the type)
@@ -163,7 +171,6 @@ union ScalarStorage {
 struct CallsState {
     TypedFunction functions[TypedFunctionCount];
     StructType structs[StructTypeCount];
-    int structCount;
     StructName structNames[StructNameCount];
     int structNameCount;
     Buffer buffers[BufferCount];

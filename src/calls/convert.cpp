@@ -336,6 +336,7 @@ static int ConvertPlace(int index, const char* text, DWORD need) {
     if (bytes < need)
         return CallFailValue("%s: %.40s holds %lu bytes, the parameter needs %lu", Where(index), text, bytes, need), -1;
     WordsOf(index)[0] = address;
+    calls.argKind[index] = ArgReference;
     return 1;
 }
 
@@ -383,11 +384,24 @@ static bool ConvertText(int index, const char* text) {
     return true;
 }
 
+void CopyReferencedValues(const Prototype& proto) {
+    CallsState& calls = g_state.calls;
+    for (int i = 0; i < proto.paramCount; ++i) {
+        const TypedParam& param = proto.params[i];
+        if (param.pass != Pass::ScalarRef || calls.argKind[i] != ArgReference) continue;
+        memset(&calls.storage[i], 0, sizeof calls.storage[i]);
+        memcpy(&calls.storage[i], reinterpret_cast<const void*>(calls.words[param.wordOffset]), param.elementBytes);
+    }
+}
+
 static bool ConvertScalarRef(int index, const char* text) {
     CallsState& calls = g_state.calls;
-    TypeRef pointee = Pointee(ParamAt(index).type);
-    int place = ConvertPlace(index, text, TypeSize(pointee));
+    const TypedParam& param = ParamAt(index);
+    TypeRef pointee = Pointee(param.type);
+    int place = ConvertPlace(index, text, param.elementBytes);
     if (place) return place > 0;
+    // With a count beside it, OUT asks for a buffer of that many values.
+    if (param.countParam >= 0 && IsOutRequest(index, text)) return true;
     ScalarStorage& storage = calls.storage[index];
     memset(&storage, 0, sizeof storage);
     if (!SameWord(text, kOutWord) && !StoreScalar(pointee, text, &storage, Where(index))) return false;
@@ -421,10 +435,10 @@ static bool ConvertAddress(int index, const char* text) {
 }
 
 static bool ConvertStructRef(int index, const char* text) {
-    const TypeRef& type = ParamAt(index).type;
-    DWORD need = type.pointers == 1 ? g_state.calls.structs[type.structIndex].size : 4;
-    int place = ConvertPlace(index, text, need);
+    const TypedParam& param = ParamAt(index);
+    int place = ConvertPlace(index, text, param.elementBytes);
     if (place) return place > 0;
+    if (param.countParam >= 0 && IsOutRequest(index, text)) return true;
     TypeRef address = {};
     address.base = Base::Handle;
     ULONGLONG value;
@@ -438,7 +452,7 @@ static bool ConvertStructRef(int index, const char* text) {
 // become the words, the last one filled up with zeros.
 static bool ConvertStructValue(int index, const char* text) {
     const TypedParam& param = ParamAt(index);
-    DWORD size = g_state.calls.structs[param.type.structIndex].size;
+    DWORD size = param.elementBytes;
     g_state.calls.argKind[index] = ArgNone;
     DWORD address = 0, bytes = 0;
     int found = ReadReference(text, &address, &bytes);

@@ -60,13 +60,6 @@ static bool IsAnnotationWord(const Lexer& lex) {
     return false;
 }
 
-static bool HasPart(const char* s, int n, const char* part) {
-    int m = static_cast<int>(strlen(part));
-    for (int i = 0; i + m <= n; ++i)
-        if (_strnicmp(s + i, part, m) == 0) return true;
-    return false;
-}
-
 // Skips a balanced parenthesised group; the first identifier inside, when it stands
 // alone or behind '*', is the size name of a _writes_ annotation.
 static bool SkipGroup(Lexer* lex, char* sizeName) {
@@ -87,6 +80,61 @@ static bool SkipGroup(Lexer* lex, char* sizeName) {
     return true;
 }
 
+// The words that say which way a parameter goes and whether the group after them
+// names its count: the documentation's tags, the headers' words and the source
+// annotations, old and new. The first row that fits decides; a row ending in '_'
+// fits every word it begins, another one the word itself and its '_' forms
+// (__in_opt, __out_ecount_part). Annotations in none of the rows say nothing.
+enum class Spelling : unsigned char { Tag, Word, Prefix };  // Tag: inside [ ]
+enum class Counts : unsigned char { None, Elements, Bytes };
+struct AnnotationWord {
+    const char* word;
+    Spelling spelling;
+    unsigned char direction;  // ParamIn, ParamOut
+    Counts counts;
+};
+static const AnnotationWord kAnnotationWords[] = {
+    {"in", Spelling::Tag, ParamIn, Counts::None},
+    {"out", Spelling::Tag, ParamOut, Counts::None},
+    {"IN", Spelling::Word, ParamIn, Counts::None},
+    {"OUT", Spelling::Word, ParamOut, Counts::None},
+    {"OPTIONAL", Spelling::Word, 0, Counts::None},
+    {"_Inout_updates_bytes_", Spelling::Prefix, ParamIn | ParamOut, Counts::Bytes},
+    {"_Inout_updates_", Spelling::Prefix, ParamIn | ParamOut, Counts::Elements},
+    {"_Inout_", Spelling::Prefix, ParamIn | ParamOut, Counts::None},
+    {"_In_reads_bytes_", Spelling::Prefix, ParamIn, Counts::Bytes},
+    {"_In_reads_", Spelling::Prefix, ParamIn, Counts::Elements},
+    {"_In_", Spelling::Prefix, ParamIn, Counts::None},
+    {"_Out_writes_bytes_", Spelling::Prefix, ParamOut, Counts::Bytes},
+    {"_Out_writes_", Spelling::Prefix, ParamOut, Counts::Elements},
+    {"_Out_", Spelling::Prefix, ParamOut, Counts::None},
+    {"_Outptr_", Spelling::Prefix, ParamOut, Counts::None},
+    {"_COM_Outptr_", Spelling::Prefix, ParamOut, Counts::None},
+    {"_Deref_out_", Spelling::Prefix, ParamOut, Counts::None},
+    {"__inout_bcount", Spelling::Prefix, ParamIn | ParamOut, Counts::Bytes},
+    {"__inout_ecount", Spelling::Prefix, ParamIn | ParamOut, Counts::Elements},
+    {"__inout", Spelling::Prefix, ParamIn | ParamOut, Counts::None},
+    {"__in_bcount", Spelling::Prefix, ParamIn, Counts::Bytes},
+    {"__in_ecount", Spelling::Prefix, ParamIn, Counts::Elements},
+    {"__in", Spelling::Prefix, ParamIn, Counts::None},
+    {"__out_bcount", Spelling::Prefix, ParamOut, Counts::Bytes},
+    {"__out_ecount", Spelling::Prefix, ParamOut, Counts::Elements},
+    {"__out", Spelling::Prefix, ParamOut, Counts::None},
+    {"__deref_out", Spelling::Prefix, ParamOut, Counts::None},
+};
+
+static const AnnotationWord* FindAnnotationWord(const Lexer& lex, bool inTag) {
+    if (lex.kind != Tok::Ident) return nullptr;
+    for (const AnnotationWord& row : kAnnotationWords) {
+        if ((row.spelling == Spelling::Tag) != inTag) continue;
+        int n = static_cast<int>(strlen(row.word));
+        if (lex.length < n || memcmp(lex.start, row.word, n) != 0) continue;
+        if (lex.length == n) return &row;
+        if (row.spelling == Spelling::Prefix && (row.word[n - 1] == '_' || lex.start[n] == '_')) return &row;
+    }
+    return nullptr;
+}
+
 // Tags and annotations before (or after) a parameter's type: [in], [out], [in, out],
 // [optional], IN, OUT, OPTIONAL and the source annotations. Sets the parameter's
 // direction and the size name an annotation gives.
@@ -96,29 +144,19 @@ static bool ReadParamAnnotations(Lexer* lex, TypedParam* param) {
             LexNext(lex);
             while (!LexIsPunct(*lex, ']')) {
                 if (lex->kind == Tok::End) return CallFail("unclosed [ in parameter tags");
-                if (LexIsWord(*lex, "in")) param->flags |= ParamIn;
-                if (LexIsWord(*lex, "out")) param->flags |= ParamOut;
+                if (const AnnotationWord* tag = FindAnnotationWord(*lex, true)) param->flags |= tag->direction;
                 LexNext(lex);
             }
             LexNext(lex);
-        } else if (LexIsWord(*lex, "IN") || LexIsWord(*lex, "OUT") || LexIsWord(*lex, "OPTIONAL")) {
-            if (LexIsWord(*lex, "IN")) param->flags |= ParamIn;
-            if (LexIsWord(*lex, "OUT")) param->flags |= ParamOut;
-            LexNext(lex);
-        } else if (IsAnnotationWord(*lex)) {
-            const char* s = lex->start;
-            int n = lex->length;
-            bool out = HasPart(s, n, "out") || HasPart(s, n, "updates");
-            if (out) param->flags |= ParamOut;
-            if (HasPart(s, n, "_in") && !out) param->flags |= ParamIn;
-            bool sizes = HasPart(s, n, "writes") || HasPart(s, n, "updates") || HasPart(s, n, "ecount") ||
-                         HasPart(s, n, "bcount");
-            if (HasPart(s, n, "bytes") || HasPart(s, n, "bcount")) param->flags |= CountInBytes;
-            LexNext(lex);
-            if (LexIsPunct(*lex, '(') && !SkipGroup(lex, sizes ? param->countName : nullptr)) return false;
-        } else {
-            return true;
+            continue;
         }
+        const AnnotationWord* row = FindAnnotationWord(*lex, false);
+        if (!row && !IsAnnotationWord(*lex)) return true;
+        bool counts = row && row->counts != Counts::None;
+        if (row) param->flags |= row->direction;
+        if (row && row->counts == Counts::Bytes) param->flags |= CountInBytes;
+        LexNext(lex);
+        if (LexIsPunct(*lex, '(') && !SkipGroup(lex, counts ? param->countName : nullptr)) return false;
     }
 }
 
@@ -163,8 +201,13 @@ static bool ClassifyParam(TypedParam* param, const char* where) {
         param->pass = Pass::ScalarRef;  // a pointer to a pointer: the storage holds an address
     }
     param->words = (param->pass == Pass::Int64 || param->pass == Pass::Double) ? 2 : 1;
+    // What one element takes, fixed here: a structure declared again later changes
+    // nothing for this prototype.
+    TypeRef element = type;
+    if (element.pointers) --element.pointers;
+    param->elementBytes = param->pass == Pass::Address ? 1 : TypeSize(element);
     if (param->pass == Pass::StructValue) {
-        DWORD words = (g_state.calls.structs[type.structIndex].size + 3) / 4;
+        DWORD words = (param->elementBytes + 3) / 4;
         if (words > TypedWordMax) return CallFail("%s: structure %s is too large to pass by value", where, type.name);
         param->words = static_cast<unsigned char>(words);
     }
@@ -203,8 +246,10 @@ static bool CanCount(const TypedParam& param) {
     return integer && (param.pass == Pass::Int32 || (param.pass == Pass::ScalarRef && param.type.pointers == 1));
 }
 
-// What a name says about counting: 0 not a count, 1 characters, 2 bytes.
-static int CountNameKind(const char* name) {
+// What a name says about counting: 0 not a count, 1 characters (elements), 2 bytes.
+// Beside values or structures, sizes and lengths are in bytes (VirtualQuery's
+// dwLength), and only counts count elements.
+static int CountNameKind(const char* name, bool values) {
     char lower[TypedNameBytes];
     int n = 0;
     for (; name[n] && n < TypedNameBytes - 1; ++n) lower[n] = static_cast<char>(tolower(static_cast<unsigned char>(name[n])));
@@ -212,34 +257,59 @@ static int CountNameKind(const char* name) {
     const char* s = lower;
     while (*s == 'l' || *s == 'p') ++s;  // lpcbData, pcchSize
     if (strncmp(s, "cb", 2) == 0 || strstr(lower, "byte")) return 2;
+    if (values) return strstr(lower, "size") || strstr(lower, "len") ? 2 : strstr(lower, "count") ? 1 : 0;
     if (strncmp(s, "cch", 3) == 0 || strstr(lower, "size") || strstr(lower, "count") || strstr(lower, "len") ||
         strstr(lower, "max") || strstr(lower, "char"))
         return 1;
     return 0;
 }
 
-// Finds the parameter that sizes each out-capable buffer: the one a size annotation
-// names, else the neighbour after it, else the one before it, by its name.
+// Whether a count can size the parameter: a pointer the callee may write (not const)
+// to text, bytes, values or structures. A pointer to a pointer receives one address.
+static bool TakesCount(const TypedParam& param) {
+    if (param.type.flags & TypeConst) return false;
+    switch (param.pass) {
+    case Pass::AnsiText: case Pass::WideText: case Pass::Address: case Pass::StructRef: return true;
+    case Pass::ScalarRef: return param.type.pointers == 1;
+    default: return false;
+    }
+}
+
+// Finds the parameter that sizes each buffer: the one a size annotation names, else
+// the neighbour after it, else the one before it, by its name. Texts and bytes
+// first; a pointer to values or structures takes a neighbour only when it is passed
+// by value, sizes no buffer yet and (before it) does not follow another pointer,
+// whose count it is (WriteFile's nNumberOfBytesToWrite is not lpNumberOfBytesWritten's).
 static void ResolveCounts(Prototype* proto) {
-    for (int i = 0; i < proto->paramCount; ++i) {
-        TypedParam& param = proto->params[i];
-        param.countParam = -1;
-        bool buffer = param.pass == Pass::AnsiText || param.pass == Pass::WideText || param.pass == Pass::Address;
-        if (!buffer || (param.type.flags & TypeConst)) continue;
-        if (param.countName[0]) {
-            for (int j = 0; j < proto->paramCount; ++j)
-                if (j != i && strcmp(proto->params[j].name, param.countName) == 0 && CanCount(proto->params[j]))
-                    param.countParam = static_cast<signed char>(j);
-            if (param.countParam >= 0) continue;
-        }
-        const int neighbours[2] = {i + 1, i - 1};
-        for (int j : neighbours) {
-            if (j < 0 || j >= proto->paramCount || !CanCount(proto->params[j])) continue;
-            int kind = CountNameKind(proto->params[j].name);
-            if (!kind) continue;
-            param.countParam = static_cast<signed char>(j);
-            if (kind == 2) param.flags |= CountInBytes;
-            break;
+    bool taken[TypedParamMax] = {};
+    for (int i = 0; i < proto->paramCount; ++i) proto->params[i].countParam = -1;
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < proto->paramCount; ++i) {
+            TypedParam& param = proto->params[i];
+            bool values = param.pass == Pass::ScalarRef || param.pass == Pass::StructRef;
+            if (!TakesCount(param) || values != (round == 1)) continue;
+            if (param.countName[0]) {
+                for (int j = 0; j < proto->paramCount; ++j)
+                    if (j != i && strcmp(proto->params[j].name, param.countName) == 0 && CanCount(proto->params[j]))
+                        param.countParam = static_cast<signed char>(j);
+                if (param.countParam >= 0) {
+                    taken[param.countParam] = true;
+                    continue;
+                }
+            }
+            const int neighbours[2] = {i + 1, i - 1};
+            for (int j : neighbours) {
+                if (j < 0 || j >= proto->paramCount || !CanCount(proto->params[j])) continue;
+                if (values && (proto->params[j].pass != Pass::Int32 || taken[j] ||
+                               (j < i && j > 0 && proto->params[j - 1].type.pointers)))
+                    continue;
+                int kind = CountNameKind(proto->params[j].name, values);
+                if (!kind) continue;
+                param.countParam = static_cast<signed char>(j);
+                taken[j] = true;
+                if (kind == 2) param.flags |= CountInBytes;
+                break;
+            }
         }
     }
 }

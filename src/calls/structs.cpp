@@ -3,6 +3,7 @@
 // for scalars, at most the packing, 8 by default), the size rounded up to the
 // largest alignment.
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "../host/handlers.h"
@@ -20,11 +21,81 @@ int FindStruct(const char* name) {
     return -1;
 }
 
-// FNV-1a over the declaration's text.
-static DWORD TextHash(const char* text) {
-    DWORD hash = 2166136261u;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) hash = (hash ^ *p) * 16777619u;
-    return hash;
+// ---- the table's entries -------------------------------------------------------------
+// Prototypes keep the sizes they were declared with; names, buffers and enclosing
+// structures keep their entries, which therefore never change once laid out.
+
+static void MarkReached(int index, bool* reached) {
+    if (index < 0 || reached[index]) return;
+    reached[index] = true;
+    const StructType& st = g_state.calls.structs[index];
+    for (int i = 0; i < st.fieldCount; ++i)
+        if (st.fields[i].type.base == Base::Struct) MarkReached(st.fields[i].type.structIndex, reached);
+}
+
+static void FreeEntry(StructType& st) {
+    free(st.text);
+    memset(&st, 0, sizeof st);
+}
+
+// Frees the entries that no name, buffer or declaration being read reaches.
+static void CollectStructs() {
+    CallsState& calls = g_state.calls;
+    bool reached[StructTypeCount] = {};
+    for (int i = 0; i < calls.structNameCount; ++i) MarkReached(calls.structNames[i].structIndex, reached);
+    for (const Buffer& buffer : calls.buffers)
+        if (buffer.data) MarkReached(buffer.structIndex, reached);
+    for (int i = 0; i < StructTypeCount; ++i)
+        if (calls.structs[i].building) MarkReached(i, reached);
+    for (int i = 0; i < StructTypeCount; ++i)
+        if (calls.structs[i].used && !reached[i]) FreeEntry(calls.structs[i]);
+}
+
+// A free entry for a structure of the declaration being read, or -1 (DLLERROR set).
+static int NewStruct() {
+    CallsState& calls = g_state.calls;
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < StructTypeCount; ++i) {
+            StructType& st = calls.structs[i];
+            if (st.used) continue;
+            memset(&st, 0, sizeof st);
+            st.used = st.building = true;
+            st.align = 1;
+            return i;
+        }
+        CollectStructs();
+    }
+    return CallFail("more than %d structures", StructTypeCount), -1;
+}
+
+// The declaration being read is done: kept, or (refused) given back.
+static void EndBuilding(bool keep) {
+    for (StructType& st : g_state.calls.structs) {
+        if (!st.building) continue;
+        if (keep) st.building = false;
+        else FreeEntry(st);
+    }
+}
+
+// Whether two entries lay out the same bytes under the same field names and types;
+// inline structures are compared by their layouts, named ones by their entries.
+static bool SameLayout(int a, int b) {
+    const StructType* structs = g_state.calls.structs;
+    const StructType& x = structs[a];
+    const StructType& y = structs[b];
+    if (x.size != y.size || x.align != y.align || x.fieldCount != y.fieldCount) return false;
+    for (int i = 0; i < x.fieldCount; ++i) {
+        const StructField& f = x.fields[i];
+        const StructField& g = y.fields[i];
+        if (strcmp(f.name, g.name) != 0 || strcmp(f.type.name, g.type.name) != 0 || f.offset != g.offset ||
+            f.elementSize != g.elementSize || f.count != g.count || f.type.base != g.type.base ||
+            f.type.pointers != g.type.pointers || f.type.flags != g.type.flags)
+            return false;
+        int fi = f.type.structIndex, gi = g.type.structIndex;
+        if (f.type.base != Base::Struct || fi == gi) continue;
+        if (!structs[fi].nested || !structs[gi].nested || !SameLayout(fi, gi)) return false;
+    }
+    return true;
 }
 
 static DWORD RoundUp(DWORD value, DWORD align) { return (value + align - 1) / align * align; }
@@ -63,13 +134,11 @@ static bool ParseBody(Lexer* lex, Layout* layout);
 // (named after the outer one), then placed; an unnamed one lends its fields to the
 // outer structure at its offset.
 static bool ParseInlineField(Lexer* lex, Layout* outer, bool isUnion) {
-    CallsState& calls = g_state.calls;
-    if (calls.structCount >= StructTypeCount) return CallFail("more than %d structures", StructTypeCount);
-    int index = calls.structCount++;
-    StructType& inner = calls.structs[index];
-    memset(&inner, 0, sizeof inner);
+    int index = NewStruct();
+    if (index < 0) return false;
+    StructType& inner = g_state.calls.structs[index];
+    inner.nested = true;
     snprintf(inner.name, TypedNameBytes, "%s.%d", outer->type->name, outer->type->fieldCount);
-    inner.align = 1;
     Layout layout = {&inner, outer->pack, isUnion, 0};
     if (lex->kind == Tok::Ident) LexNext(lex);  // a tag of its own
     if (!LexIsPunct(*lex, '{')) return CallFail("expected { in %s at %s", outer->type->name, LexShown(*lex));
@@ -135,7 +204,7 @@ static bool ParseBody(Lexer* lex, Layout* layout) {
             char name[TypedNameBytes];
             LexCopyName(*lex, name);
             LexNext(lex);
-            DWORD count = 1;
+            ULONGLONG count = 1;  // a product of counts of up to 2^24 each: checked before it can wrap
             while (LexIsPunct(*lex, '[')) {
                 LexNext(lex);
                 DWORD n;
@@ -147,7 +216,7 @@ static bool ParseBody(Lexer* lex, Layout* layout) {
             }
             if (LexIsPunct(*lex, ':')) return CallFail("bit fields are not supported (field %s)", name);
             if (!type.pointers && type.base == Base::Void) return CallFail("field %s is void", name);
-            if (!PlaceField(layout, name, type, count)) return false;
+            if (!PlaceField(layout, name, type, static_cast<DWORD>(count))) return false;
             if (LexIsPunct(*lex, ';')) break;
             if (!LexIsPunct(*lex, ',')) return CallFail("expected ; after field %s at %s", name, LexShown(*lex));
             LexNext(lex);
@@ -180,29 +249,29 @@ static bool ParsePragma(Lexer* lex, DWORD* pack) {
     return true;
 }
 
-// Forgets the names of a structure about to be declared again.
-static void ForgetNames(int index) {
-    CallsState& calls = g_state.calls;
-    int kept = 0;
-    for (int i = 0; i < calls.structNameCount; ++i)
-        if (calls.structNames[i].structIndex != index) calls.structNames[kept++] = calls.structNames[i];
-    calls.structNameCount = kept;
+// Whether a known name goes to a new declaration: it names a structure replaced, or
+// the new declaration gives it itself.
+static bool GivesUp(const StructName& entry, const bool* replaced, const char (*names)[TypedNameBytes], int nameCount) {
+    if (replaced[entry.structIndex]) return true;
+    for (int i = 0; i < nameCount; ++i)
+        if (strcmp(entry.name, names[i]) == 0) return true;
+    return false;
 }
 
-static bool AddName(const char* name, int index, unsigned char pointers) {
+static void AddName(const char* name, int index, unsigned char pointers) {
     CallsState& calls = g_state.calls;
-    if (calls.structNameCount >= StructNameCount) return CallFail("more than %d structure names", StructNameCount);
     StructName& entry = calls.structNames[calls.structNameCount++];
     CopyBounded(entry.name, TypedNameBytes, name);
     entry.structIndex = static_cast<signed char>(index);
     entry.pointers = pointers;
-    return true;
 }
 
 // DLLSTRUCT declaration: lays the structure out and makes its names (tag, typedef
 // names, pointer names) known to DLLDECLARE, other structures and BUFNEW. A
-// declaration under a name already known replaces that structure. A refusal changes
-// nothing and answers -1, with the reason in DLLERROR.
+// declaration under a name already known takes the names (all of that structure's)
+// for the new layout; what was declared or made with the old one keeps it. The same
+// declaration again changes nothing. A refusal changes nothing and answers -1, with
+// the reason in DLLERROR.
 int StructDeclare() {
     CallsState& calls = g_state.calls;
     CallErrorClear();
@@ -226,15 +295,12 @@ int StructDeclare() {
     }
     if (!LexIsPunct(lex, '{')) return CallFail("expected { at %s", LexShown(lex)), -1;
 
-    // Laid out into a spare entry first, so that a refusal changes nothing; nested
-    // unnamed structures take entries after it, which a refusal gives back.
-    int savedCount = calls.structCount;
-    if (calls.structCount >= StructTypeCount) return CallFail("more than %d structures", StructTypeCount), -1;
-    int index = calls.structCount++;
+    // Laid out into new entries (nested structures take their own), which a refusal
+    // or the same declaration again gives back.
+    int index = NewStruct();
+    if (index < 0) return -1;
     StructType& st = calls.structs[index];
-    memset(&st, 0, sizeof st);
     CopyBounded(st.name, TypedNameBytes, tag[0] ? tag : "struct");
-    st.align = 1;
     Layout layout = {&st, pack, isUnion, 0};
     bool ok = ParseBody(&lex, &layout);
     char names[8][TypedNameBytes];
@@ -261,35 +327,42 @@ int StructDeclare() {
     if (ok && lex.kind != Tok::End) ok = CallFail("unexpected %s after the structure", LexShown(lex));
     if (ok && st.fieldCount == 0) ok = CallFail("a structure without fields");
     if (ok && nameCount == 0) ok = CallFail("the structure has no name");
-    if (!ok) {
-        calls.structCount = savedCount;
-        return -1;
-    }
+    if (!ok) return EndBuilding(false), -1;
     st.size = RoundUp(layout.end, st.align);
-    st.textHash = TextHash(text);
     // The primary name is the first plain typedef name, else the tag.
     for (int i = tag[0] ? 1 : 0; i < nameCount; ++i) {
         if (pointers[i] != 0) continue;
         CopyBounded(st.name, TypedNameBytes, names[i]);
         break;
     }
-    // A structure known by one of these names is replaced: its entry takes the new
-    // layout, and the spare entry is given back unless nested ones follow it.
+
+    // The structures known by one of the plain names give up all their names; a
+    // pointer name of another one is taken over.
+    bool replaced[StructTypeCount] = {};
     for (int i = 0; i < nameCount; ++i) {
         int old = pointers[i] == 0 ? FindStruct(names[i]) : -1;
         if (old < 0) continue;
-        // A script that runs its declarations again: the entries it took are given back.
-        if (calls.structs[old].textHash == st.textHash && strcmp(calls.structs[old].name, st.name) == 0) {
-            calls.structCount = savedCount;
-            return 0;
-        }
-        calls.structs[old] = st;
-        if (index == calls.structCount - 1) calls.structCount = index;
-        ForgetNames(old);
-        index = old;
-        break;
+        // A script that runs its declarations again: nothing changes.
+        const StructType& was = calls.structs[old];
+        if (was.text && strcmp(was.text, text) == 0 && SameLayout(old, index)) return EndBuilding(false), 0;
+        replaced[old] = true;
     }
-    for (int i = 0; i < nameCount; ++i)
-        if (!AddName(names[i], index, pointers[i])) return -1;
+    int kept = 0;
+    for (int i = 0; i < calls.structNameCount; ++i) kept += GivesUp(calls.structNames[i], replaced, names, nameCount) ? 0 : 1;
+    if (kept + nameCount > StructNameCount)
+        return EndBuilding(false), CallFail("more than %d structure names", StructNameCount), -1;
+    st.text = _strdup(text);
+    if (!st.text) return EndBuilding(false), CallFail("no memory for the declaration"), -1;
+
+    kept = 0;
+    for (int i = 0; i < calls.structNameCount; ++i)
+        if (!GivesUp(calls.structNames[i], replaced, names, nameCount)) calls.structNames[kept++] = calls.structNames[i];
+    calls.structNameCount = kept;
+    for (int i = 0; i < nameCount; ++i) AddName(names[i], index, pointers[i]);
+    EndBuilding(true);
     return 0;
+}
+
+void StructsReleaseAtUnload() {
+    for (StructType& st : g_state.calls.structs) FreeEntry(st);
 }

@@ -34,6 +34,11 @@ bool CallFailValue(const char* format, ...) {
     return false;
 }
 
+int CallRefused() {
+    g_state.host.statusCode = StatusOk;
+    return -1;
+}
+
 void CallErrorClear() { g_state.calls.error[0] = '\0'; }
 
 // ---- tokens --------------------------------------------------------------------------

@@ -234,6 +234,37 @@ int __stdcall FillWide(int count, wchar_t* buffer) {
     return n;
 }
 
+// Counted buffers of values and structures, as EnumProcesses fills its identifiers:
+// cb / 4 values 1, 2, 3 ...
+DWORD __stdcall FillDwords(DWORD* items, DWORD cb) {
+    for (DWORD i = 0; i < cb / 4; ++i) items[i] = i + 1;
+    return cb / 4;
+}
+
+// count points (i, -i).
+int __stdcall FillPoints(POINT* points, int count) {
+    for (int i = 0; i < count; ++i) points[i].x = i, points[i].y = -i;
+    return count;
+}
+
+// Writes up to five bytes 0xA1 ... into a buffer of *size bytes and leaves how many
+// it wrote in *size.
+int __stdcall FillBytesCounted(BYTE* buffer, DWORD* size) {
+    DWORD n = *size < 5 ? *size : 5;
+    for (DWORD i = 0; i < n; ++i) buffer[i] = static_cast<BYTE>(0xA1 + i);
+    *size = n;
+    return static_cast<int>(n);
+}
+
+// Upper-cases a wide text of at most n characters in place (ASCII letters); answers
+// its length.
+int __stdcall UpperWide(wchar_t* text, int n) {
+    int length = 0;
+    for (; length < n && text[length]; ++length)
+        if (text[length] >= L'a' && text[length] <= L'z') text[length] = static_cast<wchar_t>(text[length] - 32);
+    return length;
+}
+
 // Structures laid out by this compiler, to check the library's layout against.
 struct Mixed {
     WORD w;
