@@ -463,7 +463,8 @@ int main(int argc, char** argv) {
                    "converted to the ANSI code page, and the output is written in UTF-8.\n"
                    "Words %%HWND%%, %%CLIENTX%%, %%CLIENTY%%, %%FRAMEX%%, %%FRAMEY%% (and %%CLIENTX+N%% ...)\n"
                    "in a statement become the window's handle and its client area's origin;\n"
-                   "? NAME = ... keeps an answer, %%NAME%%, %%NAME.2%% (a |-field), %%NAME-60%% read it.\n");
+                   "? NAME = ... keeps an answer, %%NAME%%, %%NAME.2%% (a |-field), %%NAME-60%% read it;\n"
+                   ".while CAP ? statement ... .end repeats while the answer is not empty.\n");
             return 0;
         } else if (strcmp(argv[i], "--version") == 0) {
             PrintVersions();
