@@ -8,17 +8,25 @@
 
 #include "trakx_host.h"
 
-// One script line split into words. `function` is set by a leading "?", `directive`
-// by a leading "." (the directive's name is then words[0] without the dot).
+// One statement of a script, split into words. `function` is set by a leading "?",
+// `directive` by a leading "." (the directive's name is then words[0] without the
+// dot). "NAME =" in front of the keyword keeps the answer under NAME. A statement
+// with a loop cap heads a .while loop: it runs at every turn, and its empty answer
+// ends the loop.
 struct Statement {
     bool function = false;
     bool directive = false;
     std::vector<std::string> words;
+    std::string name;
+    int loopCap = 0;
+    size_t jump = 0;   // a loop's head: the statement after its .end; an .end: its head
+    int line = 0;      // where the statement begins
+    std::string text;  // as written, its lines joined by blanks
 };
 
-// Splits one line; answers false with an error text on a syntax error. A blank or
-// comment line gives a statement without words.
-bool ParseLine(const std::string& line, Statement& out, std::string& error);
+// Splits a whole script into statements, blank and comment lines left out. Answers
+// false with the line and text of the first syntax error; nothing has run then.
+bool ParseScript(const std::string& script, std::vector<Statement>& out, int& errorLine, std::string& error);
 
 // What is wrong with a statement that the library would take without complaint
 // (a function written as a command, an unknown keyword or colour, a DLLFUNC argument
@@ -28,5 +36,28 @@ std::vector<std::string> StatementWarnings(const Statement& s);
 // Writes the window's client area to a PNG file; answers false on failure.
 bool SaveClientPicture(HWND window, const std::string& path);
 
-// Text as a quoted script word, bytes outside printable ASCII shown as \xNN.
+// Text as a quoted script word, control characters shown as \xNN.
 std::string Quote(const std::string& text);
+
+// ---- encodings (encoding.cpp) --------------------------------------------------
+// A script in UTF-8 (with or without its byte order mark) converted to the ANSI code
+// page in place; `lossyLines` gets each line with a character that page cannot hold
+// (written as ?). A script that is not UTF-8 is left as it is.
+void ScriptToAnsi(std::string& script, std::vector<int>& lossyLines);
+// ANSI text as UTF-8, for the terminal.
+std::string AnsiToUtf8(const std::string& text);
+
+// ---- names (names.cpp) ---------------------------------------------------------
+// Whether a word can name an answer: a letter or _, then letters, digits, _.
+bool IsName(const std::string& word);
+// Whether a name is one of the host's own words (%HWND% ...).
+bool IsHostWord(const std::string& name);
+// Replaces each %NAME%, %NAME.N% (field N of the value split on |) and %NAME+N%
+// (+ - * / with numbers or names, left to right) by its value; text between % signs
+// that names nothing stays as it is. Answers false with an error text when the
+// arithmetic cannot be done.
+bool Substituted(const std::string& word, std::string& out, std::string& error);
+// Keeps a value under a name for later substitutions.
+void SetName(const std::string& name, const std::string& value);
+// The value of a host word (the window's handle, its client area's origin).
+bool HostWordValue(const std::string& name, long& value);

@@ -56,6 +56,22 @@ static void WarnDrawColour(const Statement& s, std::vector<std::string>& warning
     warnings.push_back("the colour " + Quote(colour) + " is not one DRAW knows: it draws black");
 }
 
+// A prototype or structure pasted without quotes is split at its blanks, and the
+// library joins the pieces with commas ("int, MulDiv(int, a,, ..."). Split at its
+// commas on purpose, the first piece holds the '(' or '{'.
+static void WarnUnquotedDeclaration(const Statement& s, std::vector<std::string>& warnings) {
+    size_t first = 0;
+    const char* mark = "(";
+    if (lstrcmpiA(s.words[0].c_str(), "DLLDECLARE") == 0) first = 3;
+    else if (lstrcmpiA(s.words[0].c_str(), "DLLSTRUCT") == 0) first = 1, mark = "{";
+    if (!first || s.words.size() <= first + 1 || s.words[first].find(mark) != std::string::npos) return;
+    std::string whole;
+    for (size_t i = first; i < s.words.size(); ++i) whole += (i > first ? " " : "") + s.words[i];
+    warnings.push_back(s.words[0] + "'s declaration is not quoted: its blanks split it into " +
+                       std::to_string(s.words.size() - first) + " words; quote it whole, " + Quote(whole) +
+                       " (a quoted text may run over several lines)");
+}
+
 std::vector<std::string> StatementWarnings(const Statement& s) {
     std::vector<std::string> warnings;
     if (s.directive || s.words.empty()) return warnings;
@@ -76,6 +92,10 @@ std::vector<std::string> StatementWarnings(const Statement& s) {
         WarnDllFunc(s, warnings);
     } else if (!s.function && lstrcmpiA(keyword.c_str(), "DRAW") == 0) {
         WarnDrawColour(s, warnings);
+    } else if (!s.function) {
+        WarnUnquotedDeclaration(s, warnings);
     }
+    if (s.loopCap && !s.function)
+        warnings.push_back("a command's answer is a number, never empty: this .while runs until its cap");
     return warnings;
 }

@@ -1,12 +1,17 @@
-// trakx-host [-t] [-q] [script | -]    or    trakx-host --version
+// trakx-host [-t] [-q] [--lf] [script | -]    or    trakx-host --version
 // Runs a script against TRAKX.dll in a window of its own. Without a script (or with
-// "-") it reads statements from standard input. -t turns the library's test mode on;
-// -q prints only answers, events and boxes, not the statements. Statements the
-// library would take silently but that look mistaken are warned about on stderr.
-// --version prints the host's version and that of the TRAKX.dll beside it.
+// "-") it reads statements from standard input. The whole script is read and checked
+// first (syntax, directives, loops), so a mistake stops it before anything runs. -t
+// turns the library's test mode on; -q prints only answers, events and boxes, not
+// the statements; --lf ends lines in LF alone. Statements the library would take
+// silently but that look mistaken are warned about on stderr. --version prints the
+// host's version and that of the TRAKX.dll beside it.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include <fcntl.h>
+#include <io.h>
 
 #include <deque>
 
@@ -31,10 +36,16 @@ struct Host {
 
 static Host g_host;
 
+// One line of output, in UTF-8, written at once (events and boxes arrive between
+// statements, and a reader of the output should see each as it comes).
+static void Say(FILE* stream, const std::string& line) {
+    fputs((AnsiToUtf8(line) + "\n").c_str(), stream);
+    fflush(stream);
+}
+
 static void __cdecl OnEvent(const char* name) {
     g_host.events.push_back(name ? name : "(null)");
-    printf("event: %s\n", g_host.events.back().c_str());
-    fflush(stdout);
+    Say(stdout, "event: " + g_host.events.back());
 }
 
 // A box's text on one line: each line break written as \n.
@@ -54,8 +65,7 @@ static LRESULT CALLBACK BoxHook(int code, WPARAM wParam, LPARAM lParam) {
     std::string caption, text;
     if (code == HCBT_ACTIVATE && ReadMessageBox(box, &caption, &text)) {
         g_host.boxes.push_back("[" + caption + "] " + OneLine(text.c_str()));
-        printf("box: %s\n", g_host.boxes.back().c_str());
-        fflush(stdout);
+        Say(stdout, "box: " + g_host.boxes.back());
         PostMessageA(box, WM_COMMAND, IDOK, 0);
     }
     return CallNextHookEx(g_host.boxHook, code, wParam, lParam);
@@ -120,7 +130,7 @@ static bool FillListBox(const std::vector<std::string>& words) {
     for (size_t i = 1; i < words.size(); ++i)
         SendMessageA(box, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(words[i].c_str()));
     std::string handle = std::to_string(reinterpret_cast<UINT_PTR>(box));
-    if (!g_host.quiet) printf("list box %s\n", handle.c_str());
+    if (!g_host.quiet) Say(stdout, "list box " + handle);
     return PutClipboard(handle);
 }
 
@@ -153,60 +163,114 @@ static std::string ClientPixel(int x, int y) {
     return text;
 }
 
-// Runs one host directive; answers the exit code with an error text when it cannot:
-// 2 for a directive the host does not have (or one with the wrong number of words),
-// a mistake in the script's text as a syntax error is; 1 for a check that failed.
-static int RunDirective(const Statement& s, std::string& error) {
-    const std::string& name = s.words[0];
+static int Menu(const Statement& s, std::string&) {
+    SendMessageA(g_host.window, WM_COMMAND, strtoul(s.words[1].c_str(), nullptr, 10), 0);
+    return 0;
+}
+
+static int Wait(const Statement& s, std::string&) {
+    WaitPumping(strtoul(s.words[1].c_str(), nullptr, 10));
+    return 0;
+}
+
+static int Clip(const Statement& s, std::string& error) {
+    if (!PutClipboard(Joined(s.words, 1))) error = "the clipboard could not be set";
+    return 0;
+}
+
+static int Snap(const Statement& s, std::string& error) {
+    PumpMessages();
+    if (!SaveClientPicture(g_host.window, s.words[1])) error = "the picture could not be saved";
+    else if (!g_host.quiet) Say(stdout, "saved " + s.words[1]);
+    return 0;
+}
+
+static int ListBox(const Statement& s, std::string& error) {
+    if (!FillListBox(s.words)) error = "the list box could not be made";
+    return 0;
+}
+
+static int Echo(const Statement& s, std::string&) {
+    Say(stdout, Joined(s.words, 1));
+    return 0;
+}
+
+static int Expect(const Statement& s, std::string& error) {
     std::string rest = Joined(s.words, 1);
-    if (name == "menu" && s.words.size() == 2) {
-        SendMessageA(g_host.window, WM_COMMAND, strtoul(s.words[1].c_str(), nullptr, 10), 0);
-    } else if (name == "wait" && s.words.size() == 2) {
-        WaitPumping(strtoul(s.words[1].c_str(), nullptr, 10));
-    } else if (name == "clip") {
-        if (!PutClipboard(rest)) error = "the clipboard could not be set";
-    } else if (name == "snap" && s.words.size() == 2) {
-        PumpMessages();
-        if (!SaveClientPicture(g_host.window, s.words[1])) error = "the picture could not be saved";
-        else if (!g_host.quiet) printf("saved %s\n", s.words[1].c_str());
-    } else if (name == "listbox") {
-        if (!FillListBox(s.words)) error = "the list box could not be made";
-    } else if (name == "echo") {
-        printf("%s\n", rest.c_str());
-    } else if (name == "expect") {
-        if (g_host.lastAnswer != rest) error = "expected " + Quote(rest) + ", got " + Quote(g_host.lastAnswer);
-    } else if (name == "size" && s.words.size() == 3) {
-        ResizeClient(atoi(s.words[1].c_str()), atoi(s.words[2].c_str()));
-    } else if (name == "event") {
-        CheckOldest(g_host.events, s.words.size() > 1, rest, "event", error);
-    } else if (name == "box") {
-        std::string expected = s.words.size() > 1 ? "[" + s.words[1] + "] " + Joined(s.words, 2) : "";
-        CheckOldest(g_host.boxes, s.words.size() > 1, expected, "box", error);
-    } else if (name == "pixel" && s.words.size() == 4) {
-        std::string seen = ClientPixel(atoi(s.words[1].c_str()), atoi(s.words[2].c_str()));
-        if (lstrcmpiA(seen.c_str(), s.words[3].c_str()) != 0)
-            error = "pixel " + s.words[1] + " " + s.words[2] + ": expected " + s.words[3] + ", got " + seen;
-    } else if (name == "status" && s.words.size() == 2) {
-        if (std::to_string(g_host.lastStatus) != s.words[1])
-            error = "expected status " + s.words[1] + ", got " + std::to_string(g_host.lastStatus);
-    } else if (name == "errortext" && s.words.size() == 2) {
-        std::string expected = SystemText(strtoul(s.words[1].c_str(), nullptr, 10));
-        if (g_host.lastAnswer != expected)
-            error = "expected " + Quote(expected) + ", got " + Quote(g_host.lastAnswer);
-    } else {
-        error = "syntax error: unknown directive or wrong number of words: ." + name;
-        return 2;
-    }
-    return error.empty() ? 0 : 1;
+    if (g_host.lastAnswer != rest) error = "expected " + Quote(rest) + ", got " + Quote(g_host.lastAnswer);
+    return 0;
+}
+
+static int Size(const Statement& s, std::string&) {
+    ResizeClient(atoi(s.words[1].c_str()), atoi(s.words[2].c_str()));
+    return 0;
+}
+
+static int Event(const Statement& s, std::string& error) {
+    CheckOldest(g_host.events, s.words.size() > 1, Joined(s.words, 1), "event", error);
+    return 0;
+}
+
+static int Box(const Statement& s, std::string& error) {
+    std::string expected = s.words.size() > 1 ? "[" + s.words[1] + "] " + Joined(s.words, 2) : "";
+    CheckOldest(g_host.boxes, s.words.size() > 1, expected, "box", error);
+    return 0;
+}
+
+static int Pixel(const Statement& s, std::string& error) {
+    std::string seen = ClientPixel(atoi(s.words[1].c_str()), atoi(s.words[2].c_str()));
+    if (lstrcmpiA(seen.c_str(), s.words[3].c_str()) != 0)
+        error = "pixel " + s.words[1] + " " + s.words[2] + ": expected " + s.words[3] + ", got " + seen;
+    return 0;
+}
+
+static int Status(const Statement& s, std::string& error) {
+    if (std::to_string(g_host.lastStatus) != s.words[1])
+        error = "expected status " + s.words[1] + ", got " + std::to_string(g_host.lastStatus);
+    return 0;
+}
+
+static int ErrorText(const Statement& s, std::string& error) {
+    std::string expected = SystemText(strtoul(s.words[1].c_str(), nullptr, 10));
+    if (g_host.lastAnswer != expected) error = "expected " + Quote(expected) + ", got " + Quote(g_host.lastAnswer);
+    return 0;
+}
+
+// .set NAME TEXT keeps a text under a name, as "NAME = statement" keeps an answer.
+static int Set(const Statement& s, std::string&) {
+    SetName(s.words[1], Joined(s.words, 2));
+    return 0;
+}
+
+// The host's directives with the number of words each takes, its name included.
+// .while and .end are read with the script (they steer the run, see RunScript).
+struct Directive {
+    const char* name;
+    size_t minWords, maxWords;
+    int (*run)(const Statement& s, std::string& error);
+};
+static const size_t kAny = 1000;
+static const Directive kDirectives[] = {
+    {"menu", 2, 2, Menu},       {"wait", 2, 2, Wait},       {"clip", 1, kAny, Clip},
+    {"snap", 2, 2, Snap},       {"listbox", 1, kAny, ListBox}, {"echo", 1, kAny, Echo},
+    {"expect", 1, kAny, Expect}, {"size", 3, 3, Size},      {"event", 1, kAny, Event},
+    {"box", 1, kAny, Box},      {"pixel", 4, 4, Pixel},     {"status", 2, 2, Status},
+    {"errortext", 2, 2, ErrorText}, {"set", 2, kAny, Set},  {"end", 1, 1, nullptr},
+};
+
+static const Directive* FindDirective(const Statement& s) {
+    for (const Directive& d : kDirectives)
+        if (s.words[0] == d.name && s.words.size() >= d.minWords && s.words.size() <= d.maxWords) return &d;
+    return nullptr;
 }
 
 // The value of a host word: the window's handle, or a coordinate of the client area's
 // top left corner, on the screen (CLIENT) or from the window's own corner, frame and
 // title bar included (FRAME, as GETPIXEL counts with the handle).
-static bool HostWordValue(const std::string& name, long& value) {
+bool HostWordValue(const std::string& name, long& value) {
     POINT origin = {0, 0};
     ClientToScreen(g_host.window, &origin);
-    RECT frame;
+    RECT frame = {};
     GetWindowRect(g_host.window, &frame);
     if (name == "HWND") value = static_cast<long>(reinterpret_cast<UINT_PTR>(g_host.window));
     else if (name == "CLIENTX") value = origin.x;
@@ -217,81 +281,108 @@ static bool HostWordValue(const std::string& name, long& value) {
     return true;
 }
 
-// Replaces each %NAME% or %NAME+N% (or -N) of a host word in the text by its value in
-// decimal; any other text between % signs stays as it is.
-static std::string Substituted(const std::string& word) {
-    std::string out;
-    size_t i = 0;
-    while (i < word.size()) {
-        size_t open = word.find('%', i), close = open == std::string::npos ? open : word.find('%', open + 1);
-        if (close == std::string::npos) break;
-        std::string inside = word.substr(open + 1, close - open - 1);
-        size_t sign = inside.find_first_of("+-");
-        long value = 0, offset = 0;
-        char* end = nullptr;
-        bool numberOk = sign == std::string::npos ||
-                        (sign + 1 < inside.size() && (offset = strtol(inside.c_str() + sign, &end, 10), *end == '\0'));
-        if (numberOk && HostWordValue(inside.substr(0, sign), value)) {
-            out += word.substr(i, open - i) + std::to_string(value + offset);
-            i = close + 1;
-        } else {
-            out += word.substr(i, close - i);  // the closing % may open a word
-            i = close;
-        }
-    }
-    return out + word.substr(i);
-}
-
-static void RunCall(const Statement& s, const std::string& line) {
+static void RunCall(const Statement& s) {
     std::string block = MakeBlock(s.words);
+    std::string shown;
     if (s.function) {
         const char* answer = g_host.dll.funcProc(block.data());
         g_host.lastAnswer = answer ? answer : "";
         g_host.lastStatus = g_host.dll.statProc();
-        printf("%s%s  [status %d]\n", g_host.quiet ? "" : (line + "  -> ").c_str(), Quote(g_host.lastAnswer).c_str(),
-               g_host.lastStatus);
+        shown = Quote(g_host.lastAnswer);
     } else {
-        int answer = g_host.dll.commandProc(block.data());
-        g_host.lastAnswer = std::to_string(answer);
+        g_host.lastAnswer = std::to_string(g_host.dll.commandProc(block.data()));
         g_host.lastStatus = g_host.dll.statProc();
-        printf("%s%d  [status %d]\n", g_host.quiet ? "" : (line + "  -> ").c_str(), answer, g_host.lastStatus);
+        shown = g_host.lastAnswer;
     }
-    fflush(stdout);
+    Say(stdout, (g_host.quiet ? "" : s.text + "  -> ") + shown + "  [status " + std::to_string(g_host.lastStatus) + "]");
 }
 
-static std::string Trimmed(std::string line) {
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    size_t start = line.find_first_not_of(" \t");
-    return start == std::string::npos ? "" : line.substr(start);
-}
-
-// Runs every statement of the input; answers the process exit code.
-static int RunScript(FILE* input, const char* name) {
+// Reads the whole script, converts it to the ANSI code page and checks it: each
+// statement's syntax, its directives and its loops, and the warnings of every
+// statement. Answers 0, or 2 after a syntax error (nothing has run then).
+static int ReadScript(FILE* input, const char* name, std::vector<Statement>& script) {
+    std::string text;
     char buffer[65536];
-    int lineNumber = 0;
-    while (fgets(buffer, sizeof buffer, input)) {
-        ++lineNumber;
-        std::string line = Trimmed(buffer);
-        Statement s;
-        std::string error;
-        if (!ParseLine(line, s, error)) {
-            fprintf(stderr, "%s:%d: syntax error: %s\n", name, lineNumber, error.c_str());
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, input)) > 0;) text.append(buffer, n);
+    std::vector<int> lossyLines;
+    ScriptToAnsi(text, lossyLines);
+    std::string where = std::string(name) + ":";
+    for (int line : lossyLines)
+        Say(stderr, where + std::to_string(line) + ": warning: a character the ANSI code page (" +
+                        std::to_string(GetACP()) + ") cannot hold is passed as ?");
+    int errorLine = 0;
+    std::string error;
+    if (!ParseScript(text, script, errorLine, error)) {
+        Say(stderr, where + std::to_string(errorLine) + ": syntax error: " + error);
+        return 2;
+    }
+    for (const Statement& s : script) {
+        if (s.directive && !FindDirective(s)) {
+            Say(stderr, where + std::to_string(s.line) +
+                            ": syntax error: unknown directive or wrong number of words: ." + s.words[0]);
             return 2;
         }
-        if (s.words.empty()) continue;
-        for (std::string& word : s.words) word = Substituted(word);
+        if (s.directive && s.words[0] == "set" && (!IsName(s.words[1]) || IsHostWord(s.words[1]))) {
+            Say(stderr, where + std::to_string(s.line) + ": syntax error: .set needs a name (a letter or _, then "
+                                                          "letters, digits or _, not a word of the host), not " +
+                            Quote(s.words[1]));
+            return 2;
+        }
         for (const std::string& warning : StatementWarnings(s))
-            fprintf(stderr, "%s:%d: warning: %s\n", name, lineNumber, warning.c_str());
-        fflush(stderr);
+            Say(stderr, where + std::to_string(s.line) + ": warning: " + warning);
+    }
+    return 0;
+}
+
+// Runs the statements; answers the process exit code: 1 for a check that failed or a
+// loop that reached its cap, 2 for a substitution that cannot be made.
+static int RunScript(const std::vector<Statement>& script, const char* name) {
+    std::vector<int> turns(script.size(), 0);
+    bool again = false;  // the statement is a loop's head reached from its .end
+    for (size_t at = 0; at < script.size();) {
+        const Statement& s = script[at];
+        std::string where = std::string(name) + ":" + std::to_string(s.line) + ": ";
+        if (s.directive && s.words[0] == "end") {
+            at = s.jump;
+            again = true;
+            continue;
+        }
+        Statement run = s;
+        std::string error;
+        for (std::string& word : run.words) {
+            std::string value;
+            if (!Substituted(word, value, error)) {
+                Say(stderr, where + error);
+                return 2;
+            }
+            word = value;
+        }
         if (s.directive) {
-            if (int code = RunDirective(s, error)) {
-                fprintf(stderr, "%s:%d: %s\n", name, lineNumber, error.c_str());
-                return code;
+            int code = FindDirective(s)->run(run, error);
+            if (!error.empty()) {
+                Say(stderr, where + error);
+                return code ? code : 1;
             }
         } else {
-            RunCall(s, line);
+            RunCall(run);
+            if (!s.name.empty()) SetName(s.name, g_host.lastAnswer);
+            if (s.loopCap) {
+                if (!again) turns[at] = 0;
+                again = false;
+                if (g_host.lastAnswer.empty()) {
+                    at = s.jump;
+                    continue;
+                }
+                if (++turns[at] > s.loopCap) {
+                    Say(stderr, where + ".while ran its " + std::to_string(s.loopCap) +
+                                    " turns and the answer is still not empty (a larger cap, if the rows are that many)");
+                    return 1;
+                }
+            }
         }
+        again = false;
         PumpMessages();
+        ++at;
     }
     return 0;
 }
@@ -357,20 +448,30 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (strcmp(argv[i], "-t") == 0) testMode = true;
         else if (strcmp(argv[i], "-q") == 0) g_host.quiet = true;
-        else if (strcmp(argv[i], "-h") == 0 || strcmp(argv[i], "--help") == 0) {
-            printf("usage: trakx-host [-t] [-q] [script | -]\n"
+        else if (strcmp(argv[i], "--lf") == 0) {
+            // Lines end in LF alone, as the terminal and the tools of Linux expect.
+            _setmode(_fileno(stdout), _O_BINARY);
+            _setmode(_fileno(stderr), _O_BINARY);
+        } else if (strcmp(argv[i], "-h") == 0 || strcmp(argv[i], "--help") == 0) {
+            printf("usage: trakx-host [-t] [-q] [--lf] [script | -]\n"
                    "       trakx-host --version\n"
-                   "  -t  the library's test mode (its init text starts with T)\n"
-                   "  -q  quiet: print answers, events and boxes, not the statements or init\n"
-                   "  -   read the script from standard input (also when none is named)\n"
+                   "  -t    the library's test mode (its init text starts with T)\n"
+                   "  -q    quiet: print answers, events and boxes, not the statements or init\n"
+                   "  --lf  end output lines in LF alone (as on Linux), not CR LF\n"
+                   "  -     read the script from standard input (also when none is named)\n"
+                   "The whole script is read and checked before it runs; a script in UTF-8 is\n"
+                   "converted to the ANSI code page, and the output is written in UTF-8.\n"
                    "Words %%HWND%%, %%CLIENTX%%, %%CLIENTY%%, %%FRAMEX%%, %%FRAMEY%% (and %%CLIENTX+N%% ...)\n"
-                   "in a statement become the window's handle and its client area's origin.\n");
+                   "in a statement become the window's handle and its client area's origin;\n"
+                   "? NAME = ... keeps an answer, %%NAME%%, %%NAME.2%% (a |-field), %%NAME-60%% read it;\n"
+                   ".while CAP ? statement ... .end repeats while the answer is not empty.\n");
             return 0;
         } else if (strcmp(argv[i], "--version") == 0) {
             PrintVersions();
             return 0;
         } else scriptPath = argv[i];
     }
+    SetConsoleOutputCP(CP_UTF8);
     FILE* input = stdin;
     if (scriptPath && strcmp(scriptPath, "-") != 0) {
         input = fopen(scriptPath, "rb");
@@ -378,9 +479,24 @@ int main(int argc, char** argv) {
             fprintf(stderr, "trakx-host: cannot open %s\n", scriptPath);
             return 2;
         }
+    } else {
+        _setmode(_fileno(stdin), _O_BINARY);
     }
+    const char* name = scriptPath ? scriptPath : "stdin";
+    std::vector<Statement> script;
+    int code = ReadScript(input, name, script);
+    if (input != stdin) fclose(input);
+    if (code) return code;
 
+    // Without its window the host cannot run a script truthfully: the library would
+    // draw nowhere and every window answer would be wrong.
     g_host.window = MakeWindow();
+    if (!g_host.window) {
+        DWORD error = GetLastError();
+        Say(stderr, "trakx-host: the host's window could not be made (error " + std::to_string(error) + ": " +
+                        OneLine(SystemText(error).c_str()) + "); is the display running? Nothing was run");
+        return 2;
+    }
     g_host.boxHook = SetWindowsHookExA(WH_CBT, BoxHook, nullptr, GetCurrentThreadId());
     PumpMessages();
     if (!LoadTheLibrary()) {
@@ -390,13 +506,17 @@ int main(int argc, char** argv) {
     std::string initText = (testMode ? "T" : "") + std::to_string(reinterpret_cast<UINT_PTR>(g_host.window));
     int maxArgs = 0, maxString = 0;
     const char* ready = g_host.dll.init(0, OnEvent, initText.c_str(), &maxArgs, &maxString);
-    if (!g_host.quiet) printf("init %s -> %s (arguments %d, text size %d)\n", Quote(initText).c_str(),
-                              Quote(ready ? ready : "").c_str(), maxArgs, maxString);
-
-    int code = RunScript(input, scriptPath ? scriptPath : "stdin");
-    if (input != stdin) fclose(input);
+    if (!g_host.quiet)
+        Say(stdout, "init " + Quote(initText) + " -> " + Quote(ready ? ready : "") + " (arguments " +
+                        std::to_string(maxArgs) + ", text size " + std::to_string(maxString) + ")");
+    if (!ready || !*ready) {
+        Say(stderr, "trakx-host: the library's Init failed (it answered no text); nothing was run");
+        code = 2;
+    } else {
+        code = RunScript(script, name);
+    }
     FreeLibrary(g_host.library);
-    if (!g_host.quiet) printf("unloaded\n");
+    if (!g_host.quiet) Say(stdout, "unloaded");
     UnhookWindowsHookEx(g_host.boxHook);
     DestroyWindow(g_host.window);
     return code;

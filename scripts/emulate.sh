@@ -10,6 +10,15 @@
 # emulate-init.sh. TRAKX_EMULATE=1 forces this path on any machine.
 
 TRAKX_EMU_CACHE="${TRAKX_EMU_CACHE:-$HOME/.cache/trakx-emu}"
+# When the command began: set-up steps say how long it has been going (the guest
+# gets this with the rest of the environment).
+export TRAKX_STARTED_AT="${TRAKX_STARTED_AT:-$(date +%s)}"
+
+# One line of set-up progress on standard error, with the time since the start.
+trakx_step() {
+  local s=$(( $(date +%s) - TRAKX_STARTED_AT ))
+  printf 'setup %d:%02d: %s\n' $((s / 60)) $((s % 60)) "$*" >&2
+}
 # Seconds the guest may take to boot, and to do the whole work.
 TRAKX_EMU_BOOT_LIMIT=120
 TRAKX_EMULATE_TIMEOUT="${TRAKX_EMULATE_TIMEOUT:-3600}"
@@ -26,7 +35,7 @@ trakx_native_32bit() {
 trakx_emu_kernel() {
   local dir="$TRAKX_EMU_CACHE/kernel"
   [ -f "$dir/vmlinuz" ] && [ -f "$dir/modules.cpio.gz" ] && return 0
-  echo "setup: fetching the emulator's kernel into $dir" >&2
+  trakx_step "fetching the emulator's kernel into $dir (once; about 10 s)"
   local pkg tmp version m line files=()
   pkg=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ { print $2; exit }')
   [ -n "$pkg" ] || { echo "setup: no linux-image-amd64 package to fetch the emulator's kernel from" >&2; return 1; }
@@ -135,6 +144,7 @@ trakx_emu_run() {
   # through pipes copied onto ours (qemu reopening our own would write at its own
   # offset in a file that we write to afterwards).
   rm -f "$job/stdout" "$job/stderr"
+  trakx_step "starting the emulator's guest (it boots in about 20 s, more on a busy machine)"
   mkfifo "$job/stdout" "$job/stderr"
   cat "$job/stdout" &
   local copy_out=$!

@@ -24,6 +24,21 @@ trakx_script_path() {
   echo "$(cd "$(dirname "$path")" && pwd)/$(basename "$path")"
 }
 
+# Runs the reference host on a script (the tour when none is named) in the script's
+# working folder build/run/NAME/, which --fresh empties first; the other options go
+# to the host. Output lines end in LF, as Linux tools expect.
+trakx_run_host() {
+  local fresh=false options=(--lf) script="$TRAKX_ROOT/examples/tour.trx" arg
+  for arg in "$@"; do
+    case "$arg" in --fresh) fresh=true ;; -?*) options+=("$arg") ;; *) script=$arg ;; esac
+  done
+  local workdir
+  workdir="$TRAKX_BUILD/run/$(basename "$script" .trx)"
+  ! $fresh || rm -rf "$workdir"
+  mkdir -p "$workdir"
+  (cd "$workdir" && wine "$TRAKX_BUILD/bin/trakx-host.exe" "${options[@]}" "Z:$script")
+}
+
 # Sets up and builds; then, where this machine cannot run 32-bit programs (or
 # TRAKX_EMULATE=1), runs the calling script again in the emulator's guest and exits
 # with its code. In the guest it does nothing: the build is done already.
@@ -46,7 +61,10 @@ trakx_prepare() {
 trakx_build() {
   local targets=()
   [ $# -eq 0 ] || targets=(--target "$@")
+  local first=false
   if [ ! -f "$TRAKX_BUILD/CMakeCache.txt" ]; then
+    first=true
+    trakx_step "configuring and building everything in $TRAKX_BUILD, the test programs too (the first build takes minutes)"
     if ! cmake -S "$TRAKX_ROOT" -B "$TRAKX_BUILD" -DCMAKE_TOOLCHAIN_FILE="$TRAKX_ROOT/cmake/mingw-i686.cmake" \
         -DCMAKE_BUILD_TYPE=Release >/dev/null; then
       rm -f "$TRAKX_BUILD/CMakeCache.txt"  # so that the next run configures again
@@ -64,6 +82,7 @@ trakx_build() {
     echo "trakx: the build made no $TRAKX_BUILD/bin/TRAKX.dll" >&2
     return 1
   fi
+  ! $first || trakx_step "built"
 }
 
 # Starts Xvfb and a persistent wineserver; trakx_stop_session ends both.
@@ -82,7 +101,7 @@ trakx_start_session() {
   mkdir -p "$(dirname "$WINEPREFIX")"
   wineserver -p 2>/dev/null || true
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "setup: preparing the Wine prefix $WINEPREFIX" >&2
+    trakx_step "making the Wine prefix $WINEPREFIX (once; under a minute natively, longer emulated)"
     wineboot -i >/dev/null 2>&1 || true
   fi
   # Without a window manager, Wine waits two seconds for every managed window to be

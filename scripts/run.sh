@@ -1,11 +1,28 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the reference host on a script (the tour by default).
-# usage: scripts/run.sh [-t] [-q] [script.trx | -]
-#   -t  the library's test mode;  -q  print only answers, events and boxes
-#   -   read the script from standard input
+# usage: scripts/run.sh [-h] [--fresh] [-t] [-q] [script.trx | -]
 # The script runs in a working folder of its own, build/run/<name>/: a relative file
 # name in the script is made there. Linux paths reach it as Z:\... (Wine's drive Z:).
 set -euo pipefail
+usage() {
+  cat <<'TEXT'
+usage: scripts/run.sh [-h] [--fresh] [-t] [-q] [script.trx | -]
+Sets up what is missing, builds, and runs the reference host on the script
+(examples/tour.trx when none is named); its exit code is the host's.
+  -h       this help (nothing is set up or built)
+  --fresh  empty the script's working folder build/run/NAME/ first; it is kept
+           between runs otherwise, with the files earlier runs wrote there
+  -t       the library's test mode
+  -q       quiet: print only answers, events and boxes
+  -        read the script from standard input (its folder is build/run/stdin/)
+The script's path is taken from the folder you call this in. Output lines end
+in LF. The first run installs packages, builds and makes a Wine prefix (minutes;
+each step is announced with the time so far).
+TEXT
+}
+for arg in "$@"; do
+  case "$arg" in -h|--help) usage; exit 0 ;; esac
+done
 source "$(dirname "$0")/env.sh"
 # The script's path is resolved here, in the caller's folder, before anything
 # changes folder; standard input is saved to a file first, as the emulator's guest
@@ -20,12 +37,4 @@ fi
 trakx_prepare "$@"
 trap trakx_stop_session EXIT
 trakx_start_session
-options=()
-script="$TRAKX_ROOT/examples/tour.trx"
-for arg in "$@"; do
-  case "$arg" in -?*) options+=("$arg") ;; *) script="$arg" ;; esac
-done
-workdir="$TRAKX_BUILD/run/$(basename "$script" .trx)"
-mkdir -p "$workdir"
-cd "$workdir"
-wine "$TRAKX_BUILD/bin/trakx-host.exe" "${options[@]+"${options[@]}"}" "Z:$script"
+trakx_run_host "$@"

@@ -8,7 +8,7 @@ source "$(dirname "$0")/emulate.sh"
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 install_packages() {
-  echo "setup: installing $*"
+  trakx_step "installing packages (once): $*"
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $SUDO dpkg --add-architecture i386
   fi

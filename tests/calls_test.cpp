@@ -396,7 +396,16 @@ TEST_F(CallsTest, StackMismatchesAreAnsweredAndReported) {
          "pow left a floating-point value on the x87 stack (popped): check whether its result is float or double"},
         {1, "double __stdcall Noop(int value)", {"1"}, "",
          "Noop is declared double but left no floating-point value: check the result type"},
+        // A C runtime's functions are __cdecl when the prototype names no convention.
+        {3, "double sqrt(double x);", {"2"}, "1.4142135623730951", ""},
+        {5, "double sqrt(double x);", {"2"}, "1.4142135623730951", ""},
+        {6, "int abs(int x)", {"-7"}, "7", ""},
+        {3, "int __stdcall abs(int x)", {"-7"}, "7",
+         "abs removed 0 bytes from the stack, its __stdcall prototype declares 4: check the parameters "
+         "(64-bit integers and doubles take 8 bytes) and the calling convention (__stdcall or __cdecl)"},
     };
+    ASSERT_EQ(Command({"DLLLOAD", "5", "ucrtbase.dll"}), 0);
+    ASSERT_EQ(Command({"DLLLOAD", "6", "api-ms-win-crt-math-l1-1-0.dll"}), 0);
     for (const Case& c : cases) {
         Declare(20, c.lib, c.prototype);
         std::vector<std::string> words = c.args;

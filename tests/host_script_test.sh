@@ -40,6 +40,10 @@ cases=(
   '? DLLCALL atoi "42"'              ''
   'bufnew 1 8'                       ''
   '? BUFSIZE 1'                      ''
+  'DLLDECLARE 2 1 int MulDiv(int a, int b);' 'DLLDECLARE'"'"'s declaration is not quoted: its blanks split it into 5 words; quote it whole, "int MulDiv(int a, int b);"'
+  'DLLDECLARE 2 1 "int MulDiv(int a" "int b)"' ''
+  'DLLSTRUCT typedef struct { int x; } P;' 'DLLSTRUCT'"'"'s declaration is not quoted'
+  'DLLSTRUCT "typedef struct {" "int x; } P;"' ''
 )
 script="$work/warn.trx"
 : > "$script"
@@ -93,6 +97,187 @@ status=$?
 grep -q ':2: syntax error: unknown directive' "$work/err" || fail "no line number: $(cat "$work/err")"
 output=$(printf 'SETINT 1 5\n? GETINT 1\n.expect 5\n' | wine "$host" -q - 2>&1 | tr -d '\r')
 [ "$output" = $'0  [status 0]\n"5"  [status 0]' ] || fail "- did not read standard input: $output"
+
+# Runs a script given as text; leaves its output in out and err, its exit code in status.
+run_script() {
+  printf '%s' "$1" > "$work/s.trx"
+  wine "$host" -q "${@:2}" "Z:$work/s.trx" > "$work/out" 2> "$work/err"
+  status=$?
+  tr -d '\r' < "$work/out" > "$work/out.lf"
+  tr -d '\r' < "$work/err" > "$work/err.lf"
+}
+
+# ---- names, fields and arithmetic ----------------------------------------------
+# Each substitution, then what it becomes. v keeps a function's answer, n a
+# command's, row a text with fields.
+subs=(
+  '%v%'           '41'
+  '%n%'           '0'
+  '%v+1%'         '42'
+  '%v-60%'        '-19'
+  '%v*2-2%'       '80'
+  '%v/2%'         '20'
+  '%v+v%'         '82'
+  '%row%'         '65608|0|a title'
+  '%row.1%'       '65608'
+  '%row.3%'       'a title'
+  '%row.4%'       ''
+  '%row.1+4%'     '65612'
+  '%HWND-HWND%'   '0'
+  'a%v%b%row.2%c' 'a41b0c'
+  '%V%'           '%V%'
+  '%nosuch%'      '%nosuch%'
+  '%row.0%'       '%row.0%'
+  '50% %v'        '50% %v'
+)
+text=$'n = SETINT 1 41\n? v = GETINT 1\n.set row 65608|0|a title\n'
+for ((i = 0; i < ${#subs[@]}; i += 2)); do text+=".echo [${subs[i]}]"$'\n'; done
+run_script "$text"
+[ "$status" -eq 0 ] || fail "names: exit $status: $(cat "$work/err.lf")"
+mapfile -t echoed < <(grep '^\[' "$work/out.lf")
+for ((i = 0; i < ${#subs[@]}; i += 2)); do
+  [ "${echoed[i / 2]-}" = "[${subs[i + 1]}]" ] || fail "${subs[i]} became '${echoed[i / 2]-}', not '[${subs[i + 1]}]'"
+done
+
+# Mistakes with names: the exit code, then a text of the message. Those found when
+# the script is read stop it before its first statement.
+mistakes=(
+  $'.set t abc\n.echo %t+1%'               2 ':2: %t+1%: "abc" is not a whole number'
+  $'.set t 5\n.echo %t+x1%'                0 ''
+  $'.set t 5\n.echo %t/0%'                 2 ':2: %t/0%: division by zero'
+  $'.echo ran\nHWND = SETINT 1 1'          2 ':2: syntax error: HWND is a word of the host'
+  $'.echo ran\n? 1x = GETINT 1'            2 ':2: syntax error: "1x" cannot be a name'
+  $'.echo ran\nx ='                        2 ':2: syntax error: a name needs a statement after its ='
+  $'.echo ran\n.set 1x 5'                  2 ':2: syntax error: .set needs a name'
+)
+for ((i = 0; i < ${#mistakes[@]}; i += 3)); do
+  run_script "${mistakes[i]}"
+  [ "$status" -eq "${mistakes[i + 1]}" ] || fail "'${mistakes[i]}': exit $status, not ${mistakes[i + 1]}"
+  [ -z "${mistakes[i + 2]}" ] || grep -qF -- "${mistakes[i + 2]}" "$work/err.lf" ||
+    fail "'${mistakes[i]}': no '${mistakes[i + 2]}' in: $(cat "$work/err.lf")"
+done
+
+# ---- loops and their cap -----------------------------------------------------
+# String slots 1..ROWS hold a, b, c...; the loop reads them until slot ROWS+1 answers
+# empty. Each case: rows, cap, exit code, the turns that must have run.
+loops=(
+  3 3  0 'a b c'
+  3 10 0 'a b c'
+  3 2  1 'a b'
+  0 1  0 ''
+)
+for ((i = 0; i < ${#loops[@]}; i += 4)); do
+  rows=${loops[i]} cap=${loops[i + 1]}
+  text=''
+  for ((r = 1; r <= rows; ++r)); do text+="SETSTR $r $(printf "\\x$(printf %x $((96 + r)))")"$'\n'; done
+  text+=$'.set i 1\n'".while $cap ? s = GETSTR %i%"$'\n  .echo turn %s%\n  .set i %i+1%\n.end\n.echo after %i%\n'
+  run_script "$text"
+  turns=$(sed -n 's/^turn //p' "$work/out.lf" | tr '\n' ' ' | sed 's/ $//')
+  [ "$status" -eq "${loops[i + 2]}" ] && [ "$turns" = "${loops[i + 3]}" ] ||
+    fail "$rows rows, cap $cap: exit $status, turns '$turns'; $(cat "$work/err.lf")"
+  if [ "${loops[i + 2]}" -eq 0 ]; then
+    grep -qx "after $((rows + 1))" "$work/out.lf" || fail "$rows rows, cap $cap: the loop did not end at the empty answer"
+  else
+    grep -qF ":$((rows + 2)): .while ran its $cap turns and the answer is still not empty" "$work/err.lf" ||
+      fail "cap $cap: no message at the loop's line: $(cat "$work/err.lf")"
+  fi
+done
+# A loop inside a loop counts its turns afresh each time it is entered.
+run_script $'SETSTR 1 a\nSETSTR 2 b\nSETSTR 3 c\n.set o 1\n.while 2 ? x = GETSTR %o%\n  .set i 1\n  .while 3 ? y = GETSTR %i%\n    .echo %x%%y%\n    .set i %i+1%\n  .end\n  .set o %o+1%\n  .if\n.end\n'
+[ "$status" -eq 2 ] && grep -q ':12: syntax error: unknown directive' "$work/err.lf" && [ ! -s "$work/out.lf" ] ||
+  fail "an unknown directive inside a loop was not found before the first statement: $status $(cat "$work/err.lf")"
+run_script $'SETSTR 1 a\nSETSTR 2 b\nSETSTR 3 c\n.set o 2\n.while 2 ? x = GETSTR %o%\n  .set i 1\n  .while 3 ? y = GETSTR %i%\n    .echo %x%%y%\n    .set i %i+1%\n  .end\n  .set o %o+1%\n.end\n'
+[ "$status" -eq 0 ] && [ "$(grep -c "^[a-c][a-c]$" "$work/out.lf")" -eq 6 ] && grep -qx 'ca' "$work/out.lf" && grep -qx 'cc' "$work/out.lf" ||
+  fail "nested loops: exit $status: $(cat "$work/out.lf" "$work/err.lf")"
+# Loops that are not well formed stop the script before its first statement.
+badloops=(
+  $'.echo ran\n.end'                          ':2: syntax error: .end without a .while'
+  $'.echo ran\n.while 5 ? GETSTR 1\n.echo x'  ':2: syntax error: this .while has no .end'
+  $'.echo ran\n.while x ? GETSTR 1\n.end'     ':2: syntax error: .while needs a cap'
+  $'.echo ran\n.while 0 ? GETSTR 1\n.end'     ':2: syntax error: .while needs a cap'
+  $'.echo ran\n.while 5 .echo x\n.end'        ':2: syntax error: .while repeats a statement of the library'
+  $'.echo ran\n.end 1'                        ':2: syntax error: .end without a .while'
+)
+for ((i = 0; i < ${#badloops[@]}; i += 2)); do
+  run_script "${badloops[i]}"
+  [ "$status" -eq 2 ] && grep -qF -- "${badloops[i + 1]}" "$work/err.lf" && ! grep -q ran "$work/out.lf" ||
+    fail "'${badloops[i]}': exit $status: $(cat "$work/out.lf" "$work/err.lf")"
+done
+run_script $'.while 2 SETINT 1 1\n.end\n'
+[ "$status" -eq 1 ] && grep -q ':1: warning: a command.s answer is a number, never empty' "$work/err.lf" ||
+  fail "a .while on a command: exit $status: $(cat "$work/err.lf")"
+
+# ---- texts across lines, escapes --------------------------------------------------
+# Each text as written (several lines for some), then the answer GETSTR gives for it.
+texts=(
+  $'"one\ntwo"'         '"one two"'
+  $'"one\r\n  two"'     '"one   two"'
+  'e"a\r\nb\tc"'        '"a\x0D\x0Ab\x09c"'
+  'E"q\"q\\"'           '"q""q\"'
+  'e"x""y"'             '"x""y"'
+  '"C:\new\table"'      '"C:\new\table"'
+  $'"# not a comment\n# nor this"' '"# not a comment # nor this"'
+)
+text=''
+for ((i = 0; i < ${#texts[@]}; i += 2)); do text+="SETSTR 1 ${texts[i]}"$'\n? GETSTR 1\n'; done
+text+=$'? FROBNICATE\n'
+run_script "$text"
+[ "$status" -eq 0 ] || fail "texts: exit $status: $(cat "$work/err.lf")"
+mapfile -t answers < <(grep -v '^0  ' "$work/out.lf" | sed 's/  \[status [0-9]*\]$//')
+for ((i = 0; i < ${#texts[@]}; i += 2)); do
+  [ "${answers[i / 2]-}" = "${texts[i + 1]}" ] || fail "text '${texts[i]}' answered ${answers[i / 2]-}, not ${texts[i + 1]}"
+done
+# Line numbers after texts of several lines stay those of the file.
+grep -q ":18: warning: the library has no keyword \"FROBNICATE\"" "$work/err.lf" ||
+  fail "the line after multi-line texts was misnumbered: $(cat "$work/err.lf")"
+# A prototype pasted over several lines, as printed.
+run_script $'DLLLOAD 1 kernel32.dll\nDLLDECLARE 1 1 "int MulDiv(\n    int nNumber,\n    int nNumerator,\n    int nDenominator\n);"\n? DLLCALL MulDiv 10 6 4\n.expect 15\n'
+[ "$status" -eq 0 ] || fail "a prototype over several lines: exit $status: $(cat "$work/out.lf" "$work/err.lf")"
+
+# A quote left open is found before the first statement runs, at the line it opened.
+quotes=(
+  $'.echo ran\nSETSTR 1 "abc\n? GETSTR 1\n'               ':2: syntax error: unterminated quote'
+  $'.echo ran\nSETSTR 1 "abc\n? GETSTR 1\nSETSTR 2 "x"\n' ':4: syntax error: a quoted word must be followed by a blank (the quote before it opened on line 2)'
+  $'.echo ran\nSETSTR 1 " abc\nSETSTR 2 " x"\n'           ':3: syntax error: a quote inside a word'
+  $'.echo ran\nSETSTR 1 e"a\\qb"\n'                        ':2: syntax error: unknown escape \q'
+)
+for ((i = 0; i < ${#quotes[@]}; i += 2)); do
+  run_script "${quotes[i]}"
+  [ "$status" -eq 2 ] && grep -qF -- "${quotes[i + 1]}" "$work/err.lf" && ! grep -q ran "$work/out.lf" ||
+    fail "'${quotes[i]}': exit $status: $(cat "$work/out.lf" "$work/err.lf")"
+done
+
+# ---- encodings ------------------------------------------------------------------
+# The same script in UTF-8 with and without its mark, and in the ANSI code page
+# (1252, the prefix's): lstrlenW counts the characters the library passed on, and the
+# echo comes back in UTF-8. A character the code page cannot hold is warned about.
+body=$'DLLLOAD 1 kernel32.dll\nDLLDECLARE 1 1 "int lstrlenW(LPCWSTR s)"\n? DLLCALL lstrlenW "Grüße"\n.expect 5\n.echo Grüße\n'
+for form in bom plain ansi; do
+  case $form in
+    bom) text=$'\xEF\xBB\xBF'"$body" ;;
+    plain) text=$body ;;
+    ansi) text=$(printf '%s' "$body" | iconv -f UTF-8 -t CP1252) ;;
+  esac
+  run_script "$text"$'\n'
+  [ "$status" -eq 0 ] && grep -qx 'Grüße' "$work/out.lf" && ! grep -q warning "$work/err.lf" ||
+    fail "$form: exit $status: $(cat "$work/out.lf" "$work/err.lf")"
+done
+run_script $'\xEF\xBB\xBF.echo a\n.echo Straße 東京\n'
+[ "$status" -eq 0 ] && grep -qx 'Straße ??' "$work/out.lf" &&
+  grep -qF ':2: warning: a character the ANSI code page (1252) cannot hold is passed as ?' "$work/err.lf" ||
+  fail "an unrepresentable character: exit $status: $(cat "$work/out.lf" "$work/err.lf")"
+
+# ---- line ends, and no window ------------------------------------------------------
+run_script $'.echo a\nSETINT 1 5\n' --lf
+[ "$status" -eq 0 ] && ! grep -q $'\r' "$work/out" && [ "$(cat "$work/out")" = $'a\n0  [status 0]' ] ||
+  fail "--lf: exit $status: $(od -c "$work/out" | head -3)"
+# Without a display the host cannot make its window: it stops before the script,
+# with a non-zero exit, rather than run every statement against window 0.
+printf '.echo ran\n' > "$work/s.trx"
+DISPLAY=:64999 wine "$host" "Z:$work/s.trx" > "$work/out" 2> "$work/err"
+status=$?
+[ "$status" -ne 0 ] && grep -q "the host's window could not be made" "$work/err" && ! grep -q 'ran\|init' "$work/out" ||
+  fail "no window: exit $status: $(cat "$work/out" "$work/err")"
 
 [ "$failures" -eq 0 ] && echo "host scripts: all checks passed"
 exit $((failures > 0))

@@ -7,9 +7,13 @@
 #     carry, before it starts anything;
 #   - a run waiting for the emulator's lock leaves the files of the run in progress;
 #   - run.sh's script argument: a relative path is resolved in the caller's folder,
-#     "-" saves standard input to a file under the build folder.
+#     "-" saves standard input to a file under the build folder;
+#   - run.sh's host run (with the built host, when the build folder is given): the
+#     working folder kept, or emptied with --fresh; output lines ending in LF alone.
+# usage: scripts_test.sh [build folder]
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+built=${1:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -96,6 +100,28 @@ status=$?
 output=$(printf 'SETINT 1 5\n? GETINT 1\n' | with_scripts resolve - 2>&1)
 [ "$output" = "$work/build/run/stdin.trx" ] || fail "- resolved to: $output"
 [ "$(cat "$work/build/run/stdin.trx" 2>/dev/null)" = $'SETINT 1 5\n? GETINT 1' ] || fail "- did not save standard input"
+
+# ---- the host's run: its working folder and its line ends ------------------------
+if [ -n "$built" ]; then
+  # A build folder of its own whose bin is the real one: the working folders land here.
+  mkdir -p "$work/hostbuild"
+  ln -s "$built/bin" "$work/hostbuild/bin"
+  printf 'FILEOPEN 1 made.txt WRITE\n.echo a\n? GETINT 1\n' > "$work/fresh.trx"
+  folder="$work/hostbuild/run/fresh"
+  mkdir -p "$folder"
+  echo old > "$folder/left.txt"
+  run_host() { TRAKX_BUILD=$work/hostbuild; trakx_run_host "$@"; }
+  with_scripts run_host -q "$work/fresh.trx" > "$work/host.out" 2>&1
+  status=$?
+  [ "$status" -eq 0 ] && [ -f "$folder/left.txt" ] && [ -f "$folder/made.txt" ] ||
+    fail "a run without --fresh: exit $status, folder: $(ls "$folder"): $(cat "$work/host.out")"
+  [ "$(cat "$work/host.out")" = $'0  [status 0]\na\n"0"  [status 0]' ] ||
+    fail "the output's lines do not end in LF alone: $(od -c "$work/host.out" | head -5)"
+  with_scripts run_host -q --fresh "$work/fresh.trx" > "$work/host.out" 2>&1
+  status=$?
+  [ "$status" -eq 0 ] && [ ! -e "$folder/left.txt" ] && [ -f "$folder/made.txt" ] ||
+    fail "--fresh: exit $status, folder: $(ls "$folder"): $(cat "$work/host.out")"
+fi
 
 [ "$failures" -eq 0 ] && echo "scripts: all checks passed"
 exit $((failures > 0))

@@ -26,6 +26,20 @@ static TypedFunction* TypedFunctionAt(long number) {
 }
 
 
+// Whether a library is a C runtime, whose functions are __cdecl unless their prototype
+// says otherwise (Windows' own functions are __stdcall).
+static bool IsCRuntime(HMODULE library) {
+    char path[MAX_PATH];
+    DWORD lastError = GetLastError();
+    DWORD n = GetModuleFileNameA(library, path, MAX_PATH);
+    SetLastError(lastError);
+    if (n == 0 || n >= MAX_PATH) return false;
+    const char* name = path + n;
+    while (name > path && name[-1] != '\\' && name[-1] != '/') --name;
+    return _stricmp(name, "msvcrt.dll") == 0 || _stricmp(name, "ucrtbase.dll") == 0 ||
+           _strnicmp(name, "api-ms-win-crt-", 15) == 0;
+}
+
 // DLLDECLARE n lib prototype: binds typed-function n to the export the prototype names
 // in the library held under lib (the A export for a generic name). A refusal leaves
 // the entry as it was and answers -1, with the reason in DLLERROR; no box is shown.
@@ -42,7 +56,7 @@ int TypedDeclare() {
         return CallFail("the prototype is longer than %d characters", DeclarationBytes - 1), -1;
     if (!*text) return CallFail("no prototype given"), -1;
     Prototype& parsed = g_state.calls.parsed;
-    if (!ParsePrototype(text, &parsed)) return -1;
+    if (!ParsePrototype(text, &parsed, IsCRuntime(library))) return -1;
 
     DWORD lastError = GetLastError();
     FARPROC entry = GetProcAddress(library, parsed.name);

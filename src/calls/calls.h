@@ -53,8 +53,9 @@ bool ParseType(Lexer* lex, TypeRef* type, const char* where, int* stars = nullpt
 bool ParseCount(Lexer* lex, DWORD* value, const char* where);
 
 // ---- declarations ------------------------------------------------------------------
-// Parses a C prototype into its call description (without the address).
-bool ParsePrototype(const char* text, Prototype* proto);
+// Parses a C prototype into its call description (without the address). Without a
+// convention word it is __stdcall, or __cdecl with cdeclByDefault.
+bool ParsePrototype(const char* text, Prototype* proto, bool cdeclByDefault = false);
 // Joins Args[first..] with ", " (a host may split the text at its commas). Answers
 // false when the joined text would not fit.
 bool JoinArguments(int first, char* out, size_t capacity);

@@ -367,8 +367,9 @@ static bool ParseParams(Lexer* lex, Prototype* proto) {
     }
 }
 
-bool ParsePrototype(const char* text, Prototype* proto) {
+bool ParsePrototype(const char* text, Prototype* proto, bool cdeclByDefault) {
     memset(proto, 0, sizeof *proto);
+    proto->isCdecl = cdeclByDefault;  // a convention word in the text decides instead
     Lexer lex;
     LexBegin(&lex, text);
     if (!SkipDeclarationWords(&lex, &proto->isCdecl)) return false;
