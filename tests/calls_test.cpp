@@ -460,6 +460,49 @@ TEST_F(CallsTest, FaultsAreSurvivedAsDllfuncSurvivesThem) {
     EXPECT_EQ(Function({"DLLOUT", "first"}), "9");
 }
 
+// A callee may return a real no double holds with overflow and inexact unmasked, or
+// lower the precision and leave it so (as after any normal return, its control word
+// is the host's afterwards). Storing the result raises nothing, and the library
+// reads and writes reals under its own control word: no exception pending for the
+// callee's word to raise, and the same digits as under the host's.
+TEST_F(CallsTest, RealsUnderTheCalleesControlWord) {
+    Declare(1, 1, "double ExtendedUnderControlWord(int which, DWORD control)");
+    Declare(2, 1, "float ExtendedUnderControlWord(int which, DWORD control)");
+    ASSERT_EQ(Command({"BUFNEW", "1", "16"}), 0);
+    const WORD overflowAndInexactUnmasked = 0x027F & ~0x28, inexactUnmaskedAt24Bits = 0x007F & ~0x20;
+    struct Case {
+        const char* f;
+        const char* which;
+        WORD control;
+        const char* answer;
+    } cases[] = {
+        {"1", "0", overflowAndInexactUnmasked, "inf"},  // 1e400
+        {"2", "0", overflowAndInexactUnmasked, "inf"},
+        {"1", "1", overflowAndInexactUnmasked, "0.1"},
+        {"1", "1", inexactUnmaskedAt24Bits, "0.1"},
+        {"2", "1", inexactUnmaskedAt24Bits, "0.1"},
+    };
+    WORD own;
+    asm volatile("fnstcw %0" : "=m"(own));
+    for (const Case& c : cases) {
+        g_crashNote = std::string("DLLCALL ") + c.f + " " + c.which + " " + std::to_string(c.control);
+        std::string block = MakeBlock({"DLLCALL", c.f, c.which, std::to_string(c.control)});
+        std::string answer = CallWatched(funcProc, block.data());
+        ExpectHostStateKept(g_crashNote);
+        EXPECT_EQ(g_watchAfter.FpuControl(), c.control) << g_crashNote;
+        EXPECT_EQ(g_watchAfter.fpu[1] & X87ExceptionPending, 0u) << g_crashNote;
+        EXPECT_EQ(answer, c.answer) << g_crashNote;
+        EXPECT_EQ(Status(), 0) << g_crashNote;
+        // The callee's control word is in force here.
+        EXPECT_EQ(Command({"BUFSET", "1", "0", "0.1", "double"}), 0) << g_crashNote;
+        EXPECT_EQ(Command({"BUFSET", "1", "8", "0.1", "float"}), 0) << g_crashNote;
+        EXPECT_EQ(Function({"BUFGET", "1", "0", "double"}), "0.1") << g_crashNote;
+        EXPECT_EQ(Function({"BUFGET", "1", "8", "float"}), "0.1") << g_crashNote;
+        asm volatile("fnclex\n\tfldcw %0" : : "m"(own));
+    }
+    g_crashNote.clear();
+}
+
 // A callee that calls back into the library with a DLLFUNC that faults, and then
 // returns normally: the outer call's status is its own. A DLLCALL from inside a
 // DLLCALL is refused (the outer call's arguments are still in use).

@@ -65,9 +65,17 @@ long ReadDigits(const char* text);
 bool HasPrefix(const char* text, const char* prefix);
 // Integers of a base type from decimal or 0x hex text, strictly within range.
 bool ReadInteger(const char* text, const TypeRef& type, ULONGLONG* value);
-// Decimal float text, locale-independent; false for anything else.
+// The library's own work on reals runs between these two, under the control word
+// of a fresh thread (every x87 exception masked, double precision): a callee may
+// have left exceptions unmasked or the precision lowered, and its word is the
+// host's again afterwards, with no exception flag left for it to raise.
+WORD QuietFpuBegin();
+void QuietFpuEnd(WORD saved);
+// Decimal float text, locale-independent; false for anything else. Runs between
+// QuietFpuBegin and QuietFpuEnd.
 bool ReadReal(const char* text, double* value);
-// The shortest decimal text that reads back to the same value (of float when single).
+// The shortest decimal text that reads back to the same value (of float when
+// single). Runs between QuietFpuBegin and QuietFpuEnd.
 void FormatReal(double value, bool single, char* out);
 // A value of a scalar type at an address into text (integers by their sign, reals
 // shortest). Answers into out.

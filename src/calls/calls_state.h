@@ -147,7 +147,7 @@ struct TypedOutcome {
     DWORD eax;
     DWORD edx;
     DWORD st0Loaded;  // the x87 stack held a value on return
-    double st0;
+    long double st0;  // as the x87 held it: rounded by the library, under its own control word
     DWORD espBefore;  // the stack pointer at the call
     DWORD removed;    // bytes the callee took off the stack
 };

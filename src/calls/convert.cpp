@@ -95,6 +95,18 @@ bool ReadInteger(const char* text, const TypeRef& type, ULONGLONG* value) {
 
 // ---- reals ----------------------------------------------------------------------------
 
+WORD QuietFpuBegin() {
+    WORD saved, quiet = 0x027F;
+    asm volatile("fnstcw %0" : "=m"(saved));
+    asm volatile("fldcw %0" : : "m"(quiet) : "memory");
+    return saved;
+}
+
+void QuietFpuEnd(WORD saved) {
+    // The flags our own rounding set would become exceptions under an unmasked word.
+    asm volatile("fnclex\n\tfldcw %0" : : "m"(saved) : "memory");
+}
+
 // The runtime reads and writes reals with the locale's decimal point; the texts of
 // scripts always use '.', so the point is swapped on the way in and out.
 static char LocalePoint() {
@@ -208,8 +220,16 @@ void FormatScalar(const TypeRef& type, const void* at, char* out) {
     case Base::I32: WriteLong(out, value32); break;
     case Base::I64: { LONGLONG v; memcpy(&v, b, 8); _i64toa(v, out, 10); break; }
     case Base::U64: { ULONGLONG v; memcpy(&v, b, 8); _ui64toa(v, out, 10); break; }
-    case Base::F32: { float v; memcpy(&v, b, 4); FormatReal(v, true, out); break; }
-    case Base::F64: { double v; memcpy(&v, b, 8); FormatReal(v, false, out); break; }
+    case Base::F32: case Base::F64: {
+        WORD fpu = QuietFpuBegin();
+        float single;
+        double real;
+        if (base == Base::F32) memcpy(&single, b, 4), real = single;
+        else memcpy(&real, b, 8);
+        FormatReal(real, base == Base::F32, out);
+        QuietFpuEnd(fpu);
+        break;
+    }
     case Base::Handle:
         if (type.flags & TypeHex) { sprintf(out, "0x%08lX", static_cast<unsigned long>(value32)); break; }
         /* fall through */
@@ -220,13 +240,19 @@ void FormatScalar(const TypeRef& type, const void* at, char* out) {
 bool StoreScalar(const TypeRef& type, const char* text, void* at, const char* where) {
     Base base = type.pointers ? Base::Handle : type.base;
     if (base == Base::F32 || base == Base::F64) {
-        double real;
-        if (!ReadReal(text, &real)) return CallFailValue("%s: '%.40s' does not fit %s (decimal, optional exponent)", where, text, type.name);
-        if (base == Base::F64) return memcpy(at, &real, 8), true;
-        if (isfinite(real) && fabs(real) > FLT_MAX)
-            return CallFailValue("%s: %.40s is out of the range of %s", where, text, type.name);
-        float single = static_cast<float>(real);
-        return memcpy(at, &single, 4), true;
+        WORD fpu = QuietFpuBegin();
+        double real = 0;
+        bool read = ReadReal(text, &real);
+        bool fits = base == Base::F64 || !isfinite(real) || fabs(real) <= FLT_MAX;
+        if (read && fits && base == Base::F64) memcpy(at, &real, 8);
+        if (read && fits && base == Base::F32) {
+            float single = static_cast<float>(real);
+            memcpy(at, &single, 4);
+        }
+        QuietFpuEnd(fpu);
+        if (!read) return CallFailValue("%s: '%.40s' does not fit %s (decimal, optional exponent)", where, text, type.name);
+        if (!fits) return CallFailValue("%s: %.40s is out of the range of %s", where, text, type.name);
+        return true;
     }
     if (base == Base::Void || base == Base::Struct) return CallFailValue("%s: no value of type %s", where, type.name);
     ULONGLONG value;

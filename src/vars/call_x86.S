@@ -144,14 +144,14 @@ ForeignCallHandler:
 // ForeignCallReturn, which restores everything from the frame.
 //
 // TypedOutcome (calls_state.h):  +0 code  +4 raised  +8 hasSse  +12 EAX  +16 EDX
-//               +20 ST(0) held a value  +24 ST(0) as a double  +32 ESP at the call
-//               +36 bytes the callee removed
+//               +20 ST(0) held a value  +24 ST(0), all 80 bits  +36 ESP at the call
+//               +40 bytes the callee removed
         .set    OutcomeEax, 12
         .set    OutcomeEdx, 16
         .set    OutcomeSt0Loaded, 20
         .set    OutcomeSt0, 24
-        .set    OutcomeEspBefore, 32
-        .set    OutcomeRemoved, 36
+        .set    OutcomeEspBefore, 36
+        .set    OutcomeRemoved, 40
 
         .globl  _ForeignCallTyped
         .def    _ForeignCallTyped; .scl 2; .type 32; .endef
@@ -197,7 +197,11 @@ _ForeignCallTyped:
         andw    $0x4500, %ax
         cmpw    $0x4100, %ax
         je      ForeignCallReturn       // nothing there
-        fstpl   OutcomeSt0(%ecx)        // the value, rounded to a double
+        fstpt   OutcomeSt0(%ecx)        // the value as it is: an 80-bit store raises
+                                        // ... nothing, where rounding to a double
+                                        // ... could overflow or be inexact under the
+                                        // ... callee's control word, and leave the
+                                        // ... exception pending past our handler
         movl    $1, OutcomeSt0Loaded(%ecx)
         jmp     ForeignCallReturn       // the shared way back: ESP from EBP,
                                         // unregister, empty x87 stack, registers
