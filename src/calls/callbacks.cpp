@@ -224,8 +224,16 @@ static bool ReadAnswer(const Prototype& proto, const char* text, CallbackResult*
         address.pointers = 0;
         return StoreScalar(address, text, into->words, "the answer");
     }
-    if (into->isReal) return ReadReal(text, &into->real) ||
-                                 CallFailValue("the answer: '%.40s' does not fit %s", text, type.name);
+    if (proto.resultKind == ResultKind::Double) return StoreScalar(type, text, &into->real, "the answer");
+    if (proto.resultKind == ResultKind::Float) {
+        // Rounded and range-checked as a float argument of DLLCALL is; ST(0) carries it.
+        float single;
+        if (!StoreScalar(type, text, &single, "the answer")) return false;
+        WORD fpu = QuietFpuBegin();
+        into->real = single;
+        QuietFpuEnd(fpu);
+        return true;
+    }
     ULONGLONG value = 0;
     if (!StoreScalar(type, text, &value, "the answer")) return false;
     into->words[0] = static_cast<DWORD>(value);
