@@ -1,8 +1,11 @@
 // Typed foreign calls: prototypes, conversions both ways, out-parameters, the checks of
 // what a callee did to the stack, structures and buffers, driven through the four
 // exports against the test library and real system functions.
+#include <malloc.h>
 #include <math.h>
 #include <string.h>
+
+#include <functional>
 
 #include "fixture.h"
 
@@ -766,4 +769,78 @@ TEST_F(CallsTest, StructuresByValue) {
     EXPECT_EQ(Function({"DLLERROR"}), "parameter 2 (pt, POINT): BUF:3 holds 4 bytes, the structure needs 8");
     EXPECT_EQ(Call("PtInRect", {"BUF:1", "15"}), "");
     EXPECT_EQ(Function({"DLLERROR"}), "parameter 2 (pt, POINT): pass the structure's bytes as BUF:b, not '15'");
+}
+
+// ---- nesting ------------------------------------------------------------------------------
+
+// Runs `work` on a thread of its own whose stack is spent down to about 64 KB, as
+// little as a declaration made from inside a callee may find.
+static DWORD WINAPI RunOnSmallStack(void* parameter) {
+    typedef void(WINAPI * LimitsFn)(PULONG_PTR, PULONG_PTR);
+    auto limits = reinterpret_cast<LimitsFn>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetCurrentThreadStackLimits"));
+    ULONG_PTR low = 0, high = 0;
+    limits(&low, &high);
+    char here;
+    SIZE_T left = reinterpret_cast<ULONG_PTR>(&here) - low;
+    volatile char* spent = static_cast<volatile char*>(alloca(left - 64 * 1024));  // touched page by page
+    spent[0] = 0;
+    (*static_cast<std::function<void()>*>(parameter))();
+    return 0;
+}
+
+static void OnSmallStack(std::function<void()> work) {
+    HANDLE thread = CreateThread(nullptr, 0, RunOnSmallStack, &work, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+}
+
+// Parentheses in a count and structures inside structures nest at most 16 deep: a
+// deeper declaration is refused with the reason, whatever stack is left.
+TEST_F(CallsTest, NestingInDeclarationsIsCappedOnASmallStack) {
+    auto parentheses = [](int levels, bool closed) {
+        return "struct PARENS { BYTE b[" + std::string(levels, '(') + "2" + std::string(closed ? levels : 0, ')') +
+               "]; };";
+    };
+    auto structures = [](int levels) {
+        std::string text = "struct NEST {";
+        for (int i = 0; i < levels; ++i) text += " struct {";
+        text += " BYTE b;";
+        for (int i = 0; i < levels; ++i) text += " } n;";
+        return text + " BYTE last; };";
+    };
+    const std::string deepParentheses = "parentheses nested more than 16 deep in the count of b";
+    const std::string deepStructures = "structures nested more than 16 deep";
+    struct Case {
+        std::string declaration;
+        int answer;
+        std::string error;
+        const char* size;  // BUFSIZE of a buffer of the structure
+    } cases[] = {
+        {parentheses(16, true), 0, "", "2"},
+        {parentheses(17, true), -1, deepParentheses, ""},
+        {parentheses(4000, false), -1, deepParentheses, ""},
+        {structures(16), 0, "", "2"},
+        {structures(17), -1, deepStructures, ""},
+        {structures(60), -1, deepStructures, ""},
+    };
+    std::vector<int> answers;
+    std::vector<std::string> errors;
+    OnSmallStack([&] {
+        for (const Case& c : cases) {
+            answers.push_back(Command({"DLLSTRUCT", c.declaration}));
+            errors.push_back(Function({"DLLERROR"}));
+        }
+    });
+    ASSERT_EQ(answers.size(), std::size(cases));
+    for (size_t i = 0; i < answers.size(); ++i) {
+        const Case& c = cases[i];
+        EXPECT_EQ(answers[i], c.answer) << c.declaration.substr(0, 60);
+        EXPECT_EQ(errors[i], c.error) << c.declaration.substr(0, 60);
+        if (!c.answer) {
+            ASSERT_EQ(Command({"BUFNEW", "1", c.declaration.substr(7, c.declaration.find(' ', 7) - 7)}), 0);
+            EXPECT_EQ(Function({"BUFSIZE", "1"}), c.size) << c.declaration.substr(0, 60);
+        }
+    }
 }

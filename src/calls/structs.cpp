@@ -34,6 +34,7 @@ struct Layout {
     DWORD pack;
     bool isUnion;
     DWORD end;  // the first byte after the fields so far
+    int depth;  // structures this one is nested in
 };
 
 // Places one field; answers false when the structure is full or too large.
@@ -64,13 +65,15 @@ static bool ParseBody(Lexer* lex, Layout* layout);
 // outer structure at its offset.
 static bool ParseInlineField(Lexer* lex, Layout* outer, bool isUnion) {
     CallsState& calls = g_state.calls;
+    if (outer->depth >= DeclarationNestingMax)
+        return CallFail("structures nested more than %d deep", DeclarationNestingMax);
     if (calls.structCount >= StructTypeCount) return CallFail("more than %d structures", StructTypeCount);
     int index = calls.structCount++;
     StructType& inner = calls.structs[index];
     memset(&inner, 0, sizeof inner);
     snprintf(inner.name, TypedNameBytes, "%s.%d", outer->type->name, outer->type->fieldCount);
     inner.align = 1;
-    Layout layout = {&inner, outer->pack, isUnion, 0};
+    Layout layout = {&inner, outer->pack, isUnion, 0, outer->depth + 1};
     if (lex->kind == Tok::Ident) LexNext(lex);  // a tag of its own
     if (!LexIsPunct(*lex, '{')) return CallFail("expected { in %s at %s", outer->type->name, LexShown(*lex));
     if (!ParseBody(lex, &layout)) return false;
@@ -235,7 +238,7 @@ int StructDeclare() {
     memset(&st, 0, sizeof st);
     CopyBounded(st.name, TypedNameBytes, tag[0] ? tag : "struct");
     st.align = 1;
-    Layout layout = {&st, pack, isUnion, 0};
+    Layout layout = {&st, pack, isUnion, 0, 0};
     bool ok = ParseBody(&lex, &layout);
     char names[8][TypedNameBytes];
     unsigned char pointers[8];
