@@ -299,6 +299,23 @@ TEST_F(CallbacksTest, CallsFromThreadsAtOnceLeaveWholeRows) {
     EXPECT_LE(nextOf.size(), 4u);
 }
 
+// The events of all callbacks together wait in the host's queue at most 5000 at a
+// time, well below the system's quota of messages posted to one thread (10,000 by
+// default), so that the host's own posts keep their room. The rows are all kept.
+TEST_F(CallbacksTest, EventsOfAllCallbacksWaitUnderOneCap) {
+    for (int c = 1; c <= 32; ++c) DeclareCallback(c, "int F(int n)", "0", "event" + std::to_string(c));
+    for (int c = 1; c <= 32; ++c)
+        for (DWORD i = 0; i < 200; ++i) CallCallback(c, {i});
+    PumpMessages();
+    EXPECT_EQ(events.size(), 5000u);
+    for (int c = 1; c <= 32; ++c) EXPECT_EQ(Count(c), "200 0") << c;
+    // Dispatched, they make room again.
+    CallCallback(32, {1});
+    PumpMessages();
+    ASSERT_EQ(events.size(), 5001u);
+    EXPECT_EQ(events.back(), "event32");
+}
+
 // A caller that runs with every x87 exception unmasked (inexact included)
 // gets its control words and flags back, and the library's formatting of a real
 // argument raises nothing meanwhile.

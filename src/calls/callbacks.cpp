@@ -131,12 +131,11 @@ extern "C" void __cdecl CallbackEnter(int index, const DWORD* args, CallbackAnsw
         } else {
             ++callback.dropped;
         }
-        // At most as many events waiting as rows may: a flood of calls cannot fill
-        // the host's message queue.
+        // One cap for all callbacks: a flood of calls cannot fill the host's queue.
         if (callback.event[0] && callback.window && callbacks.eventMessage &&
-            callback.pendingEvents < CallbackRowLimit &&
+            callbacks.pendingEvents < CallbackEventLimit &&
             PostMessageA(callback.window, callbacks.eventMessage, index, callback.generation))
-            ++callback.pendingEvents;
+            ++callbacks.pendingEvents;
     }
     LeaveCriticalSection(&callbacks.lock);
     if (g_state.host.processorHasSse) asm volatile("ldmxcsr %0" : : "m"(mxcsr));
@@ -156,11 +155,9 @@ void CallbackReportEvent(WPARAM index, LPARAM generation) {
     if (index >= static_cast<WPARAM>(CallbackCount) || !callbacks.lockReady) return;
     char event[CallbackEventBytes] = "";
     EnterCriticalSection(&callbacks.lock);
+    if (callbacks.pendingEvents > 0) --callbacks.pendingEvents;  // one left the queue, of any declaration
     Callback& callback = callbacks.table[index];
-    if (callback.generation == static_cast<DWORD>(generation)) {
-        if (callback.pendingEvents > 0) --callback.pendingEvents;
-        memcpy(event, callback.event, sizeof event);
-    }
+    if (callback.generation == static_cast<DWORD>(generation)) memcpy(event, callback.event, sizeof event);
     LeaveCriticalSection(&callbacks.lock);
     if (event[0] && g_state.host.hostCallback) g_state.host.hostCallback(event);
 }
@@ -285,7 +282,6 @@ int CallbackDeclare() {
     strcpy(callback.event, event);
     callback.window = g_state.host.hostWindow;
     ++callback.generation;
-    callback.pendingEvents = 0;
     callback.declared = true;
     LeaveCriticalSection(&callbacks.lock);
     return 0;
