@@ -47,11 +47,10 @@
         .set    FaultRaised, 4
         .set    FaultHasSse, 8
 
-        .text                           // code section
-        .globl  _ForeignCallWords       // visible to the C++ side (__cdecl adds the "_")
-        .def    _ForeignCallWords; .scl 2; .type 32; .endef  // an external function symbol
-        .p2align 4                      // start on a 16-byte boundary
-_ForeignCallWords:
+// The frame and the registration record above, the same in both thunks: from the
+// caller's frame pointer to the record registered. The third argument of either
+// thunk (16 from EBP) is where the fault is reported.
+        .macro  ENTER_FOREIGN_CALL
         pushl   %ebp                    // keep the caller's frame pointer
         movl    %esp, %ebp              // EBP marks this frame for the whole call
         pushl   %ebx                    // save the callee-saved registers ...
@@ -69,6 +68,14 @@ _ForeignCallWords:
         pushl   $ForeignCallHandler     // ... the handler at -36 ...
         pushl   %fs:0                   // ... and the thread's previous record at -40
         movl    %esp, %fs:0             // ours is now the first the system asks
+        .endm
+
+        .text                           // code section
+        .globl  _ForeignCallWords       // visible to the C++ side (__cdecl adds the "_")
+        .def    _ForeignCallWords; .scl 2; .type 32; .endef  // an external function symbol
+        .p2align 4                      // start on a 16-byte boundary
+_ForeignCallWords:
+        ENTER_FOREIGN_CALL              // frame and record: faults from here on come back
         movl    12(%ebp), %esi          // ESI = words
         movl    $20, %ecx               // twenty words, pushed from the last ...
 2:      pushl   -4(%esi,%ecx,4)         // ... words[ecx-1]
@@ -157,23 +164,7 @@ ForeignCallHandler:
         .def    _ForeignCallTyped; .scl 2; .type 32; .endef
         .p2align 4
 _ForeignCallTyped:
-        pushl   %ebp                    // the frame of ForeignCallWords, word for word
-        movl    %esp, %ebp
-        pushl   %ebx
-        pushl   %esi
-        pushl   %edi
-        subl    $8, %esp                // MXCSR (-16) and the control word (-20)
-        fnstcw  -20(%ebp)
-        movl    16(%ebp), %eax          // EAX = outcome (a ForeignFault first)
-        cmpl    $0, FaultHasSse(%eax)
-        je      5f
-        stmxcsr -16(%ebp)
-5:      pushl   %eax                    // the record: fault, EBP, resume address,
-        pushl   %ebp                    // ... handler, previous record
-        pushl   $ForeignCallReturn
-        pushl   $ForeignCallHandler
-        pushl   %fs:0
-        movl    %esp, %fs:0             // registered: faults from here on come back
+        ENTER_FOREIGN_CALL              // the frame and record of ForeignCallWords
         movl    12(%ebp), %esi          // ESI = words
         movl    20(%ebp), %ecx          // ECX = count (0 for a function of none)
         testl   %ecx, %ecx
