@@ -24,8 +24,7 @@ struct CallbackResult {
 
 struct Callback {
     bool declared;
-    Prototype proto;
-    DWORD stackBytes;   // what the entry removes on return: 0 for __cdecl
+    Prototype proto;    // its stackBytes is what the entry removes on return: 0 for __cdecl
     CallbackResult result;
     char event[CallbackEventBytes];  // "" for none
     HWND window;        // where events are posted

@@ -52,9 +52,11 @@ bool ParseCount(Lexer* lex, DWORD* value, const char* where);
 // ---- declarations ------------------------------------------------------------------
 // Parses a C prototype into its call description (without the address).
 bool ParsePrototype(const char* text, Prototype* proto);
-// Joins Args[first..] with ", " (a host may split the text at its commas). Answers
-// false when the joined text would not fit.
-bool JoinArguments(int first, char* out, size_t capacity);
+// Joins Args[first..] with ", " (a host may split the text at its commas), up to the
+// first empty argument. With `next`, for a prototype that more arguments follow:
+// only until its first parenthesis closes, and *next is the argument after it.
+// Answers false when the joined text would not fit.
+bool JoinArguments(int first, char* out, size_t capacity, int* next = nullptr);
 // A structure by name (tag or typedef name), or -1.
 int FindStruct(const char* name);
 

@@ -338,6 +338,18 @@ static bool ConvertFloat(int index, const char* text) {
     return StoreScalar(ParamAt(index).type, text, WordsOf(index), Where(index));
 }
 
+// A word from decimal or 0x hex text, within the range of the base type: an
+// address or handle (Base::Handle, also negative as DLLFUNC's INT answers give
+// them) or an unsigned count (Base::U32).
+static bool ReadWord(const char* text, Base base, DWORD* word) {
+    TypeRef type = {};
+    type.base = base;
+    ULONGLONG value;
+    if (!ReadInteger(text, type, &value)) return false;
+    *word = static_cast<DWORD>(value);
+    return true;
+}
+
 // A pointer argument that names no value: NULL, ADDR:n, a reference to one of the
 // library's own places. Answers 1 when it was one (the word is set), 0 when not, -1
 // on a failure. A reference must hold at least `need` bytes.
@@ -347,12 +359,8 @@ static int ConvertPlace(int index, const char* text, DWORD need) {
     if (SameWord(text, kNullWord)) return WordsOf(index)[0] = 0, 1;
     if (int callback = ReadCallbackWord(text, WordsOf(index))) return callback;
     if (HasPrefix(text, kAddressPrefix)) {
-        TypeRef address = {};
-        address.base = Base::Handle;
-        ULONGLONG value;
-        if (!ReadInteger(text + strlen(kAddressPrefix), address, &value))
+        if (!ReadWord(text + strlen(kAddressPrefix), Base::Handle, WordsOf(index)))
             return CallFailValue("%s: '%.40s' is not an address", Where(index), text), -1;
-        WordsOf(index)[0] = static_cast<DWORD>(value);
         return 1;
     }
     DWORD address = 0, bytes = 0;
@@ -372,11 +380,9 @@ static bool IsOutRequest(int index, const char* text) {
     g_state.calls.argKind[index] = ArgOutPending;
     g_state.calls.outBytes[index] = 0;
     if (text[3] == ':') {
-        TypeRef count = {};
-        count.base = Base::U32;
-        ULONGLONG value;
-        if (!ReadInteger(text + 4, count, &value)) value = 0xFFFFFFFF;  // refused when the buffer is made
-        g_state.calls.outBytes[index] = static_cast<DWORD>(value ? value : 0xFFFFFFFF);
+        DWORD bytes;
+        if (!ReadWord(text + 4, Base::U32, &bytes)) bytes = 0xFFFFFFFF;  // refused when the buffer is made
+        g_state.calls.outBytes[index] = bytes ? bytes : 0xFFFFFFFF;
     }
     return true;
 }
@@ -437,12 +443,8 @@ static bool ConvertAddress(int index, const char* text) {
         WordsOf(index)[0] = reinterpret_cast<DWORD>(calls.texts[index]);
         return true;
     }
-    TypeRef address = {};
-    address.base = Base::Handle;
-    ULONGLONG value;
-    if (!ReadInteger(text, address, &value))
+    if (!ReadWord(text, Base::Handle, WordsOf(index)))
         return CallFailValue("%s: '%.40s' is not an address, NULL, OUT, TEXT:... or a reference", Where(index), text);
-    WordsOf(index)[0] = static_cast<DWORD>(value);
     return true;
 }
 
@@ -451,12 +453,8 @@ static bool ConvertStructRef(int index, const char* text) {
     DWORD need = type.pointers == 1 ? g_state.calls.structs[type.structIndex].size : 4;
     int place = ConvertPlace(index, text, need);
     if (place) return place > 0;
-    TypeRef address = {};
-    address.base = Base::Handle;
-    ULONGLONG value;
-    if (!ReadInteger(text, address, &value))
+    if (!ReadWord(text, Base::Handle, WordsOf(index)))
         return CallFailValue("%s: '%.40s' is not BUF:b, an address or NULL", Where(index), text);
-    WordsOf(index)[0] = static_cast<DWORD>(value);
     return true;
 }
 
