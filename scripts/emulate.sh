@@ -185,12 +185,16 @@ trakx_emu_run() {
   trap - INT TERM
   exec {lock}>&-
   rm -f "$job/job.sh"
+  # The last line of every run, after the work's own output: how close it came to its limit.
+  local took="trakx: the emulated run took $((SECONDS - start)) s of its $TRAKX_EMULATE_TIMEOUT s (TRAKX_EMULATE_TIMEOUT)"
   if [ -z "$failure" ] && [ -f "$job/status" ]; then
     rc=$(cat "$job/status")
+    echo "$took" >&2
     return "$rc"
   fi
   [ -n "$failure" ] || failure="stopped before the work finished"
   echo "trakx: the emulator's guest $failure; the end of its console ($job/console.log):" >&2
   tail -n 40 "$job/console.log" >&2 2>/dev/null
+  echo "$took" >&2
   return 1
 }

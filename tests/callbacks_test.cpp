@@ -173,6 +173,11 @@ TEST_F(CallbacksTest, AnswersTravelInTheirRegisters) {
     DeclareCallback(5, "float WINAPI F(float x)", "2.5");
     EXPECT_EQ(floatThrough(Address(5), 1.25f), 2.5f);
     EXPECT_EQ(Next(5), "1.25");
+    // A float answer is a float, rounded as DLLCALL rounds a float argument: ST(0)
+    // read whole holds 0.1f, not the double 0.1.
+    auto wholeSt0 = reinterpret_cast<double(__stdcall*)(float)>(Address(5));
+    DeclareCallback(5, "float WINAPI F(float x)", "0.1");
+    EXPECT_EQ(wholeSt0(1.25f), static_cast<double>(0.1f));
 }
 
 TEST_F(CallbacksTest, CallsPastTheLimitAreCountedAsDropped) {
@@ -223,6 +228,7 @@ TEST_F(CallbacksTest, RefusalsSayWhyAndChangeNothing) {
         {{"DLLCALLBACK", "9", "BYTE F(int a)", "300"}, "does not fit BYTE"},
         {{"DLLCALLBACK", "9", "int F(int a)", ""}, "no answer given"},
         {{"DLLCALLBACK", "9", "double F(int a)", "x"}, "does not fit double"},
+        {{"DLLCALLBACK", "9", "float F(int a)", "1e300"}, "the answer: 1e300 is out of the range of float"},
         {{"DLLCALLBACK", "9", "int F(int a)", "1", std::string(300, 'e')}, "event name is longer"},
     };
     for (const Case& c : cases) {
@@ -292,6 +298,23 @@ TEST_F(CallbacksTest, CallsFromThreadsAtOnceLeaveWholeRows) {
         nextOf[thread] = value + 1;
     }
     EXPECT_LE(nextOf.size(), 4u);
+}
+
+// The events of all callbacks together wait in the host's queue at most 5000 at a
+// time, well below the system's quota of messages posted to one thread (10,000 by
+// default), so that the host's own posts keep their room. The rows are all kept.
+TEST_F(CallbacksTest, EventsOfAllCallbacksWaitUnderOneCap) {
+    for (int c = 1; c <= 32; ++c) DeclareCallback(c, "int F(int n)", "0", "event" + std::to_string(c));
+    for (int c = 1; c <= 32; ++c)
+        for (DWORD i = 0; i < 200; ++i) CallCallback(c, {i});
+    PumpMessages();
+    EXPECT_EQ(events.size(), 5000u);
+    for (int c = 1; c <= 32; ++c) EXPECT_EQ(Count(c), "200 0") << c;
+    // Dispatched, they make room again.
+    CallCallback(32, {1});
+    PumpMessages();
+    ASSERT_EQ(events.size(), 5001u);
+    EXPECT_EQ(events.back(), "event32");
 }
 
 // A caller that runs with every x87 exception unmasked (inexact included)

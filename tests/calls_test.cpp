@@ -2,8 +2,11 @@
 // what a callee did to the stack, structures and buffers, driven through the four
 // exports against the test library and real system functions.
 #include <algorithm>
+#include <malloc.h>
 #include <math.h>
 #include <string.h>
+
+#include <functional>
 
 #include "fixture.h"
 
@@ -478,6 +481,49 @@ TEST_F(CallsTest, FaultsAreSurvivedAsDllfuncSurvivesThem) {
     EXPECT_EQ(Function({"DLLOUT", "first"}), "9");
 }
 
+// A callee may return a real no double holds with overflow and inexact unmasked, or
+// lower the precision and leave it so (as after any normal return, its control word
+// is the host's afterwards). Storing the result raises nothing, and the library
+// reads and writes reals under its own control word: no exception pending for the
+// callee's word to raise, and the same digits as under the host's.
+TEST_F(CallsTest, RealsUnderTheCalleesControlWord) {
+    Declare(1, 1, "double ExtendedUnderControlWord(int which, DWORD control)");
+    Declare(2, 1, "float ExtendedUnderControlWord(int which, DWORD control)");
+    ASSERT_EQ(Command({"BUFNEW", "1", "16"}), 0);
+    const WORD overflowAndInexactUnmasked = 0x027F & ~0x28, inexactUnmaskedAt24Bits = 0x007F & ~0x20;
+    struct Case {
+        const char* f;
+        const char* which;
+        WORD control;
+        const char* answer;
+    } cases[] = {
+        {"1", "0", overflowAndInexactUnmasked, "inf"},  // 1e400
+        {"2", "0", overflowAndInexactUnmasked, "inf"},
+        {"1", "1", overflowAndInexactUnmasked, "0.1"},
+        {"1", "1", inexactUnmaskedAt24Bits, "0.1"},
+        {"2", "1", inexactUnmaskedAt24Bits, "0.1"},
+    };
+    WORD own;
+    asm volatile("fnstcw %0" : "=m"(own));
+    for (const Case& c : cases) {
+        g_crashNote = std::string("DLLCALL ") + c.f + " " + c.which + " " + std::to_string(c.control);
+        std::string block = MakeBlock({"DLLCALL", c.f, c.which, std::to_string(c.control)});
+        std::string answer = CallWatched(funcProc, block.data());
+        ExpectHostStateKept(g_crashNote);
+        EXPECT_EQ(g_watchAfter.FpuControl(), c.control) << g_crashNote;
+        EXPECT_EQ(g_watchAfter.fpu[1] & X87ExceptionPending, 0u) << g_crashNote;
+        EXPECT_EQ(answer, c.answer) << g_crashNote;
+        EXPECT_EQ(Status(), 0) << g_crashNote;
+        // The callee's control word is in force here.
+        EXPECT_EQ(Command({"BUFSET", "1", "0", "0.1", "double"}), 0) << g_crashNote;
+        EXPECT_EQ(Command({"BUFSET", "1", "8", "0.1", "float"}), 0) << g_crashNote;
+        EXPECT_EQ(Function({"BUFGET", "1", "0", "double"}), "0.1") << g_crashNote;
+        EXPECT_EQ(Function({"BUFGET", "1", "8", "float"}), "0.1") << g_crashNote;
+        asm volatile("fnclex\n\tfldcw %0" : : "m"(own));
+    }
+    g_crashNote.clear();
+}
+
 // A callee that calls back into the library with a DLLFUNC that faults, and then
 // returns normally: the outer call's status is its own. A DLLCALL from inside a
 // DLLCALL is refused (the outer call's arguments are still in use).
@@ -931,6 +977,80 @@ TEST_F(CallsTest, InAndOutSpellingsTakeATextAndReadItBack) {
             EXPECT_EQ(Function({"DLLERROR"}), "parameter 1 (text): BUF:1 holds 8 bytes, n says 10") << prototype;
         } else {
             EXPECT_EQ(five, "0") << prototype << ": " << Function({"DLLERROR"});
+        }
+    }
+}
+
+// ---- nesting ------------------------------------------------------------------------------
+
+// Runs `work` on a thread of its own whose stack is spent down to about 64 KB, as
+// little as a declaration made from inside a callee may find.
+static DWORD WINAPI RunOnSmallStack(void* parameter) {
+    typedef void(WINAPI * LimitsFn)(PULONG_PTR, PULONG_PTR);
+    auto limits = reinterpret_cast<LimitsFn>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetCurrentThreadStackLimits"));
+    ULONG_PTR low = 0, high = 0;
+    limits(&low, &high);
+    char here;
+    SIZE_T left = reinterpret_cast<ULONG_PTR>(&here) - low;
+    volatile char* spent = static_cast<volatile char*>(alloca(left - 64 * 1024));  // touched page by page
+    spent[0] = 0;
+    (*static_cast<std::function<void()>*>(parameter))();
+    return 0;
+}
+
+static void OnSmallStack(std::function<void()> work) {
+    HANDLE thread = CreateThread(nullptr, 0, RunOnSmallStack, &work, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+}
+
+// Parentheses in a count and structures inside structures nest at most 16 deep: a
+// deeper declaration is refused with the reason, whatever stack is left.
+TEST_F(CallsTest, NestingInDeclarationsIsCappedOnASmallStack) {
+    auto parentheses = [](int levels, bool closed) {
+        return "struct PARENS { BYTE b[" + std::string(levels, '(') + "2" + std::string(closed ? levels : 0, ')') +
+               "]; };";
+    };
+    auto structures = [](int levels) {
+        std::string text = "struct NEST {";
+        for (int i = 0; i < levels; ++i) text += " struct {";
+        text += " BYTE b;";
+        for (int i = 0; i < levels; ++i) text += " } n;";
+        return text + " BYTE last; };";
+    };
+    const std::string deepParentheses = "parentheses nested more than 16 deep in the count of b";
+    const std::string deepStructures = "structures nested more than 16 deep";
+    struct Case {
+        std::string declaration;
+        int answer;
+        std::string error;
+        const char* size;  // BUFSIZE of a buffer of the structure
+    } cases[] = {
+        {parentheses(16, true), 0, "", "2"},
+        {parentheses(17, true), -1, deepParentheses, ""},
+        {parentheses(4000, false), -1, deepParentheses, ""},
+        {structures(16), 0, "", "2"},
+        {structures(17), -1, deepStructures, ""},
+        {structures(60), -1, deepStructures, ""},
+    };
+    std::vector<int> answers;
+    std::vector<std::string> errors;
+    OnSmallStack([&] {
+        for (const Case& c : cases) {
+            answers.push_back(Command({"DLLSTRUCT", c.declaration}));
+            errors.push_back(Function({"DLLERROR"}));
+        }
+    });
+    ASSERT_EQ(answers.size(), std::size(cases));
+    for (size_t i = 0; i < answers.size(); ++i) {
+        const Case& c = cases[i];
+        EXPECT_EQ(answers[i], c.answer) << c.declaration.substr(0, 60);
+        EXPECT_EQ(errors[i], c.error) << c.declaration.substr(0, 60);
+        if (!c.answer) {
+            ASSERT_EQ(Command({"BUFNEW", "1", c.declaration.substr(7, c.declaration.find(' ', 7) - 7)}), 0);
+            EXPECT_EQ(Function({"BUFSIZE", "1"}), c.size) << c.declaration.substr(0, 60);
         }
     }
 }

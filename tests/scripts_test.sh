@@ -87,6 +87,9 @@ flock -u "$held"
 exec {held}>&-
 wait "$second"  # the stand-in ends at once: the second run then reports its failure
 [ -e "$work/qemu-started" ] || fail "the second run did not go on once the lock was free"
+# Every emulated run ends by saying how long it took, a failed one too.
+grep -q 'the emulated run took [0-9]* s of its [0-9]* s' "$work/second.log" ||
+  fail "the second run did not say how long it took: $(tail -n 3 "$work/second.log")"
 
 # ---- the script argument of run.sh ---------------------------------------------
 mkdir -p "$work/caller/mine"

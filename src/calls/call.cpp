@@ -18,7 +18,8 @@ static_assert(offsetof(TypedOutcome, code) == offsetof(ForeignFault, code), "");
 static_assert(offsetof(TypedOutcome, raised) == offsetof(ForeignFault, raised), "");
 static_assert(offsetof(TypedOutcome, hasSse) == offsetof(ForeignFault, hasSse), "");
 static_assert(offsetof(TypedOutcome, eax) == 12 && offsetof(TypedOutcome, st0Loaded) == 20 &&
-                  offsetof(TypedOutcome, st0) == 24 && offsetof(TypedOutcome, removed) == 36, "");
+                  offsetof(TypedOutcome, st0) == 24 && offsetof(TypedOutcome, espBefore) == 36 &&
+                  offsetof(TypedOutcome, removed) == 40, "");
 
 static TypedFunction* TypedFunctionAt(long number) {
     if (number < 1 || number > TypedFunctionCount) return nullptr;
@@ -242,8 +243,16 @@ static const char* AnswerResult(const Prototype& proto, const TypedOutcome& outc
     case ResultKind::Void: out[0] = '\0'; break;
     case ResultKind::AnsiText: CopyReadableText(out, MaxString, reinterpret_cast<const void*>(outcome.eax)); break;
     case ResultKind::WideText: CopyReadableWide(out, MaxString, reinterpret_cast<const void*>(outcome.eax)); break;
-    case ResultKind::Float: FormatReal(outcome.st0, true, out); break;
-    case ResultKind::Double: FormatReal(outcome.st0, false, out); break;
+    case ResultKind::Float: case ResultKind::Double: {
+        // A value no double holds (1e400) becomes inf here, under the library's
+        // control word, not an exception under the callee's.
+        WORD fpu = QuietFpuBegin();
+        bool single = proto.resultKind == ResultKind::Float;
+        double real = single ? static_cast<float>(outcome.st0) : static_cast<double>(outcome.st0);
+        FormatReal(real, single, out);
+        QuietFpuEnd(fpu);
+        break;
+    }
     case ResultKind::Unsigned:
         if (type.pointers) type.base = Base::U32, type.pointers = 0;
         FormatScalar(type, value, out);

@@ -123,7 +123,7 @@ extern "C" void __cdecl CallbackEnter(int index, const DWORD* args, CallbackAnsw
         answer->edx = callback.result.words[1];
         answer->real = callback.result.real;
         answer->isReal = callback.result.isReal;
-        answer->removeBytes = callback.stackBytes;
+        answer->removeBytes = callback.proto.stackBytes;
         char* row = callback.rowCount < CallbackRowLimit ? MakeRow(callback.proto, args) : nullptr;
         if (row) {
             callback.rows[(callback.firstRow + callback.rowCount) % CallbackRowLimit] = row;
@@ -131,12 +131,11 @@ extern "C" void __cdecl CallbackEnter(int index, const DWORD* args, CallbackAnsw
         } else {
             ++callback.dropped;
         }
-        // At most as many events waiting as rows may: a flood of calls cannot fill
-        // the host's message queue.
+        // One cap for all callbacks: a flood of calls cannot fill the host's queue.
         if (callback.event[0] && callback.window && callbacks.eventMessage &&
-            callback.pendingEvents < CallbackRowLimit &&
+            callbacks.pendingEvents < CallbackEventLimit &&
             PostMessageA(callback.window, callbacks.eventMessage, index, callback.generation))
-            ++callback.pendingEvents;
+            ++callbacks.pendingEvents;
     }
     LeaveCriticalSection(&callbacks.lock);
     if (g_state.host.processorHasSse) asm volatile("ldmxcsr %0" : : "m"(mxcsr));
@@ -156,11 +155,9 @@ void CallbackReportEvent(WPARAM index, LPARAM generation) {
     if (index >= static_cast<WPARAM>(CallbackCount) || !callbacks.lockReady) return;
     char event[CallbackEventBytes] = "";
     EnterCriticalSection(&callbacks.lock);
+    if (callbacks.pendingEvents > 0) --callbacks.pendingEvents;  // one left the queue, of any declaration
     Callback& callback = callbacks.table[index];
-    if (callback.generation == static_cast<DWORD>(generation)) {
-        if (callback.pendingEvents > 0) --callback.pendingEvents;
-        memcpy(event, callback.event, sizeof event);
-    }
+    if (callback.generation == static_cast<DWORD>(generation)) memcpy(event, callback.event, sizeof event);
     LeaveCriticalSection(&callbacks.lock);
     if (event[0] && g_state.host.hostCallback) g_state.host.hostCallback(event);
 }
@@ -186,30 +183,6 @@ int ReadCallbackWord(const char* text, DWORD* address) {
     return 1;
 }
 
-// The prototype from Args[2] on: a host that splits at commas hands it over in
-// pieces, joined again with ", " until its parentheses close. Answers the first
-// argument after it, or -1 when it does not fit.
-static int GatherPrototype(char* text, size_t capacity) {
-    size_t length = 0;
-    int depth = 0, i = 2;
-    bool opened = false;
-    text[0] = '\0';
-    do {
-        const char* piece = Arg(i);
-        size_t size = strlen(piece) + (i > 2 ? 2 : 0);
-        if (length + size >= capacity) return -1;
-        if (i > 2) memcpy(text + length, ", ", 2), length += 2;
-        strcpy(text + length, piece);
-        length += strlen(piece);
-        for (const char* p = piece; *p; ++p) {
-            if (*p == '(') ++depth, opened = true;
-            if (*p == ')') --depth;
-        }
-        ++i;
-    } while (opened && depth > 0 && i < MaxArgs && *Arg(i));
-    return i;
-}
-
 // The answer as the declared result type's registers.
 static bool ReadAnswer(const Prototype& proto, const char* text, CallbackResult* into) {
     const TypeRef& type = proto.result;
@@ -224,8 +197,16 @@ static bool ReadAnswer(const Prototype& proto, const char* text, CallbackResult*
         address.pointers = 0;
         return StoreScalar(address, text, into->words, "the answer");
     }
-    if (into->isReal) return ReadReal(text, &into->real) ||
-                                 CallFailValue("the answer: '%.40s' does not fit %s", text, type.name);
+    if (proto.resultKind == ResultKind::Double) return StoreScalar(type, text, &into->real, "the answer");
+    if (proto.resultKind == ResultKind::Float) {
+        // Rounded and range-checked as a float argument of DLLCALL is; ST(0) carries it.
+        float single;
+        if (!StoreScalar(type, text, &single, "the answer")) return false;
+        WORD fpu = QuietFpuBegin();
+        into->real = single;
+        QuietFpuEnd(fpu);
+        return true;
+    }
     ULONGLONG value = 0;
     if (!StoreScalar(type, text, &value, "the answer")) return false;
     into->words[0] = static_cast<DWORD>(value);
@@ -250,8 +231,9 @@ int CallbackDeclare() {
     int index = CallbackIndexOrFail(Arg(1));
     if (index < 0) return -1;
     char* text = g_state.calls.declaration;
-    int next = GatherPrototype(text, DeclarationBytes);
-    if (next < 0) return CallFail("the prototype is longer than %d characters", DeclarationBytes - 1), -1;
+    int next = 0;  // a host that splits at commas hands the prototype over in pieces
+    if (!JoinArguments(2, text, DeclarationBytes, &next))
+        return CallFail("the prototype is longer than %d characters", DeclarationBytes - 1), -1;
     if (!*text) return CallFail("no prototype given"), -1;
     Prototype& parsed = g_state.calls.parsed;
     if (!ParsePrototype(text, &parsed)) return -1;
@@ -272,12 +254,10 @@ int CallbackDeclare() {
     Callback& callback = callbacks.table[index];
     DropRows(callback);
     callback.proto = parsed;
-    callback.stackBytes = parsed.isCdecl ? 0 : parsed.stackBytes;
     callback.result = result;
     strcpy(callback.event, event);
     callback.window = g_state.host.hostWindow;
     ++callback.generation;
-    callback.pendingEvents = 0;
     callback.declared = true;
     LeaveCriticalSection(&callbacks.lock);
     return 0;

@@ -11,6 +11,9 @@ constexpr int CallbackCount = 32;         // callback numbers 1..32
 constexpr int CallbackRowLimit = 1000;    // rows kept per callback; later calls are dropped
 constexpr int CallbackEventBytes = 256;   // an event name, terminator included
 constexpr int CallbackRowBytes = 4048;    // one row, terminator included (an answer's size)
+// Events of all callbacks waiting in the host's queue at once: half the system's
+// default quota of messages posted to one thread (10,000), the rest for the host.
+constexpr int CallbackEventLimit = 5000;
 
 // The value a callback answers to every call.
 struct CallbackResult {
@@ -21,13 +24,11 @@ struct CallbackResult {
 
 struct Callback {
     bool declared;
-    Prototype proto;
-    DWORD stackBytes;   // what the entry removes on return: 0 for __cdecl
+    Prototype proto;    // its stackBytes is what the entry removes on return: 0 for __cdecl
     CallbackResult result;
     char event[CallbackEventBytes];  // "" for none
     HWND window;        // where events are posted
     DWORD generation;   // raised by each declaration: events of an older one are not reported
-    int pendingEvents;  // posted, not yet dispatched
     char* rows[CallbackRowLimit];  // a ring of heap texts
     int firstRow;
     int rowCount;
@@ -40,6 +41,7 @@ struct CallbacksState {
     CRITICAL_SECTION lock;
     bool lockReady;
     UINT eventMessage;  // registered at load; 0: events cannot be posted
+    int pendingEvents;  // posted by any callback, not yet dispatched
     Callback table[CallbackCount];
     char row[CallbackRowBytes];          // the row being formatted (under the lock)
     WCHAR wideText[CallbackRowBytes];    // scratch of the wide-text reader (under the lock)

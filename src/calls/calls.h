@@ -56,9 +56,11 @@ bool ParseCount(Lexer* lex, DWORD* value, const char* where);
 // Parses a C prototype into its call description (without the address). Without a
 // convention word it is __stdcall, or __cdecl with cdeclByDefault.
 bool ParsePrototype(const char* text, Prototype* proto, bool cdeclByDefault = false);
-// Joins Args[first..] with ", " (a host may split the text at its commas). Answers
-// false when the joined text would not fit.
-bool JoinArguments(int first, char* out, size_t capacity);
+// Joins Args[first..] with ", " (a host may split the text at its commas), up to the
+// first empty argument. With `next`, for a prototype that more arguments follow:
+// only until its first parenthesis closes, and *next is the argument after it.
+// Answers false when the joined text would not fit.
+bool JoinArguments(int first, char* out, size_t capacity, int* next = nullptr);
 // A structure by name (tag or typedef name), or -1.
 int FindStruct(const char* name);
 // Frees the structures' declaration texts.
@@ -71,9 +73,17 @@ long ReadDigits(const char* text);
 bool HasPrefix(const char* text, const char* prefix);
 // Integers of a base type from decimal or 0x hex text, strictly within range.
 bool ReadInteger(const char* text, const TypeRef& type, ULONGLONG* value);
-// Decimal float text, locale-independent; false for anything else.
+// The library's own work on reals runs between these two, under the control word
+// of a fresh thread (every x87 exception masked, double precision): a callee may
+// have left exceptions unmasked or the precision lowered, and its word is the
+// host's again afterwards, with no exception flag left for it to raise.
+WORD QuietFpuBegin();
+void QuietFpuEnd(WORD saved);
+// Decimal float text, locale-independent; false for anything else. Runs between
+// QuietFpuBegin and QuietFpuEnd.
 bool ReadReal(const char* text, double* value);
-// The shortest decimal text that reads back to the same value (of float when single).
+// The shortest decimal text that reads back to the same value (of float when
+// single). Runs between QuietFpuBegin and QuietFpuEnd.
 void FormatReal(double value, bool single, char* out);
 // A value of a scalar type at an address into text (integers by their sign, reals
 // shortest). Answers into out.

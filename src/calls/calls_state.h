@@ -17,6 +17,9 @@ constexpr DWORD OutBufferMaxBytes = 1u << 20;  // one out-buffer the library sup
 constexpr int CallErrorBytes = 512;      // DLLERROR's text
 constexpr int DeclarationBytes = 16384;  // a prototype or structure, joined from its arguments
 constexpr int CallTextBytes = 4048 * 2;  // a text argument, wide ones included
+// Parentheses in a count, structures inside structures: the parsers recurse once
+// per level, and a declaration may be parsed on little stack (inside a callee).
+constexpr int DeclarationNestingMax = 16;
 
 // What a C type is made of, before pointers.
 enum class Base : unsigned char {
@@ -155,7 +158,7 @@ struct TypedOutcome {
     DWORD eax;
     DWORD edx;
     DWORD st0Loaded;  // the x87 stack held a value on return
-    double st0;
+    long double st0;  // as the x87 held it: rounded by the library, under its own control word
     DWORD espBefore;  // the stack pointer at the call
     DWORD removed;    // bytes the callee took off the stack
 };

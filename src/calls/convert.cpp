@@ -95,6 +95,18 @@ bool ReadInteger(const char* text, const TypeRef& type, ULONGLONG* value) {
 
 // ---- reals ----------------------------------------------------------------------------
 
+WORD QuietFpuBegin() {
+    WORD saved, quiet = 0x027F;
+    asm volatile("fnstcw %0" : "=m"(saved));
+    asm volatile("fldcw %0" : : "m"(quiet) : "memory");
+    return saved;
+}
+
+void QuietFpuEnd(WORD saved) {
+    // The flags our own rounding set would become exceptions under an unmasked word.
+    asm volatile("fnclex\n\tfldcw %0" : : "m"(saved) : "memory");
+}
+
 // The runtime reads and writes reals with the locale's decimal point; the texts of
 // scripts always use '.', so the point is swapped on the way in and out.
 static char LocalePoint() {
@@ -208,8 +220,16 @@ void FormatScalar(const TypeRef& type, const void* at, char* out) {
     case Base::I32: WriteLong(out, value32); break;
     case Base::I64: { LONGLONG v; memcpy(&v, b, 8); _i64toa(v, out, 10); break; }
     case Base::U64: { ULONGLONG v; memcpy(&v, b, 8); _ui64toa(v, out, 10); break; }
-    case Base::F32: { float v; memcpy(&v, b, 4); FormatReal(v, true, out); break; }
-    case Base::F64: { double v; memcpy(&v, b, 8); FormatReal(v, false, out); break; }
+    case Base::F32: case Base::F64: {
+        WORD fpu = QuietFpuBegin();
+        float single;
+        double real;
+        if (base == Base::F32) memcpy(&single, b, 4), real = single;
+        else memcpy(&real, b, 8);
+        FormatReal(real, base == Base::F32, out);
+        QuietFpuEnd(fpu);
+        break;
+    }
     case Base::Handle:
         if (type.flags & TypeHex) { sprintf(out, "0x%08lX", static_cast<unsigned long>(value32)); break; }
         /* fall through */
@@ -220,13 +240,19 @@ void FormatScalar(const TypeRef& type, const void* at, char* out) {
 bool StoreScalar(const TypeRef& type, const char* text, void* at, const char* where) {
     Base base = type.pointers ? Base::Handle : type.base;
     if (base == Base::F32 || base == Base::F64) {
-        double real;
-        if (!ReadReal(text, &real)) return CallFailValue("%s: '%.40s' does not fit %s (decimal, optional exponent)", where, text, type.name);
-        if (base == Base::F64) return memcpy(at, &real, 8), true;
-        if (isfinite(real) && fabs(real) > FLT_MAX)
-            return CallFailValue("%s: %.40s is out of the range of %s", where, text, type.name);
-        float single = static_cast<float>(real);
-        return memcpy(at, &single, 4), true;
+        WORD fpu = QuietFpuBegin();
+        double real = 0;
+        bool read = ReadReal(text, &real);
+        bool fits = base == Base::F64 || !isfinite(real) || fabs(real) <= FLT_MAX;
+        if (read && fits && base == Base::F64) memcpy(at, &real, 8);
+        if (read && fits && base == Base::F32) {
+            float single = static_cast<float>(real);
+            memcpy(at, &single, 4);
+        }
+        QuietFpuEnd(fpu);
+        if (!read) return CallFailValue("%s: '%.40s' does not fit %s (decimal, optional exponent)", where, text, type.name);
+        if (!fits) return CallFailValue("%s: %.40s is out of the range of %s", where, text, type.name);
+        return true;
     }
     if (base == Base::Void || base == Base::Struct) return CallFailValue("%s: no value of type %s", where, type.name);
     ULONGLONG value;
@@ -312,6 +338,18 @@ static bool ConvertFloat(int index, const char* text) {
     return StoreScalar(ParamAt(index).type, text, WordsOf(index), Where(index));
 }
 
+// A word from decimal or 0x hex text, within the range of the base type: an
+// address or handle (Base::Handle, also negative as DLLFUNC's INT answers give
+// them) or an unsigned count (Base::U32).
+static bool ReadWord(const char* text, Base base, DWORD* word) {
+    TypeRef type = {};
+    type.base = base;
+    ULONGLONG value;
+    if (!ReadInteger(text, type, &value)) return false;
+    *word = static_cast<DWORD>(value);
+    return true;
+}
+
 // A pointer argument that names no value: NULL, ADDR:n, a reference to one of the
 // library's own places. Answers 1 when it was one (the word is set), 0 when not, -1
 // on a failure. A reference must hold at least `need` bytes.
@@ -321,12 +359,8 @@ static int ConvertPlace(int index, const char* text, DWORD need) {
     if (SameWord(text, kNullWord)) return WordsOf(index)[0] = 0, 1;
     if (int callback = ReadCallbackWord(text, WordsOf(index))) return callback;
     if (HasPrefix(text, kAddressPrefix)) {
-        TypeRef address = {};
-        address.base = Base::Handle;
-        ULONGLONG value;
-        if (!ReadInteger(text + strlen(kAddressPrefix), address, &value))
+        if (!ReadWord(text + strlen(kAddressPrefix), Base::Handle, WordsOf(index)))
             return CallFailValue("%s: '%.40s' is not an address", Where(index), text), -1;
-        WordsOf(index)[0] = static_cast<DWORD>(value);
         return 1;
     }
     DWORD address = 0, bytes = 0;
@@ -347,11 +381,9 @@ static bool IsOutRequest(int index, const char* text) {
     g_state.calls.argKind[index] = ArgOutPending;
     g_state.calls.outBytes[index] = 0;
     if (text[3] == ':') {
-        TypeRef count = {};
-        count.base = Base::U32;
-        ULONGLONG value;
-        if (!ReadInteger(text + 4, count, &value)) value = 0xFFFFFFFF;  // refused when the buffer is made
-        g_state.calls.outBytes[index] = static_cast<DWORD>(value ? value : 0xFFFFFFFF);
+        DWORD bytes;
+        if (!ReadWord(text + 4, Base::U32, &bytes)) bytes = 0xFFFFFFFF;  // refused when the buffer is made
+        g_state.calls.outBytes[index] = bytes ? bytes : 0xFFFFFFFF;
     }
     return true;
 }
@@ -425,12 +457,8 @@ static bool ConvertAddress(int index, const char* text) {
         WordsOf(index)[0] = reinterpret_cast<DWORD>(calls.texts[index]);
         return true;
     }
-    TypeRef address = {};
-    address.base = Base::Handle;
-    ULONGLONG value;
-    if (!ReadInteger(text, address, &value))
+    if (!ReadWord(text, Base::Handle, WordsOf(index)))
         return CallFailValue("%s: '%.40s' is not an address, NULL, OUT, TEXT:... or a reference", Where(index), text);
-    WordsOf(index)[0] = static_cast<DWORD>(value);
     return true;
 }
 
@@ -439,12 +467,8 @@ static bool ConvertStructRef(int index, const char* text) {
     int place = ConvertPlace(index, text, param.elementBytes);
     if (place) return place > 0;
     if (param.countParam >= 0 && IsOutRequest(index, text)) return true;
-    TypeRef address = {};
-    address.base = Base::Handle;
-    ULONGLONG value;
-    if (!ReadInteger(text, address, &value))
+    if (!ReadWord(text, Base::Handle, WordsOf(index)))
         return CallFailValue("%s: '%.40s' is not BUF:b, an address or NULL", Where(index), text);
-    WordsOf(index)[0] = static_cast<DWORD>(value);
     return true;
 }
 

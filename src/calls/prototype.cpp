@@ -8,19 +8,28 @@
 #include "../host/state.h"
 #include "calls.h"
 
-bool JoinArguments(int first, char* out, size_t capacity) {
+bool JoinArguments(int first, char* out, size_t capacity, int* next) {
     size_t length = 0;
+    int depth = 0;  // of parentheses, for `next`
+    bool opened = false;
     out[0] = '\0';
-    for (int i = first; i < MaxArgs && *Arg(i); ++i) {
+    int i = first;
+    for (; i < MaxArgs && *Arg(i); ++i) {
+        if (next && i > first && !(opened && depth > 0)) break;
         size_t piece = strlen(Arg(i)) + (i > first ? 2 : 0);
         if (length + piece >= capacity) return false;
         if (i > first) {
             memcpy(out + length, ", ", 2);
             length += 2;
         }
+        for (const char* p = Arg(i); *p; ++p) {
+            if (*p == '(') ++depth, opened = true;
+            if (*p == ')') --depth;
+        }
         strcpy(out + length, Arg(i));
         length += strlen(Arg(i));
     }
+    if (next) *next = i;
     return true;
 }
 

@@ -105,6 +105,7 @@ struct Layout {
     DWORD pack;
     bool isUnion;
     DWORD end;  // the first byte after the fields so far
+    int depth;  // structures this one is nested in
 };
 
 // Places one field; answers false when the structure is full or too large.
@@ -134,12 +135,14 @@ static bool ParseBody(Lexer* lex, Layout* layout);
 // (named after the outer one), then placed; an unnamed one lends its fields to the
 // outer structure at its offset.
 static bool ParseInlineField(Lexer* lex, Layout* outer, bool isUnion) {
+    if (outer->depth >= DeclarationNestingMax)
+        return CallFail("structures nested more than %d deep", DeclarationNestingMax);
     int index = NewStruct();
     if (index < 0) return false;
     StructType& inner = g_state.calls.structs[index];
     inner.nested = true;
     snprintf(inner.name, TypedNameBytes, "%s.%d", outer->type->name, outer->type->fieldCount);
-    Layout layout = {&inner, outer->pack, isUnion, 0};
+    Layout layout = {&inner, outer->pack, isUnion, 0, outer->depth + 1};
     if (lex->kind == Tok::Ident) LexNext(lex);  // a tag of its own
     if (!LexIsPunct(*lex, '{')) return CallFail("expected { in %s at %s", outer->type->name, LexShown(*lex));
     if (!ParseBody(lex, &layout)) return false;
@@ -301,7 +304,7 @@ int StructDeclare() {
     if (index < 0) return -1;
     StructType& st = calls.structs[index];
     CopyBounded(st.name, TypedNameBytes, tag[0] ? tag : "struct");
-    Layout layout = {&st, pack, isUnion, 0};
+    Layout layout = {&st, pack, isUnion, 0, 0};
     bool ok = ParseBody(&lex, &layout);
     char names[8][TypedNameBytes];
     unsigned char pointers[8];

@@ -388,12 +388,14 @@ static const NamedConstant kConstants[] = {
 };
 constexpr ULONGLONG CountLimit = 1u << 24;
 
-static bool ParseCountSum(Lexer* lex, ULONGLONG* value, const char* where);
+static bool ParseCountSum(Lexer* lex, ULONGLONG* value, const char* where, int depth);
 
-static bool ParseCountTerm(Lexer* lex, ULONGLONG* value, const char* where) {
+static bool ParseCountTerm(Lexer* lex, ULONGLONG* value, const char* where, int depth) {
     if (LexIsPunct(*lex, '(')) {
+        if (depth >= DeclarationNestingMax)
+            return CallFail("parentheses nested more than %d deep in the count of %s", DeclarationNestingMax, where);
         LexNext(lex);
-        if (!ParseCountSum(lex, value, where)) return false;
+        if (!ParseCountSum(lex, value, where, depth + 1)) return false;
         if (!LexIsPunct(*lex, ')')) return CallFail("expected ) in %s at %s", where, LexShown(*lex));
         LexNext(lex);
         return true;
@@ -419,25 +421,25 @@ static bool ParseCountTerm(Lexer* lex, ULONGLONG* value, const char* where) {
     return CallFail("expected a count in %s at %s", where, LexShown(*lex));
 }
 
-static bool ParseCountProduct(Lexer* lex, ULONGLONG* value, const char* where) {
-    if (!ParseCountTerm(lex, value, where)) return false;
+static bool ParseCountProduct(Lexer* lex, ULONGLONG* value, const char* where, int depth) {
+    if (!ParseCountTerm(lex, value, where, depth)) return false;
     while (LexIsPunct(*lex, '*')) {
         LexNext(lex);
         ULONGLONG factor;
-        if (!ParseCountTerm(lex, &factor, where)) return false;
+        if (!ParseCountTerm(lex, &factor, where, depth)) return false;
         *value *= factor;
         if (*value > CountLimit) return CallFail("count too large in %s", where);
     }
     return true;
 }
 
-static bool ParseCountSum(Lexer* lex, ULONGLONG* value, const char* where) {
-    if (!ParseCountProduct(lex, value, where)) return false;
+static bool ParseCountSum(Lexer* lex, ULONGLONG* value, const char* where, int depth) {
+    if (!ParseCountProduct(lex, value, where, depth)) return false;
     while (LexIsPunct(*lex, '+') || LexIsPunct(*lex, '-')) {
         bool minus = LexIsPunct(*lex, '-');
         LexNext(lex);
         ULONGLONG term;
-        if (!ParseCountProduct(lex, &term, where)) return false;
+        if (!ParseCountProduct(lex, &term, where, depth)) return false;
         if (minus && term > *value) return CallFail("negative count in %s", where);
         *value = minus ? *value - term : *value + term;
         if (*value > CountLimit) return CallFail("count too large in %s", where);
@@ -447,7 +449,7 @@ static bool ParseCountSum(Lexer* lex, ULONGLONG* value, const char* where) {
 
 bool ParseCount(Lexer* lex, DWORD* value, const char* where) {
     ULONGLONG sum;
-    if (!ParseCountSum(lex, &sum, where)) return false;
+    if (!ParseCountSum(lex, &sum, where, 0)) return false;
     *value = static_cast<DWORD>(sum);
     return true;
 }

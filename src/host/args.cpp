@@ -5,7 +5,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "hot_path.h"
 #include "state.h"
 #include "text.h"
 
@@ -15,7 +14,7 @@ static const char kEmpty[] = "";
 // Replaces argument i by the clipboard text; answers false when it could not.
 // Earlier substituted arguments (bit j of *substituted) follow the buffer if
 // realloc moves it.
-COLD_PATH static bool SubstituteClipboard(int i, unsigned long* substituted) {
+__attribute__((cold, noinline)) static bool SubstituteClipboard(int i, unsigned long* substituted) {
     HostState& host = g_state.host;
     if (!OpenClipboard(host.hostWindow)) return false;
 
@@ -45,13 +44,13 @@ COLD_PATH static bool SubstituteClipboard(int i, unsigned long* substituted) {
 
 // Whether a text names the clipboard. Most texts are settled by their first
 // character, which no other first character can stand in for when it is plain.
-HOT_PATH static bool IsClipboardWord(const char* text) {
+static bool IsClipboardWord(const char* text) {
     unsigned char first = text[0];
     if (first != kClipboardWord[0] && (first == 0 || IsPlainChar(first))) return false;
     return SameKeyword(text, kClipboardWord);
 }
 
-HOT_PATH int SplitArguments(const char* block) {
+int SplitArguments(const char* block) {
     HostState& host = g_state.host;
     static_assert(MaxArgs <= 32, "one bit per argument");
     unsigned long substituted = 0;
@@ -81,7 +80,7 @@ HOT_PATH int SplitArguments(const char* block) {
     return host.statusCode;
 }
 
-HOT_PATH void ResetForCall() {
+void ResetForCall() {
     g_state.host.resultBuffer[0] = '\0';
     // Gives up the previous raw answer; a failed shrink keeps the larger block. A
     // block already shrunk has nothing to give back.

@@ -6,7 +6,6 @@
 #include <iterator>
 
 #include "handlers.h"
-#include "hot_path.h"
 #include "state.h"
 #include "text.h"
 
@@ -127,7 +126,7 @@ struct RowWalk {
     size_t Next(size_t row) const { return chained ? chains.next[row] : row + 1; }
 };
 
-HOT_PATH int DispatchCommand() {
+int DispatchCommand() {
     RowWalk<std::size(kCommands)> walk(kCommandChains, Arg(0));
     for (size_t r = walk.First(); kCommands[r].keyword; r = walk.Next(r)) {
         const CommandRow* row = &kCommands[r];
@@ -139,7 +138,7 @@ HOT_PATH int DispatchCommand() {
     return g_state.host.statusCode;
 }
 
-HOT_PATH const char* DispatchFunction() {
+const char* DispatchFunction() {
     RowWalk<std::size(kFunctions)> walk(kFunctionChains, Arg(0));
     for (size_t r = walk.First(); kFunctions[r].keyword; r = walk.Next(r)) {
         const FunctionRow* row = &kFunctions[r];

@@ -4,7 +4,6 @@
 #include "args.h"
 #include "dispatch.h"
 #include "handlers.h"
-#include "hot_path.h"
 #include "state.h"
 #include "text.h"
 
@@ -19,11 +18,6 @@ static const char kNoBufferMemory[] =
 static const char kNoClipboardMemory[] =
     "Insufficient memory for clipboard buffer.  Try closing programs to free memory, or "
     "re-boot (re-start) your computer.";
-
-// Each group of per-call code opens on a page boundary: these empty sections,
-// ordered by the linker before each group's by their names, carry the alignment.
-asm(".section .text$trakx_hot0,\"x\"\n\t.p2align 12\n\t"
-    ".section .text$trakx_hot2,\"x\"\n\t.p2align 12\n\t.text");
 
 // The host may call with a stack aligned to 4 bytes only; realign on entry.
 #define HOST_ENTRY extern "C" __attribute__((force_align_arg_pointer))
@@ -104,18 +98,18 @@ static bool BeginCall(const char* block) {
     return true;
 }
 
-HOST_ENTRY HOT_PATH int __cdecl CommandProc(const char* block) {
+HOST_ENTRY int __cdecl CommandProc(const char* block) {
     if (!BeginCall(block)) return g_state.host.statusCode;
     return DispatchCommand();
 }
 
-HOST_ENTRY HOT_PATH const char* __cdecl FuncProc(const char* block) {
+HOST_ENTRY const char* __cdecl FuncProc(const char* block) {
     if (!BeginCall(block)) return kEmpty;
     CallDataReset();
     return DispatchFunction();
 }
 
-HOST_ENTRY HOT_PATH int __cdecl StatProc() { return g_state.host.statusCode; }
+HOST_ENTRY int __cdecl StatProc() { return g_state.host.statusCode; }
 
 static void Unload() {
     free(g_state.file.readBuffer);

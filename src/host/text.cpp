@@ -4,7 +4,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "hot_path.h"
 #include "state.h"
 
 char* SliceText(const char* text, unsigned from, unsigned to) {
@@ -35,7 +34,7 @@ char* InsertText(const char* insert, const char* into, unsigned at) {
 
 constexpr size_t ShortText = 32;
 
-HOT_PATH size_t CopyBounded(char* dest, size_t capacity, const char* source) {
+size_t CopyBounded(char* dest, size_t capacity, const char* source) {
     if (capacity == 0) return 0;
     size_t n = 0;
     if (source)
@@ -58,7 +57,7 @@ HOT_PATH size_t CopyBounded(char* dest, size_t capacity, const char* source) {
 // that difference is one the system sees too. Control characters and bytes above
 // 0x7F may be ignored or weighed in ways of the locale (a soft hyphen is ignored):
 // from the first one on, the whole of both texts goes to the system.
-HOT_PATH bool SameWord(const char* a, const char* b) {
+bool SameWord(const char* a, const char* b) {
     for (size_t i = 0;; ++i) {
         unsigned char x = a[i], y = b[i];
         if (x == y) {
@@ -74,7 +73,7 @@ HOT_PATH bool SameWord(const char* a, const char* b) {
 
 // atol's answer without its locale look-up for the usual text: an optional minus and
 // up to nine digits, then anything that is not a digit. Others go to atol itself.
-HOT_PATH long ReadLong(const char* text) {
+long ReadLong(const char* text) {
     const char* p = text;
     bool negative = *p == '-';
     if (negative) ++p;
@@ -119,9 +118,9 @@ char* WriteUnsigned(char* out, unsigned long value) { return DigitsInto(out, val
 char* WriteLong(char* out, long value) { return SignedDigitsInto(out, value); }
 
 // The answers keep their own copies in the per-call code.
-HOT_PATH char* AnswerUnsigned(unsigned long value) { return DigitsInto(g_state.host.resultBuffer, value); }
+char* AnswerUnsigned(unsigned long value) { return DigitsInto(g_state.host.resultBuffer, value); }
 
-HOT_PATH char* AnswerLong(long value) { return SignedDigitsInto(g_state.host.resultBuffer, value); }
+char* AnswerLong(long value) { return SignedDigitsInto(g_state.host.resultBuffer, value); }
 
 char* AnswerText(const char* text) {
     CopyBounded(g_state.host.resultBuffer, MaxString, text);

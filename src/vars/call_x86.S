@@ -47,11 +47,10 @@
         .set    FaultRaised, 4
         .set    FaultHasSse, 8
 
-        .text                           // code section
-        .globl  _ForeignCallWords       // visible to the C++ side (__cdecl adds the "_")
-        .def    _ForeignCallWords; .scl 2; .type 32; .endef  // an external function symbol
-        .p2align 4                      // start on a 16-byte boundary
-_ForeignCallWords:
+// The frame and the registration record above, the same in both thunks: from the
+// caller's frame pointer to the record registered. The third argument of either
+// thunk (16 from EBP) is where the fault is reported.
+        .macro  ENTER_FOREIGN_CALL
         pushl   %ebp                    // keep the caller's frame pointer
         movl    %esp, %ebp              // EBP marks this frame for the whole call
         pushl   %ebx                    // save the callee-saved registers ...
@@ -69,6 +68,14 @@ _ForeignCallWords:
         pushl   $ForeignCallHandler     // ... the handler at -36 ...
         pushl   %fs:0                   // ... and the thread's previous record at -40
         movl    %esp, %fs:0             // ours is now the first the system asks
+        .endm
+
+        .text                           // code section
+        .globl  _ForeignCallWords       // visible to the C++ side (__cdecl adds the "_")
+        .def    _ForeignCallWords; .scl 2; .type 32; .endef  // an external function symbol
+        .p2align 4                      // start on a 16-byte boundary
+_ForeignCallWords:
+        ENTER_FOREIGN_CALL              // frame and record: faults from here on come back
         movl    12(%ebp), %esi          // ESI = words
         movl    $20, %ecx               // twenty words, pushed from the last ...
 2:      pushl   -4(%esi,%ecx,4)         // ... words[ecx-1]
@@ -144,36 +151,20 @@ ForeignCallHandler:
 // ForeignCallReturn, which restores everything from the frame.
 //
 // TypedOutcome (calls_state.h):  +0 code  +4 raised  +8 hasSse  +12 EAX  +16 EDX
-//               +20 ST(0) held a value  +24 ST(0) as a double  +32 ESP at the call
-//               +36 bytes the callee removed
+//               +20 ST(0) held a value  +24 ST(0), all 80 bits  +36 ESP at the call
+//               +40 bytes the callee removed
         .set    OutcomeEax, 12
         .set    OutcomeEdx, 16
         .set    OutcomeSt0Loaded, 20
         .set    OutcomeSt0, 24
-        .set    OutcomeEspBefore, 32
-        .set    OutcomeRemoved, 36
+        .set    OutcomeEspBefore, 36
+        .set    OutcomeRemoved, 40
 
         .globl  _ForeignCallTyped
         .def    _ForeignCallTyped; .scl 2; .type 32; .endef
         .p2align 4
 _ForeignCallTyped:
-        pushl   %ebp                    // the frame of ForeignCallWords, word for word
-        movl    %esp, %ebp
-        pushl   %ebx
-        pushl   %esi
-        pushl   %edi
-        subl    $8, %esp                // MXCSR (-16) and the control word (-20)
-        fnstcw  -20(%ebp)
-        movl    16(%ebp), %eax          // EAX = outcome (a ForeignFault first)
-        cmpl    $0, FaultHasSse(%eax)
-        je      5f
-        stmxcsr -16(%ebp)
-5:      pushl   %eax                    // the record: fault, EBP, resume address,
-        pushl   %ebp                    // ... handler, previous record
-        pushl   $ForeignCallReturn
-        pushl   $ForeignCallHandler
-        pushl   %fs:0
-        movl    %esp, %fs:0             // registered: faults from here on come back
+        ENTER_FOREIGN_CALL              // the frame and record of ForeignCallWords
         movl    12(%ebp), %esi          // ESI = words
         movl    20(%ebp), %ecx          // ECX = count (0 for a function of none)
         testl   %ecx, %ecx
@@ -197,7 +188,11 @@ _ForeignCallTyped:
         andw    $0x4500, %ax
         cmpw    $0x4100, %ax
         je      ForeignCallReturn       // nothing there
-        fstpl   OutcomeSt0(%ecx)        // the value, rounded to a double
+        fstpt   OutcomeSt0(%ecx)        // the value as it is: an 80-bit store raises
+                                        // ... nothing, where rounding to a double
+                                        // ... could overflow or be inexact under the
+                                        // ... callee's control word, and leave the
+                                        // ... exception pending past our handler
         movl    $1, OutcomeSt0Loaded(%ecx)
         jmp     ForeignCallReturn       // the shared way back: ESP from EBP,
                                         // unregister, empty x87 stack, registers

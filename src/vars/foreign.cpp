@@ -5,7 +5,6 @@
 #include <winternl.h>
 
 #include "../host/handlers.h"
-#include "../host/hot_path.h"
 #include "../host/state.h"
 #include "../host/text.h"
 #include "vars.h"
@@ -51,7 +50,7 @@ static const PrefixTest kPrefixTests[] = {
 // the keyword's length; reads at most that many characters of the text. Printable
 // characters are settled here, as the whole comparison would settle them; from the
 // first other one, the text's head goes to the whole comparison.
-HOT_PATH_FOREIGN static bool BeginsWith(const char* text, const PrefixTest& test) {
+static bool BeginsWith(const char* text, const PrefixTest& test) {
     size_t n = 0;
     for (; n < test.length; ++n) {
         unsigned char c = text[n];
@@ -73,18 +72,18 @@ HOT_PATH_FOREIGN static bool BeginsWith(const char* text, const PrefixTest& test
 // Whether any prefix test could match a text beginning with `first`: every
 // prefix begins with one of three letters, so any other plain character rules
 // them all out.
-HOT_PATH_FOREIGN static bool MayBeginAPrefix(unsigned char first) {
+static bool MayBeginAPrefix(unsigned char first) {
     if (first != 0 && !IsPlainChar(first)) return true;
     unsigned char letter = FoldAscii(first);
     return letter == 'H' || letter == 'I' || letter == 'S';
 }
 
 // Drops the first `count` characters of a text of `length`; answers the new length.
-HOT_PATH_FOREIGN static size_t DropHead(char* text, size_t length, size_t count) {
+static size_t DropHead(char* text, size_t length, size_t count) {
     return CopyBounded(text, length - count + 1, text + count);
 }
 
-HOT_PATH_FOREIGN static DWORD WordFor(Passes passes, int k, const char* text) {
+static DWORD WordFor(Passes passes, int k, const char* text) {
     VarsState& vars = g_state.vars;
     switch (passes) {
     case Passes::Number:
@@ -101,7 +100,7 @@ HOT_PATH_FOREIGN static DWORD WordFor(Passes passes, int k, const char* text) {
 
 // Runs the ten tests on argument k's text (of `length`); the costs are bounded by the
 // text's length, not by the field's size.
-HOT_PATH_FOREIGN static void ConvertArgument(int k, size_t length) {
+static void ConvertArgument(int k, size_t length) {
     char* text = g_state.vars.callArgTexts[k];
     for (const PrefixTest& test : kPrefixTests) {
         // Only a dropped keyword changes the text; until then a first character that
@@ -116,7 +115,7 @@ HOT_PATH_FOREIGN static void ConvertArgument(int k, size_t length) {
 
 // Empties the call data at the start of every function call: first bytes and the
 // twenty words only, so the cost does not grow with the fields.
-HOT_PATH_FOREIGN void CallDataReset() {
+void CallDataReset() {
     VarsState& vars = g_state.vars;
     // Unrolled: a few stores each, cheaper than a loop or a call.
 #pragma GCC unroll 20
@@ -130,7 +129,7 @@ HOT_PATH_FOREIGN void CallDataReset() {
 
 // Dispatch condition of DLLFUNC: the first entry, by number, bound under the name
 // in Args[1] (case ignored) and still holding an address.
-HOT_PATH_FOREIGN bool ForeignFunctionBound() {
+bool ForeignFunctionBound() {
     for (FunctionSlot& function : g_state.vars.functionSlots) {
         if (function.entry && SameWord(Arg(1), function.name)) {
             g_state.vars.callTarget = &function;
@@ -188,7 +187,7 @@ const char* AnswerFault(DWORD code) {
 // address, cut to 4047 characters), "INT" the value in signed decimal. Any other
 // type calls nothing and answers the empty text. A callee that faults answers the
 // empty text with status 1003.
-HOT_PATH_FOREIGN const char* ForeignCall() {
+const char* ForeignCall() {
     VarsState& vars = g_state.vars;
     char* out = g_state.host.resultBuffer;
     CopyBounded(vars.callReturnType, CallReturnTypeBytes, Arg(2));

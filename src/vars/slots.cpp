@@ -1,16 +1,15 @@
 // String and integer slots, and reading a text at a raw address.
 #include "../host/handlers.h"
-#include "../host/hot_path.h"
 #include "../host/state.h"
 #include "../host/text.h"
 #include "vars.h"
 
-HOT_PATH char* StringSlotAt(long index) {
+char* StringSlotAt(long index) {
     if (index < 0 || index >= VarSlotCount) return nullptr;
     return g_state.vars.stringSlots[index];
 }
 
-HOT_PATH long* IntSlotAt(long index) {
+long* IntSlotAt(long index) {
     if (index < 0 || index >= VarSlotCount) return nullptr;
     return &g_state.vars.intSlots[index];
 }
@@ -42,19 +41,19 @@ size_t CopyReadableText(char* dest, size_t capacity, const void* address) {
 
 // SETSTR index text: copies the text, cut to 4047 characters. An index outside
 // 0..19 changes nothing. Answers 0.
-HOT_PATH int VarSetString() {
+int VarSetString() {
     if (char* slot = StringSlotAt(ReadLong(Arg(1)))) CopyBounded(slot, VarTextBytes, Arg(2));
     return 0;
 }
 
 // SETINT index value: stores the value. An index outside 0..19 changes nothing.
-HOT_PATH int VarSetInteger() {
+int VarSetInteger() {
     if (long* slot = IntSlotAt(ReadLong(Arg(1)))) *slot = ReadLong(Arg(2));
     return 0;
 }
 
 // GETSTR index: the slot itself. An index outside 0..19 answers the empty text.
-HOT_PATH const char* VarGetString() {
+const char* VarGetString() {
     char* slot = StringSlotAt(ReadLong(Arg(1)));
     if (!slot) return g_state.host.resultBuffer;
     // Foreign code may have filled the whole field; the host reads no further.
@@ -63,7 +62,7 @@ HOT_PATH const char* VarGetString() {
 }
 
 // GETINT index: the value in decimal. An index outside 0..19 answers the empty text.
-HOT_PATH const char* VarGetInteger() {
+const char* VarGetInteger() {
     long* slot = IntSlotAt(ReadLong(Arg(1)));
     return slot ? AnswerLong(*slot) : g_state.host.resultBuffer;
 }

@@ -404,6 +404,17 @@ int __stdcall CallFromThreads(int(__stdcall* function)(int, DWORD), int threads,
     return made;
 }
 
+// Answers a real as the x87 leaves it, 80 bits wide: `which` 0 is 1e400 (no double
+// holds it), 1 is 0.1. Returns with the x87 control word `control`, as code that
+// unmasks exceptions or lowers the precision for itself leaves it behind.
+long double __stdcall ExtendedUnderControlWord(int which, DWORD control) {
+    static const long double kValues[] = {1e400L, 0.1L};
+    volatile long double value = kValues[which & 1];
+    unsigned short word = static_cast<unsigned short>(control);
+    asm volatile("fnclex\n\tfldcw %0" : : "m"(word) : "memory");
+    return value;  // loading an 80-bit value raises nothing
+}
+
 DWORD __stdcall CallThrough(void* function, const DWORD* words, int count);
 
 // Calls `function` with the words (through CallThrough: no floating-point work of
