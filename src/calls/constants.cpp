@@ -1,7 +1,8 @@
 // The table of the system's integer constants and its look-ups. The names are kept
 // sorted and front-coded in blocks (each block's first name whole, the others as the
-// length shared with the name before and the rest), so a name is found by a binary
-// search over the blocks' first names and a walk of at most one block.
+// length shared with the name before and the rest, in byte-pair codes), each followed
+// by its value; a name is found by a binary search over the blocks' first names and a
+// walk of at most one block.
 #include "constants.h"
 
 #include <stdlib.h>
@@ -20,56 +21,76 @@ static int CompareName(const char* known, const char* name, size_t length) {
     return known[length] ? 1 : 0;
 }
 
-// Decodes the entry at `at` (after the name before it, already in out); answers the
-// next entry's place.
-static unsigned DecodeNext(unsigned at, char* out) {
-    unsigned shared = kConstantNames[at++];
-    char* o = out + shared;
-    while ((*o++ = static_cast<char>(kConstantNames[at++])) != 0) {}
+// One entry's name: a pair code stands for two bytes, each a character or a code.
+static char* Expand(unsigned char c, char* o) {
+    if (!kConstantPairs[c][0]) return *o++ = static_cast<char>(c), o;
+    o = Expand(kConstantPairs[c][0], o);
+    return Expand(kConstantPairs[c][1], o);
+}
+
+// Decodes the entry at `at` (after the name before it, already in name) into name and
+// value; answers the next entry's place.
+static unsigned DecodeNext(unsigned at, char* name, ConstantValue* value) {
+    unsigned shared = kConstantData[at++];
+    char* o = name + shared;
+    while (unsigned char c = kConstantData[at++]) o = Expand(c, o);
+    *o = '\0';
+    // The value: kind in the first byte's low 2 bits, then 5 bits, then 7 per byte.
+    unsigned char first = kConstantData[at++];
+    unsigned kind = first & 3;
+    unsigned long long bits = (first >> 2) & 31;
+    for (int shift = 5; first & 0x80; shift += 7) {
+        first = kConstantData[at++];
+        bits |= static_cast<unsigned long long>(first & 127) << shift;
+    }
+    if (kind == 1) bits = (bits >> 1) ^ (0 - (bits & 1));  // zigzag back
+    *value = {bits, kind == 1, kind == 2};
     return at;
+}
+
+// The first name of a block, whole.
+static void BlockFirstName(int block, char* name) {
+    ConstantValue unused;
+    DecodeNext(kConstantBlockStart[block], name, &unused);
 }
 
 bool FindConstant(const char* name, size_t length, ConstantValue* value) {
     if (!length || length >= ConstantNameBytes) return false;
     // The last block whose first name is not after the name.
+    char current[ConstantNameBytes];
     int low = 0, high = (kConstantCount + kConstantBlock - 1) / kConstantBlock - 1;
     while (low < high) {
         int middle = (low + high + 1) / 2;
-        const char* first = reinterpret_cast<const char*>(kConstantNames + kConstantBlockStart[middle] + 1);
-        if (CompareName(first, name, length) <= 0) low = middle;
+        BlockFirstName(middle, current);
+        if (CompareName(current, name, length) <= 0) low = middle;
         else high = middle - 1;
     }
-    char current[ConstantNameBytes];
     unsigned at = kConstantBlockStart[low];
     for (int k = low * kConstantBlock; k < kConstantCount && k < (low + 1) * kConstantBlock; ++k) {
-        at = DecodeNext(at, current);
+        ConstantValue found;
+        at = DecodeNext(at, current, &found);
         int order = CompareName(current, name, length);
-        if (order == 0) return *value = ConstantValueAt(k), true;
+        if (order == 0) return *value = found, true;
         if (order > 0) break;
     }
     return false;
 }
 
-void ConstantNameAt(int k, char* out) {
+// Entry k (0 .. count-1, in the order of the names): its block walked up to it.
+static void EntryAt(int k, char* name, ConstantValue* value) {
     unsigned at = kConstantBlockStart[k / kConstantBlock];
-    for (int i = k - k % kConstantBlock; i <= k; ++i) at = DecodeNext(at, out);
+    for (int i = k - k % kConstantBlock; i <= k; ++i) at = DecodeNext(at, name, value);
+}
+
+void ConstantNameAt(int k, char* out) {
+    ConstantValue unused;
+    EntryAt(k, out, &unused);
 }
 
 ConstantValue ConstantValueAt(int k) {
-    // Kinds: 0 unsigned, 1 signed, 2 handle; 3 to 5 the same with a listed high word.
-    unsigned kind = kConstantKind[k], low = kConstantLow[k];
-    ConstantValue value = {low, kind % 3 == 1, kind % 3 == 2};
-    if (kind >= 3) {
-        int first = 0, last = kConstantHighCount - 1;
-        while (first < last) {
-            int middle = (first + last) / 2;
-            if (kConstantHigh[middle][0] < static_cast<unsigned>(k)) first = middle + 1;
-            else last = middle;
-        }
-        value.bits |= static_cast<unsigned long long>(kConstantHigh[first][1]) << 32;
-    } else if (value.isSigned && (low & 0x80000000u)) {
-        value.bits |= 0xFFFFFFFF00000000ull;
-    }
+    char name[ConstantNameBytes];
+    ConstantValue value;
+    EntryAt(k, name, &value);
     return value;
 }
 
@@ -78,29 +99,12 @@ void FormatConstant(const ConstantValue& value, char* out) {
     else _ui64toa(value.bits, out, 10);
 }
 
-// Values in order: the negative ones first, each group by its bits.
-static bool ValueBefore(const ConstantValue& a, const ConstantValue& b) {
-    bool negativeA = ConstantNegative(a), negativeB = ConstantNegative(b);
-    if (negativeA != negativeB) return negativeA;
-    return a.bits < b.bits;
-}
 static bool SameValue(const ConstantValue& a, const ConstantValue& b) {
     return ConstantNegative(a) == ConstantNegative(b) && a.bits == b.bits;
 }
 
-// The entries of one value: a run of the value index, in name order.
-static void ValueRun(const ConstantValue& value, int* first, int* end) {
-    int low = 0, high = kConstantCount;
-    while (low < high) {
-        int middle = (low + high) / 2;
-        if (ValueBefore(ConstantValueAt(kConstantByValue[middle]), value)) low = middle + 1;
-        else high = middle;
-    }
-    *first = low;
-    while (high < kConstantCount && SameValue(ConstantValueAt(kConstantByValue[high]), value)) ++high;
-    *end = high;
-}
-
+// A walk of the whole table (a fraction of a millisecond): answering names by value is
+// rare, and an index by value would cost more bytes than the values themselves.
 int ConstantNamesOf(const ConstantValue& value, const char* prefix, char* out, size_t capacity) {
     // The value itself and, for one of 32 bits, the same bits read with the other sign.
     ConstantValue other = value;
@@ -108,19 +112,15 @@ int ConstantNamesOf(const ConstantValue& value, const char* prefix, char* out, s
     bool twin = negative ? static_cast<long long>(value.bits) >= -0x80000000ll
                          : value.bits >= 0x80000000ull && value.bits <= 0xFFFFFFFFull;
     if (twin) other = {value.bits ^ 0xFFFFFFFF00000000ull, !negative, false};
-    int first[2], end[2];
-    ValueRun(value, &first[0], &end[0]);
-    if (twin) ValueRun(other, &first[1], &end[1]);
-    else first[1] = end[1] = 0;
     size_t used = 0, prefixLength = strlen(prefix);
     int found = 0;
     out[0] = '\0';
     char name[ConstantNameBytes];
-    // The two runs merged by name (each is in name order).
-    while (first[0] < end[0] || first[1] < end[1]) {
-        int run = first[1] >= end[1] || (first[0] < end[0] && kConstantByValue[first[0]] < kConstantByValue[first[1]])
-                      ? 0 : 1;
-        ConstantNameAt(kConstantByValue[first[run]++], name);
+    unsigned at = 0;
+    for (int k = 0; k < kConstantCount; ++k) {
+        ConstantValue entry;
+        at = DecodeNext(at, name, &entry);
+        if (!SameValue(entry, value) && !(twin && SameValue(entry, other))) continue;
         if (strncmp(name, prefix, prefixLength) != 0) continue;
         ++found;
         size_t length = strlen(name);
@@ -191,7 +191,8 @@ bool ConstantSuggest(const char* name, size_t length, char* out, size_t capacity
     char current[ConstantNameBytes];
     unsigned at = 0;
     for (int k = 0; k < kConstantCount; ++k) {
-        at = DecodeNext(at, current);
+        ConstantValue unused;
+        at = DecodeNext(at, current, &unused);
         int m = static_cast<int>(strlen(current));
         if (m - n > limit || n - m > limit) continue;
         int distance = Distance(name, n, current, m, bestDistance < limit ? bestDistance : limit);

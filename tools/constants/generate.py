@@ -18,7 +18,6 @@ import tempfile
 
 # Far fewer than this means the headers are missing or the compiler could not read them.
 MIN_CONSTANTS = 15000
-MAX_CONSTANTS = 65535  # the value index numbers names in 16 bits
 BLOCK = 16             # names per front-coded block
 MAX_NAME = 120         # longer names are left out (the look-ups' buffers hold 127)
 
@@ -195,74 +194,112 @@ def signed64(bits):
     return bits - (1 << 64) if bits >> 63 else bits
 
 
+def pair_codes(texts):
+    """Byte-pair codes for the names' texts: every byte value no name uses stands for
+    a pair of two others, merged greedily by how often the pair occurs."""
+    used = set(b for t in texts for b in t)
+    free = [c for c in range(1, 256) if c not in used]
+    seqs = [list(t) for t in texts]
+    pairs = []
+    while free:
+        counts = {}
+        for seq in seqs:
+            for a, b in zip(seq, seq[1:]):
+                counts[(a, b)] = counts.get((a, b), 0) + 1
+        ranked = sorted(counts.items(), key=lambda kv: (-kv[1], kv[0]))
+        # Several merges a round, of pairs that share no symbol.
+        chosen, touched = [], set()
+        for (a, b), n in ranked:
+            if n < 3 or len(chosen) == 16 or len(chosen) == len(free):
+                break
+            if a in touched or b in touched:
+                continue
+            chosen.append((a, b))
+            touched.update((a, b))
+        if not chosen:
+            break
+        codes = {}
+        for pair in chosen:
+            code = free.pop(0)
+            codes[pair] = code
+            pairs.append((code, pair))
+        for k, seq in enumerate(seqs):
+            out, i = [], 0
+            while i < len(seq):
+                if i + 1 < len(seq) and (seq[i], seq[i + 1]) in codes:
+                    out.append(codes[(seq[i], seq[i + 1])])
+                    i += 2
+                else:
+                    out.append(seq[i])
+                    i += 1
+            seqs[k] = out
+    return pairs, seqs
+
+
+def value_bytes(bits, kind):
+    """The value and its kind: the first byte holds the kind (2 bits) and 5 bits, each
+    further byte 7 bits; the top bit says another byte follows. Signed values are
+    zigzagged so that small negative ones stay short."""
+    if kind == 1:
+        v = signed64(bits)
+        z = (v << 1) ^ (-1 if v < 0 else 0)
+        z &= (1 << 64) - 1
+    else:
+        z = bits
+    out = [kind | (z & 31) << 2]
+    z >>= 5
+    while z:
+        out[-1] |= 0x80
+        out.append(z & 127)
+        z >>= 7
+    return out
+
+
 def emit(table, output):
     names = sorted(table, key=lambda s: s.encode())
     count = len(names)
     if count < MIN_CONSTANTS:
         fail('only %d constants found, at least %d expected: are the system headers installed?' % (count, MIN_CONSTANTS))
-    if count > MAX_CONSTANTS:
-        fail('%d constants: the value index holds %d' % (count, MAX_CONSTANTS))
-    # Names, front-coded: each block of BLOCK names starts in full, the others give the
-    # length shared with the name before (one byte) and the rest.
-    blob, starts, previous = bytearray(), [], b''
+    # Each entry: the length shared with the name before (0 at the start of a block),
+    # the rest of the name in pair codes, a 0, the value. A block's first name is whole.
+    suffixes, shared_of, previous = [], [], b''
     for k, name in enumerate(names):
         raw = name.encode()
+        shared = 0
+        if k % BLOCK:
+            while shared < min(len(raw), len(previous)) and raw[shared] == previous[shared]:
+                shared += 1
+        shared_of.append(shared)
+        suffixes.append(raw[shared:])
+        previous = raw
+    pairs, coded = pair_codes(suffixes)
+    blob, starts = bytearray(), []
+    for k, name in enumerate(names):
         if k % BLOCK == 0:
             starts.append(len(blob))
-            shared = 0
-        else:
-            shared = 0
-            while shared < min(len(raw), len(previous), 255) and raw[shared] == previous[shared]:
-                shared += 1
-        blob.append(shared)
-        blob += raw[shared:] + b'\0'
-        previous = raw
-    # Values: the low 32 bits and a kind; the few values beyond 32 bits keep their
-    # high word in a list of their own.
-    lows, kinds, wide = [], [], []
-    for k, name in enumerate(names):
-        bits, kind = table[name]
-        value = signed64(bits) if kind == 1 else bits
-        fits = -(1 << 31) <= value < (1 << 32)
-        lows.append(bits & 0xFFFFFFFF)
-        if fits:
-            kinds.append(kind)
-        else:
-            kinds.append(3 + kind)  # 3 unsigned, 4 signed: high word listed
-            wide.append((k, bits >> 32))
-    # The names in the order of their values (as signed 64-bit numbers, handles and
-    # unsigned values by their value), then of their names.
-    def sort_value(k):
-        bits, kind = table[names[k]]
-        return signed64(bits) if kind == 1 else bits
-    by_value = sorted(range(count), key=lambda k: (sort_value(k), k))
+        blob.append(shared_of[k])
+        blob += bytes(coded[k]) + b'\0'
+        blob += bytes(value_bytes(*table[name]))
+    expand = [[0, 0] for _ in range(256)]
+    for code, (a, b) in pairs:
+        expand[code] = [a, b]
 
     def rows(items, per):
         return '\n'.join(', '.join(items[i:i + per]) + ',' for i in range(0, len(items), per))
 
     text = ['// Generated by tools/constants/generate.py from the toolchain\'s headers: do not edit.',
-            '// %d names.' % count,
+            '// %d names, %d bytes of names and values.' % (count, len(blob)),
             'constexpr int kConstantCount = %d;' % count,
             'constexpr int kConstantBlock = %d;' % BLOCK,
-            'static const unsigned char kConstantNames[%d] = {' % len(blob),
+            'static const unsigned char kConstantData[%d] = {' % len(blob),
             rows([str(b) for b in blob], 40),
             '};',
             'static const unsigned kConstantBlockStart[%d] = {' % len(starts),
             rows([str(s) for s in starts], 16),
             '};',
-            'static const unsigned kConstantLow[%d] = {' % count,
-            rows(['0x%X' % v for v in lows], 12),
-            '};',
-            'static const unsigned char kConstantKind[%d] = {' % count,
-            rows([str(v) for v in kinds], 40),
-            '};',
-            '// Values beyond 32 bits: the name\'s index and the high word, by index.',
-            'static const unsigned kConstantHigh[%d][2] = {' % max(1, len(wide)),
-            rows(['{%d, 0x%X}' % w for w in wide] or ['{0xFFFFFFFF, 0}'], 6),
-            '};',
-            'constexpr int kConstantHighCount = %d;' % len(wide),
-            'static const unsigned short kConstantByValue[%d] = {' % count,
-            rows([str(k) for k in by_value], 20),
+            '// The two bytes each pair code stands for (0, 0: a character of its own).',
+            'static const unsigned char kConstantPairs[256][2] = {',
+            rows(['{%d, %d}' % tuple(e) for e in expand], 8),
             '};',
             '']
     tmp = output + '.tmp'
@@ -292,7 +329,8 @@ def main():
             fail('the compiler did not list the headers')
         with open(sys.argv[4], 'w') as f:
             f.write(deps.stdout)
-    print('constants: %d names (%d integers, %d handles), %d bytes of names' % (count, len(integers), len(handles), blob))
+    handles = sum(1 for bits, kind in table.values() if kind == 2)
+    print('constants: %d names (%d handles), %d bytes of names and values' % (count, handles, blob))
 
 
 if __name__ == '__main__':
