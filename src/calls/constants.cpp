@@ -28,13 +28,8 @@ static char* Expand(unsigned char c, char* o) {
     return Expand(kConstantPairs[c][1], o);
 }
 
-// Decodes the entry at `at` (after the name before it, already in name) into name and
-// value; answers the next entry's place.
-static unsigned DecodeNext(unsigned at, char* name, ConstantValue* value) {
-    unsigned shared = kConstantData[at++];
-    char* o = name + shared;
-    while (unsigned char c = kConstantData[at++]) o = Expand(c, o);
-    *o = '\0';
+// The value at `at`; answers the next entry's place.
+static unsigned DecodeValue(unsigned at, ConstantValue* value) {
     // The value: kind in the first byte's low 2 bits, then 5 bits, then 7 per byte.
     unsigned char first = kConstantData[at++];
     unsigned kind = first & 3;
@@ -46,6 +41,16 @@ static unsigned DecodeNext(unsigned at, char* name, ConstantValue* value) {
     if (kind == 1) bits = (bits >> 1) ^ (0 - (bits & 1));  // zigzag back
     *value = {bits, kind == 1, kind == 2};
     return at;
+}
+
+// Decodes the entry at `at` (after the name before it, already in name) into name and
+// value; answers the next entry's place.
+static unsigned DecodeNext(unsigned at, char* name, ConstantValue* value) {
+    unsigned shared = kConstantData[at++];
+    char* o = name + shared;
+    while (unsigned char c = kConstantData[at++]) o = Expand(c, o);
+    *o = '\0';
+    return DecodeValue(at, value);
 }
 
 // The first name of a block, whole.
@@ -118,9 +123,13 @@ int ConstantNamesOf(const ConstantValue& value, const char* prefix, char* out, s
     char name[ConstantNameBytes];
     unsigned at = 0;
     for (int k = 0; k < kConstantCount; ++k) {
+        // Only the values are read on the way; a name only when its value matches.
         ConstantValue entry;
-        at = DecodeNext(at, name, &entry);
+        ++at;
+        while (kConstantData[at++]) {}
+        at = DecodeValue(at, &entry);
         if (!SameValue(entry, value) && !(twin && SameValue(entry, other))) continue;
+        ConstantNameAt(k, name);
         if (strncmp(name, prefix, prefixLength) != 0) continue;
         ++found;
         size_t length = strlen(name);
