@@ -176,6 +176,12 @@ TEST_F(ConstantsTest, NamesAndCombinationsPassAsIntegers) {
         EXPECT_EQ(Call(c.f, c.args), c.answer) << c.args[0] << ": " << Function({"DLLERROR"});
         EXPECT_EQ(Status(), 0) << c.args[0];
     }
+    // A resource name, a number cast to a text pointer, passes through ADDR: (a bare
+    // name for a text parameter is the text itself).
+    ASSERT_EQ(Command({"DLLLOAD", "2", "user32.dll"}), 0);
+    ASSERT_EQ(Command({"DLLDECLARE", "5", "2", "HCURSOR LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName)"}), 0);
+    EXPECT_EQ(Call("5", {"NULL", "ADDR:IDC_ARROW"}), Word(LoadCursorA(nullptr, IDC_ARROW)));
+    EXPECT_EQ(Call("5", {"NULL", "IDC_ARROW"}), "0");
     // DLLFUNC keeps its own rules: INT: reads no names.
     ASSERT_EQ(Command({"DLLINITFUNC", "1", "1", "Noop"}), 0);
     EXPECT_EQ(Function({"DLLFUNC", "Noop", "INT", "INT:MB_ICONWARNING"}), "0");
