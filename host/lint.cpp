@@ -1,7 +1,9 @@
 // Warnings about statements the library takes without complaint but that cannot do
 // what their author meant. The statement still runs exactly as written.
 #include <stdio.h>
+#include <ctype.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "host.h"
 #include "keywords.h"
@@ -80,6 +82,15 @@ static void WarnDllFunc(const Statement& s, std::vector<std::string>& warnings) 
                                " passes 0: DLLFUNC reads no constant names; write its value (" +
                                arg.substr(0, number - arg.c_str()) + std::to_string(value) +
                                ") or declare the function and call it with DLLCALL");
+            continue;
+        }
+        // A word where the number goes: a misspelt constant, most likely.
+        char nearest[3 * ConstantNameBytes];
+        if (number && (isalpha(static_cast<unsigned char>(*number)) || *number == '_')) {
+            bool suggested = ConstantSuggest(number, strlen(number), nearest, sizeof nearest);
+            warnings.push_back("DLLFUNC argument " + std::to_string(i - 2) + " " + Quote(arg) +
+                               " passes 0: DLLFUNC reads numbers only" +
+                               (suggested ? std::string(" (did you mean ") + nearest + "? write its value)" : ""));
             continue;
         }
         if (HasCallPrefix(arg) || IsClipboardWord(arg)) continue;
