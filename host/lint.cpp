@@ -86,7 +86,8 @@ static void WarnDllFunc(const Statement& s, std::vector<std::string>& warnings) 
         }
         // A word where the number goes: a misspelt constant, most likely.
         char nearest[3 * ConstantNameBytes];
-        if (number && (isalpha(static_cast<unsigned char>(*number)) || *number == '_')) {
+        bool word = number && (isalpha(static_cast<unsigned char>(*number)) || *number == '_');
+        if (word && !HasCallPrefix(number)) {  // chained prefixes (HANDLE:INT:5) read on
             bool suggested = ConstantSuggest(number, strlen(number), nearest, sizeof nearest);
             warnings.push_back("DLLFUNC argument " + std::to_string(i - 2) + " " + Quote(arg) +
                                " passes 0: DLLFUNC reads numbers only" +

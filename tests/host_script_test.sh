@@ -30,7 +30,7 @@ cases=(
   '? DLLFUNC atoi INT handle:%HKEY_CURRENT_USER' 'write its value (handle:%-2147483647)'
   '? DLLFUNC atoi INT MB_OK|MB_ICONERROR' 'DLLFUNC argument 1 "MB_OK|MB_ICONERROR" begins with no prefix and passes 0: DLLFUNC reads no constant names; write INT:16'
   '? DLLFUNC atoi INT INT:MB_ICONWARNNG' 'DLLFUNC argument 1 "INT:MB_ICONWARNNG" passes 0: DLLFUNC reads numbers only (did you mean MB_ICONWARNING? write its value)'
-  '? DLLFUNC atoi INT INT:-5 HANDLE:%0x10' ''
+  '? DLLFUNC atoi INT INT:-5 HANDLE:%0x10 HANDLE:INT:5' ''
   '? DLLCONST MB_OK'                 ''
   '? DLLFUNC atoi INT:1'             'DLLFUNC needs a result type INT or STR'
   '? DLLFUNC atoi'                   'DLLFUNC needs a result type INT or STR'
