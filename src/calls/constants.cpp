@@ -53,23 +53,35 @@ static unsigned DecodeNext(unsigned at, char* name, ConstantValue* value) {
     return DecodeValue(at, value);
 }
 
-// The first name of a block, whole.
-static void BlockFirstName(int block, char* name) {
-    ConstantValue unused;
-    DecodeNext(kConstantBlockStart[block], name, &unused);
+// Compares a block's first name with `length` characters of name, as strcmp would,
+// expanding its codes only as far as the two agree.
+static int CompareFirstName(int block, const char* name, size_t length) {
+    unsigned at = kConstantBlockStart[block] + 1;  // past the shared length, 0
+    unsigned char pending[kConstantPairDepth];    // second halves still to expand
+    int depth = 0;
+    for (size_t i = 0;; ++i) {
+        unsigned char c = depth ? pending[--depth] : kConstantData[at++];
+        if (!c) return i == length ? 0 : -1;  // the known name ends first
+        while (kConstantPairs[c][0]) {
+            pending[depth++] = kConstantPairs[c][1];
+            c = kConstantPairs[c][0];
+        }
+        if (i == length) return 1;
+        unsigned char b = static_cast<unsigned char>(name[i]);
+        if (c != b) return c < b ? -1 : 1;
+    }
 }
 
 bool FindConstant(const char* name, size_t length, ConstantValue* value) {
     if (!length || length >= ConstantNameBytes) return false;
     // The last block whose first name is not after the name.
-    char current[ConstantNameBytes];
     int low = 0, high = (kConstantCount + kConstantBlock - 1) / kConstantBlock - 1;
     while (low < high) {
         int middle = (low + high + 1) / 2;
-        BlockFirstName(middle, current);
-        if (CompareName(current, name, length) <= 0) low = middle;
+        if (CompareFirstName(middle, name, length) <= 0) low = middle;
         else high = middle - 1;
     }
+    char current[ConstantNameBytes];
     unsigned at = kConstantBlockStart[low];
     for (int k = low * kConstantBlock; k < kConstantCount && k < (low + 1) * kConstantBlock; ++k) {
         ConstantValue found;

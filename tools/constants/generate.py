@@ -284,6 +284,11 @@ def emit(table, output):
     for code, (a, b) in pairs:
         expand[code] = [a, b]
 
+    def depth(c):  # second halves a code's expansion leaves pending at most
+        a, b = expand[c]
+        return 0 if not a else max(depth(a) + 1, depth(b))
+    pair_depth = max(depth(c) for c in range(256)) + 1
+
     def rows(items, per):
         return '\n'.join(', '.join(items[i:i + per]) + ',' for i in range(0, len(items), per))
 
@@ -291,6 +296,7 @@ def emit(table, output):
             '// %d names, %d bytes of names and values.' % (count, len(blob)),
             'constexpr int kConstantCount = %d;' % count,
             'constexpr int kConstantBlock = %d;' % BLOCK,
+            'constexpr int kConstantPairDepth = %d;  // nesting of the pair codes, and one' % pair_depth,
             'static const unsigned char kConstantData[%d] = {' % len(blob),
             rows([str(b) for b in blob], 40),
             '};',
