@@ -56,6 +56,7 @@ static const char* const kLibraryFunctions[] = {
     "DLLCALLBACKADDR",
     "DLLCALLBACKNEXT",
     "DLLCALLBACKCOUNT",
+    "DLLCONST",
 };
 
 // How a DLLFUNC argument is passed is chosen by how it begins (any case); an

@@ -1,9 +1,13 @@
 // Warnings about statements the library takes without complaint but that cannot do
 // what their author meant. The statement still runs exactly as written.
 #include <stdio.h>
+#include <ctype.h>
+#include <stdlib.h>
+#include <string.h>
 
 #include "host.h"
 #include "keywords.h"
+#include "../src/calls/constants.h"
 
 template <size_t N>
 static bool Listed(const char* const (&list)[N], const std::string& word) {
@@ -22,6 +26,44 @@ static bool HasCallPrefix(const std::string& arg) {
     return false;
 }
 
+// A constant's name, or names and numbers joined by | and + as DLLCALL reads them,
+// holding at least one name: its value as DLLFUNC's INT: would need it written.
+static bool ConstantText(const std::string& text, long* value) {
+    unsigned long long total = 0, term = 0;
+    bool named = false;
+    size_t part = 0;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && text[i] != '|' && !(text[i] == '+' && i > part)) continue;
+        std::string word = text.substr(part, i - part);
+        if (word.empty()) return false;
+        ConstantValue constant;
+        char* end = nullptr;
+        if (FindConstant(word.c_str(), word.size(), &constant)) {
+            named = true;
+            term += constant.bits;
+        } else {
+            long long number = strtoll(word.c_str(), &end, 0);
+            if (*end) return false;
+            term += static_cast<unsigned long long>(number);
+        }
+        if (i == text.size() || text[i] == '|') total |= term, term = 0;
+        part = i + 1;
+    }
+    *value = static_cast<long>(total);
+    return named;
+}
+
+// The argument's text after INT: or HANDLE: (and HANDLE's optional %), or null.
+static const char* NumberAfterPrefix(const std::string& arg) {
+    for (const char* prefix : {"INT:", "HANDLE:"}) {
+        size_t n = lstrlenA(prefix);
+        if (arg.size() < n || lstrcmpiA(arg.substr(0, n).c_str(), prefix) != 0) continue;
+        const char* rest = arg.c_str() + n;
+        return n == 7 && *rest == '%' ? rest + 1 : rest;
+    }
+    return nullptr;
+}
+
 static bool IsClipboardWord(const std::string& word) { return lstrcmpiA(word.c_str(), "!CLIPBOARD!") == 0; }
 
 static void WarnDllFunc(const Statement& s, std::vector<std::string>& warnings) {
@@ -33,7 +75,32 @@ static void WarnDllFunc(const Statement& s, std::vector<std::string>& warnings) 
     // The library reads arguments up to the first empty one.
     for (size_t i = 3; i < s.words.size() && !s.words[i].empty(); ++i) {
         const std::string& arg = s.words[i];
+        long value;
+        const char* number = NumberAfterPrefix(arg);
+        if (number && ConstantText(number, &value)) {
+            warnings.push_back("DLLFUNC argument " + std::to_string(i - 2) + " " + Quote(arg) +
+                               " passes 0: DLLFUNC reads no constant names; write its value (" +
+                               arg.substr(0, number - arg.c_str()) + std::to_string(value) +
+                               ") or declare the function and call it with DLLCALL");
+            continue;
+        }
+        // A word where the number goes: a misspelt constant, most likely.
+        char nearest[3 * ConstantNameBytes];
+        bool word = number && (isalpha(static_cast<unsigned char>(*number)) || *number == '_');
+        if (word && !HasCallPrefix(number)) {  // chained prefixes (HANDLE:INT:5) read on
+            bool suggested = ConstantSuggest(number, strlen(number), nearest, sizeof nearest);
+            warnings.push_back("DLLFUNC argument " + std::to_string(i - 2) + " " + Quote(arg) +
+                               " passes 0: DLLFUNC reads numbers only" +
+                               (suggested ? std::string(" (did you mean ") + nearest + "? write its value)" : ""));
+            continue;
+        }
         if (HasCallPrefix(arg) || IsClipboardWord(arg)) continue;
+        if (ConstantText(arg, &value)) {
+            warnings.push_back("DLLFUNC argument " + std::to_string(i - 2) + " " + Quote(arg) +
+                               " begins with no prefix and passes 0: DLLFUNC reads no constant names; write INT:" +
+                               std::to_string(value) + " or declare the function and call it with DLLCALL");
+            continue;
+        }
         warnings.push_back("DLLFUNC argument " + std::to_string(i - 2) + " " + Quote(arg) +
                            " begins with no prefix and passes 0 (a number is written INT:" + arg + ")");
     }

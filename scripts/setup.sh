@@ -28,6 +28,7 @@ command -v Xvfb >/dev/null || need+=(xvfb xauth)
 # Fonts the drawing tests and the example scene name.
 [ -f /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf ] || need+=(fonts-dejavu-core)
 command -v bc >/dev/null || need+=(bc)  # the benchmark's arithmetic
+command -v python3 >/dev/null || need+=(python3)  # the generator of the constants table
 command -v zip >/dev/null || need+=(zip)  # the release package (package.sh)
 command -v unzip >/dev/null || need+=(unzip)
 [ ${#need[@]} -eq 0 ] || install_packages "${need[@]}"

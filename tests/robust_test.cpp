@@ -18,6 +18,7 @@ const char* const kKeywords[] = {
     "GETSTR", "GETINT", "GETSTRUCT", "GETLASTERROR", "FILEREADBUFSIZE", "FILEGETPOS", "FILESETPOS",
     "FILEGETSIZE", "FILESEARCHTEXT", "FILESEARCHHEX", "GETPIXEL", "MOUSEDOWN",
     "DLLDECLARE", "DLLCALL", "DLLOUT", "DLLERROR", "DLLSTRUCT", "BUFNEW", "BUFFREE", "BUFSET", "BUFGET", "BUFSIZE",
+    "DLLCONST",
     // near misses
     "DRAWX", "SETSTRX", "FILEREA", "fileread", "GetStr", "", "MENU ", " DRAW", "DLLFUNCS", "DLLCAL", "BUFGETS",
 };
@@ -38,6 +39,10 @@ const char* const kWords[] = {
     "inf", "nan", "-nan", "4.9e-324", "18446744073709551615", "18446744073709551616", "-9223372036854775808",
     "TRUE", "FALSE", "w", "d", "name", "tail[2]", "tail[3]", "tail[", "m.ll", "m.", ".", "STR", "WSTR", "DWORD",
     "double", "float", "BYTE", "LONGLONG", "LPVOID", "MIXED", "SYSTEMTIME", "15", "16", "47", "48", "65535",
+    // constants by name
+    "MB_OK", "MB_OK|MB_ICONWARNING", "WS_OVERLAPPEDWINDOW", "HKEY_CURRENT_USER", "MAXLONGLONG", "MINLONGLONG",
+    "MB_ICONWARNNG", "mb_ok", "MB_OK|", "|", "+", "||", "1+", "1|2+3", "E_", "ERROR_", "5", "0x80070005",
+    "QQQ_NOTHING", "-2147024891", "A_B_C_D_E_F_G_H_I_J_K_L_M_N_O_P_Q_R_S_T_U_V_W_X_Y_Z_A_B_C_D_E_F_G_H_I_J_K_L_M_N_O_P",
 };
 
 // Prototypes the driver declares: of test library functions that write only into

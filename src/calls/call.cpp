@@ -302,7 +302,9 @@ const char* TypedCall() {
     CallErrorClear();  // what calls back in left there is not this call's
     calls.lastCalled = index + 1;
     if (outcome.raised) {
-        CallFail("%s raised exception 0x%08lX", proto.name, outcome.code);
+        char code[CallErrorBytes / 2];
+        DescribeCode(outcome.code, CodeKind::Exception, code, sizeof code);
+        CallFail("%s raised exception %s", proto.name, code);
         return AnswerFault(outcome.code);
     }
     // The callee's last error is what GETLASTERROR reports next. Reading a text
@@ -311,6 +313,7 @@ const char* TypedCall() {
     DWORD lastError = text ? GetLastError() : 0;
     CheckOutcome(proto, outcome);
     AnswerResult(proto, outcome);
+    if (proto.resultKind == ResultKind::Hex32 && !calls.error[0]) NoteFailedCode(proto, outcome.eax);
     if (text) SetLastError(lastError);
     return g_state.host.resultBuffer;
 }

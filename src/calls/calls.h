@@ -73,6 +73,19 @@ long ReadDigits(const char* text);
 bool HasPrefix(const char* text, const char* prefix);
 // Integers of a base type from decimal or 0x hex text, strictly within range.
 bool ReadInteger(const char* text, const TypeRef& type, ULONGLONG* value);
+// The system's constants by name where an integer is read (ReadInteger asks it when
+// the text is no number): a name (MB_OK, HKEY_CURRENT_USER) or names and numbers
+// joined by | and +, each and the whole fitting the type. A refusal leaves a hint
+// (the nearest names) that the next CallFailValue adds to DLLERROR.
+bool ReadNamedInteger(const char* text, const TypeRef& type, ULONGLONG* value);
+// "0x80070005 E_ACCESSDENIED: Access is denied." for an HRESULT: the code, its name
+// when the table knows one, the system's text; for an NTSTATUS or an exception code
+// the code and its name.
+enum class CodeKind { Result, Status, Exception };
+void DescribeCode(DWORD code, CodeKind kind, char* out, size_t capacity);
+// After a call answering an HRESULT or NTSTATUS that reports a failure (or a
+// warning), DLLERROR names it; the status is not changed.
+void NoteFailedCode(const Prototype& proto, DWORD code);
 // The library's own work on reals runs between these two, under the control word
 // of a fresh thread (every x87 exception masked, double precision): a callee may
 // have left exceptions unmasked or the precision lowered, and its word is the

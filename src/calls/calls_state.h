@@ -192,6 +192,7 @@ struct CallsState {
     TypedOutcome outcome;
 
     char error[CallErrorBytes];
+    char constantHint[160];  // what the last name refused was, for the next refusal's text
 
     // Scratch space of the parsers and the messages, kept here rather than on the
     // stack (a callee's stack use comes on top of the host's).

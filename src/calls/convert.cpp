@@ -54,7 +54,7 @@ static Range RangeOf(const TypeRef& type) {
     }
 }
 
-bool ReadInteger(const char* text, const TypeRef& type, ULONGLONG* value) {
+static bool ReadPlainInteger(const char* text, const TypeRef& type, ULONGLONG* value) {
     // Words only where no digit starts the text.
     bool word = (*text >= 'A' && *text <= 'Z') || (*text >= 'a' && *text <= 'z');
     if (word && (type.flags & TypeBool)) {
@@ -91,6 +91,11 @@ bool ReadInteger(const char* text, const TypeRef& type, ULONGLONG* value) {
     if (magnitude > range.high) return false;
     *value = magnitude;
     return true;
+}
+
+// Numbers first: they pay nothing for the names.
+bool ReadInteger(const char* text, const TypeRef& type, ULONGLONG* value) {
+    return ReadPlainInteger(text, type, value) || ReadNamedInteger(text, type, value);
 }
 
 // ---- reals ----------------------------------------------------------------------------

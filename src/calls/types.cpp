@@ -31,6 +31,13 @@ bool CallFailValue(const char* format, ...) {
     SetError(format, args);
     va_end(args);
     g_state.host.statusCode = StatusBadValue;
+    // A name refused on the way says which (and the nearest known ones).
+    char* hint = g_state.calls.constantHint;
+    if (hint[0]) {
+        size_t used = strlen(g_state.calls.error);
+        snprintf(g_state.calls.error + used, CallErrorBytes - used, "%s", hint);
+        hint[0] = '\0';
+    }
     return false;
 }
 
@@ -39,7 +46,7 @@ int CallRefused() {
     return -1;
 }
 
-void CallErrorClear() { g_state.calls.error[0] = '\0'; }
+void CallErrorClear() { g_state.calls.error[0] = '\0', g_state.calls.constantHint[0] = '\0'; }
 
 // ---- tokens --------------------------------------------------------------------------
 

@@ -84,6 +84,7 @@ static constexpr FunctionRow kFunctions[] = {
     {"DLLCALLBACKADDR", CallbackAddress, nullptr},
     {"DLLCALLBACKNEXT", CallbackNext, nullptr},
     {"DLLCALLBACKCOUNT", CallbackCountRows, nullptr},
+    {"DLLCONST", ConstantQuery, nullptr},
     {nullptr, nullptr, nullptr},
 };
 

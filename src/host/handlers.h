@@ -49,6 +49,7 @@ int BufferFree();
 int BufferSet();
 const char* BufferGet();
 const char* BufferSize();
+const char* ConstantQuery();
 // DLLUNLOAD forgets the typed functions bound through the number from the module.
 void TypedFunctionsForget(HMODULE library, int libraryNumber);
 void TypedCallsReleaseAtUnload();
