@@ -27,6 +27,9 @@ static const char* const kLibraryCommands[] = {
     "BUFSET",
     "DLLCALLBACK",
     "DLLCALLBACKCLEAR",
+    "COMCREATE",
+    "COMGET",
+    "COMRELEASE",
 };
 
 // Keywords FuncProc answers (anything else answers "Invalid Function").
@@ -56,6 +59,7 @@ static const char* const kLibraryFunctions[] = {
     "DLLCALLBACKADDR",
     "DLLCALLBACKNEXT",
     "DLLCALLBACKCOUNT",
+    "COMCOUNT",
 };
 
 // How a DLLFUNC argument is passed is chosen by how it begins (any case); an

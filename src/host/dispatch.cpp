@@ -50,6 +50,9 @@ static constexpr CommandRow kCommands[] = {
     {"BUFSET", BufferSet, nullptr, 0},
     {"DLLCALLBACK", CallbackDeclare, nullptr, 0},
     {"DLLCALLBACKCLEAR", CallbackClear, nullptr, 0},
+    {"COMCREATE", ComCreate, nullptr, 0},
+    {"COMGET", ComGet, nullptr, 0},
+    {"COMRELEASE", ComRelease, nullptr, 0},
     {nullptr, nullptr, nullptr, 0},
 };
 
@@ -85,6 +88,7 @@ static constexpr FunctionRow kFunctions[] = {
     {"DLLCALLBACKADDR", CallbackAddress, nullptr},
     {"DLLCALLBACKNEXT", CallbackNext, nullptr},
     {"DLLCALLBACKCOUNT", CallbackCountRows, nullptr},
+    {"COMCOUNT", ComCount, nullptr},
     {nullptr, nullptr, nullptr},
 };
 

@@ -83,3 +83,14 @@ const char* FileGetSize();
 const char* FileSearchText();
 const char* FileSearchHex();
 void FilesCloseAtUnload();
+
+// Automation objects.
+int ComCreate();
+int ComGet();
+int ComRelease();
+const char* ComCount();
+// Releases every object slot (DLLUNLOAD of nothing).
+void ComReleaseAll();
+// At unload: releases every object and gives COM back when the library initialised
+// it; when the process is ending (foreign code may already be gone) nothing is called.
+void ComAtUnload(bool processExit);

@@ -1,0 +1,55 @@
+// Automation objects: the object table, the names already looked up, the events
+// heard. Every slot owns exactly one reference to what it holds.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+constexpr int ComObjectCount = 1000;   // object numbers 1..1000
+constexpr int ComClassBytes = 64;      // the class a slot is known by, for messages
+constexpr int ComNameCacheSize = 256;  // member names already resolved (a hashed table)
+constexpr int ComNameBytes = 64;       // a cached member name, terminator included
+constexpr int ComEventRowLimit = 1000; // event rows kept per object; later ones are dropped
+constexpr int ComEventBytes = 256;     // an event name (prefix and member), terminator included
+constexpr int ComEventPrefixBytes = 128;
+
+// What a slot holds.
+enum class ComKind : unsigned char {
+    Empty,
+    Object,       // an interface pointer (IDispatch for automation objects)
+    Array,        // a SAFEARRAY the slot owns
+    Enumerator,   // an IEnumVARIANT over a collection
+    ArrayWalk,    // a copy of an array and the position of the next element
+};
+
+struct ComSink;  // an event sink (events.cpp)
+
+struct ComObject {
+    ComKind kind;
+    IUnknown* unknown;     // the owned reference (Object, Enumerator); null otherwise
+    IID iid;               // the interface `unknown` is (IID_IDispatch for automation objects)
+    int interfaceIndex;    // a declared interface describing `unknown`, -1 for none
+    SAFEARRAY* array;      // Array, ArrayWalk: owned
+    LONG walkPosition;     // ArrayWalk: elements already answered
+    DWORD serial;          // changes with every store: cached names of an old object never match
+    char className[ComClassBytes];  // "Scripting.Dictionary", or the member that gave it
+    ComSink* sink;         // connected events, null when none
+};
+
+// One resolved member name: the object's serial and the name give the DISPID.
+struct ComNameEntry {
+    DWORD serial;  // 0: unused
+    DISPID id;
+    char name[ComNameBytes];
+};
+
+struct ComState {
+    ComObject objects[ComObjectCount];
+    DWORD nextSerial;
+    bool comReady;          // CoInitializeEx was asked (whatever it answered)
+    bool weInitialised;     // it succeeded: a CoUninitialize is owed, on initThread
+    DWORD initThread;
+    HRESULT initResult;     // what CoInitializeEx answered (RPC_E_CHANGED_MODE: the host's model)
+    ComNameEntry names[ComNameCacheSize];
+    UINT eventMessage;      // registered at load; 0: events cannot be posted
+};
