@@ -30,6 +30,9 @@ static const char* const kLibraryCommands[] = {
     "COMCREATE",
     "COMGET",
     "COMRELEASE",
+    "DLLINTERFACE",
+    "COMQUERY",
+    "COMADOPT",
 };
 
 // Keywords FuncProc answers (anything else answers "Invalid Function").
@@ -60,6 +63,7 @@ static const char* const kLibraryFunctions[] = {
     "DLLCALLBACKNEXT",
     "DLLCALLBACKCOUNT",
     "COMCOUNT",
+    "COMCALL",
 };
 
 // How a DLLFUNC argument is passed is chosen by how it begins (any case); an

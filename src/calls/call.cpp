@@ -188,11 +188,13 @@ static int GivenArguments() {
     return last < FirstCallArg ? 0 : last - FirstCallArg + 1;
 }
 
-static bool PrepareWords(const Prototype& proto) {
+// Parameters before `first` are the caller's (an interface method's This).
+static bool PrepareWords(const Prototype& proto, int first) {
     int given = GivenArguments();
     if (given != proto.paramCount)
-        return CallFailValue("%s takes %d parameters, %d arguments given", proto.name, proto.paramCount, given);
-    for (int i = 0; i < proto.paramCount; ++i)
+        return CallFailValue("%s takes %d parameters, %d arguments given", proto.name, proto.paramCount - first,
+                             given - first);
+    for (int i = first; i < proto.paramCount; ++i)
         if (!proto.params[i].convert(i, Arg(FirstCallArg + i))) return false;
     return MakeOutBlocks(proto);
 }
@@ -236,6 +238,58 @@ static const char* AnswerResult(const Prototype& proto, const TypedOutcome& outc
     return out;
 }
 
+// Prepares the words (parameter i from Args[2 + i], from parameter `first` on; the
+// ones before are `self`, an interface method's This), calls entry, checks what the
+// callee did and answers the result. `number` is what DLLOUT reads back from: a
+// typed function's number, or -1 for the method in calls.current.
+static const char* CallPrepared(const Prototype& proto, FARPROC entry, int first, DWORD self, int number) {
+    CallsState& calls = g_state.calls;
+    if (calls.outBlocksHeld) ReleaseOutBlocks();
+    calls.lastCalled = 0;
+    calls.current = &proto;
+    calls.finishPending = false;
+    for (int i = 0; i < first; ++i) calls.words[proto.params[i].wordOffset] = self, calls.argKind[i] = ArgNone;
+    if (!PrepareWords(proto, first)) {
+        FinishComArguments(proto, false);
+        return "";
+    }
+
+    TypedOutcome& outcome = calls.outcome;
+    memset(&outcome, 0, sizeof outcome);
+    outcome.hasSse = g_state.host.processorHasSse;
+    // A callee may call back into the library; the status its calls leave is theirs.
+    // (Preparing the words calls nothing that sets the last error: the script's
+    // reaches the callee.)
+    int status = g_state.host.statusCode;
+    calls.depth = 1;
+    ForeignCallTyped(entry, calls.words, &outcome, proto.wordCount);
+    calls.depth = 0;
+    g_state.host.statusCode = status;
+    CallErrorClear();  // what calls back in left there is not this call's
+    calls.lastCalled = number;
+    if (outcome.raised) {
+        CallFail("%s raised exception 0x%08lX", proto.name, outcome.code);
+        FinishComArguments(proto, false);
+        return AnswerFault(outcome.code);
+    }
+    // The callee's last error is what GETLASTERROR reports next. Reading a text
+    // result queries memory, which may set it; numbers are answered without a call.
+    bool text = proto.resultKind == ResultKind::AnsiText || proto.resultKind == ResultKind::WideText;
+    DWORD lastError = text || calls.finishPending ? GetLastError() : 0;
+    CheckOutcome(proto, outcome);
+    AnswerResult(proto, outcome);
+    // What the callee handed over is taken only when it kept to its prototype and
+    // did not answer a failing HRESULT.
+    bool failed = IsHresult(proto.result) && FAILED(static_cast<HRESULT>(outcome.eax));
+    if (calls.finishPending) FinishComArguments(proto, g_state.host.statusCode != StatusStackMismatch && !failed);
+    if (text || calls.finishPending) SetLastError(lastError);
+    return g_state.host.resultBuffer;
+}
+
+bool IsHresult(const TypeRef& type) {
+    return !type.pointers && type.base == Base::I32 && (type.flags & TypeHex) && strcmp(type.name, "HRESULT") == 0;
+}
+
 // DLLCALL f arg...: converts each argument by its parameter's type, calls and answers
 // the result as text. A number or name that holds no bound function answers "Invalid
 // Function"; an argument that does not fit calls nothing and answers "" with status
@@ -255,37 +309,15 @@ const char* TypedCall() {
         return nullptr;
     }
     if (calls.depth) return CallFailValue("DLLCALL inside a function DLLCALL called: not allowed"), "";
-    const Prototype& proto = function->proto;
-    if (calls.outBlocksHeld) ReleaseOutBlocks();
-    calls.lastCalled = 0;
-    calls.current = &proto;
-    if (!PrepareWords(proto)) return "";
+    return CallPrepared(function->proto, function->entry, 0, 0, index + 1);
+}
 
-    TypedOutcome& outcome = calls.outcome;
-    memset(&outcome, 0, sizeof outcome);
-    outcome.hasSse = g_state.host.processorHasSse;
-    // A callee may call back into the library; the status its calls leave is theirs.
-    // (Preparing the words calls nothing that sets the last error: the script's
-    // reaches the callee.)
-    int status = g_state.host.statusCode;
-    calls.depth = 1;
-    ForeignCallTyped(function->entry, calls.words, &outcome, proto.wordCount);
-    calls.depth = 0;
-    g_state.host.statusCode = status;
-    CallErrorClear();  // what calls back in left there is not this call's
-    calls.lastCalled = index + 1;
-    if (outcome.raised) {
-        CallFail("%s raised exception 0x%08lX", proto.name, outcome.code);
-        return AnswerFault(outcome.code);
-    }
-    // The callee's last error is what GETLASTERROR reports next. Reading a text
-    // result queries memory, which may set it; numbers are answered without a call.
-    bool text = proto.resultKind == ResultKind::AnsiText || proto.resultKind == ResultKind::WideText;
-    DWORD lastError = text ? GetLastError() : 0;
-    CheckOutcome(proto, outcome);
-    AnswerResult(proto, outcome);
-    if (text) SetLastError(lastError);
-    return g_state.host.resultBuffer;
+const char* TypedCallMethod(const Prototype& proto, FARPROC entry, DWORD self) {
+    return CallPrepared(proto, entry, 1, self, -1);
+}
+
+void TypedOutForgetMethods() {
+    if (g_state.calls.lastCalled < 0) g_state.calls.lastCalled = 0;
 }
 
 // DLLOUT name-or-position: a parameter's value after the last DLLCALL: what the
@@ -296,7 +328,7 @@ const char* TypedOut() {
     char* out = g_state.host.resultBuffer;
     CallErrorClear();
     if (!calls.lastCalled) return CallFailValue("DLLOUT: no completed DLLCALL to read from"), out;
-    const Prototype& proto = calls.functions[calls.lastCalled - 1].proto;
+    const Prototype& proto = calls.lastCalled > 0 ? calls.functions[calls.lastCalled - 1].proto : *calls.current;
     int index = static_cast<int>(ReadDigits(Arg(1))) - 1;
     if (index < 0)
         for (int i = 0; i < proto.paramCount && index < 0; ++i)
@@ -313,6 +345,7 @@ const char* TypedOut() {
         FormatScalar(pointee, &calls.storage[index], out);
         break;
     }
+    case ArgAnswered: CopyBounded(out, MaxString, calls.texts[index]); break;
     case ArgText:
         if (param.pass == Pass::WideText)
             CopyReadableWide(out, MaxString, calls.texts[index]);

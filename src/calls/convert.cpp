@@ -8,6 +8,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "../com/interfaces.h"
+#include "../com/objects.h"
 #include "../host/state.h"
 #include "../host/text.h"
 #include "../vars/vars.h"
@@ -196,6 +198,11 @@ void FormatScalar(const TypeRef& type, const void* at, char* out) {
     const unsigned char* b = static_cast<const unsigned char*>(at);
     Base base = type.pointers ? Base::U32 : type.base;
     if ((type.flags & TypeHex) && !type.pointers) base = Base::Handle;
+    if (base == Base::Guid) {
+        GUID guid;
+        memcpy(&guid, b, sizeof guid);
+        return FormatGuid(guid, out);
+    }
     // Only the value's own bytes are read: it may end its buffer.
     DWORD size = TypeSize(type);
     long value32 = 0;
@@ -228,7 +235,13 @@ bool StoreScalar(const TypeRef& type, const char* text, void* at, const char* wh
         float single = static_cast<float>(real);
         return memcpy(at, &single, 4), true;
     }
-    if (base == Base::Void || base == Base::Struct) return CallFailValue("%s: no value of type %s", where, type.name);
+    if (base == Base::Guid) {
+        GUID guid;
+        if (!ReadGuidArgument(text, type, &guid)) return false;
+        return memcpy(at, &guid, sizeof guid), true;
+    }
+    if (base == Base::Void || base == Base::Struct || base == Base::Variant || base == Base::Interface)
+        return CallFailValue("%s: no value of type %s", where, type.name);
     ULONGLONG value;
     if (!ReadInteger(text, type, &value))
         return CallFailValue("%s: '%.40s' does not fit %s (decimal or 0x hex within its range)", where, text, type.name);
@@ -288,6 +301,9 @@ static const char* Where(int index) {
     return where;
 }
 
+const char* ParamWhere(int index) { return Where(index); }
+DWORD* ParamWords(int index) { return WordsOf(index); }
+
 static bool ConvertInt32(int index, const char* text) {
     g_state.calls.argKind[index] = ArgValue;
     // A function-pointer type (WNDENUMPROC, TIMERPROC ...) takes a callback's address.
@@ -315,7 +331,7 @@ static bool ConvertFloat(int index, const char* text) {
 // A pointer argument that names no value: NULL, ADDR:n, a reference to one of the
 // library's own places. Answers 1 when it was one (the word is set), 0 when not, -1
 // on a failure. A reference must hold at least `need` bytes.
-static int ConvertPlace(int index, const char* text, DWORD need) {
+int ConvertPlace(int index, const char* text, DWORD need) {
     CallsState& calls = g_state.calls;
     calls.argKind[index] = ArgNone;
     if (SameWord(text, kNullWord)) return WordsOf(index)[0] = 0, 1;
@@ -386,6 +402,9 @@ static bool ConvertText(int index, const char* text) {
 static bool ConvertScalarRef(int index, const char* text) {
     CallsState& calls = g_state.calls;
     TypeRef pointee = Pointee(ParamAt(index).type);
+    // void **ppv and the like: OBJ:j receives the object the callee returns.
+    if (pointee.pointers == 1 && pointee.base == Base::Void && HasPrefix(text, kObjectPrefix))
+        return ComConverterFor(Pass::InterfaceOut)(index, text);
     int place = ConvertPlace(index, text, TypeSize(pointee));
     if (place) return place > 0;
     ScalarStorage& storage = calls.storage[index];
@@ -398,6 +417,7 @@ static bool ConvertScalarRef(int index, const char* text) {
 
 static bool ConvertAddress(int index, const char* text) {
     CallsState& calls = g_state.calls;
+    if (HasPrefix(text, kObjectPrefix)) return ComConverterFor(Pass::Interface)(index, text);  // an IFoo* as void*
     int place = ConvertPlace(index, text, 0);
     if (place) return place > 0;
     if (!(ParamAt(index).type.flags & TypeConst) && IsOutRequest(index, text)) return true;
@@ -462,6 +482,7 @@ ConvertFn ConverterFor(Pass pass) {
     case Pass::Address: return ConvertAddress;
     case Pass::StructRef: return ConvertStructRef;
     case Pass::StructValue: return ConvertStructValue;
+    default: return ComConverterFor(pass);
     }
     return ConvertInt32;
 }

@@ -10,6 +10,7 @@
 #include "../host/state.h"
 #include "../host/text.h"
 #include "../vars/vars.h"
+#include "interfaces.h"
 #include "objects.h"
 
 const char kObjectPrefix[] = "OBJ:";
@@ -192,8 +193,9 @@ static int FailCall(const char* keyword, const char* name, HRESULT hr) {
     return 0;
 }
 
-// COMCREATE k class: a new object of the class (in-process or local server); its
-// IDispatch goes into slot k, releasing what was there. Answers 0, or the status
+// COMCREATE k class [interface]: a new object of the class (in-process or local
+// server); its IDispatch (or the interface named) goes into slot k, releasing what
+// was there. Answers 0, or the status
 // (1005 a bad number, 1006 no such class or the server refused, 1003 a fault) with
 // DLLERROR saying why; a failure changes no slot.
 int ComCreate() {
@@ -203,12 +205,17 @@ int ComCreate() {
     CLSID clsid;
     HRESULT hr = ClassFromText(Arg(2), &clsid);
     if (FAILED(hr)) return FailCall("COMCREATE: no class", Arg(2), hr);
+    // A third argument asks for a pasted interface (or an IID) instead of IDispatch.
+    GUID iid = IID_IDispatch;
+    int interfaceIndex = -1;
+    if (*Arg(3) && !ReadInterfaceArgument(Arg(3), &iid, &interfaceIndex)) return 0;
     IDispatch* dispatch = nullptr;
     const DWORD words[] = {reinterpret_cast<DWORD>(&clsid), 0, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                           reinterpret_cast<DWORD>(&IID_IDispatch), reinterpret_cast<DWORD>(&dispatch)};
+                           reinterpret_cast<DWORD>(&iid), reinterpret_cast<DWORD>(&dispatch)};
     if (!ComGuardedApi(reinterpret_cast<FARPROC>(CoCreateInstance), words, 5, &hr, "CoCreateInstance")) return 0;
     if (FAILED(hr) || !dispatch) return FailCall("COMCREATE", Arg(2), FAILED(hr) ? hr : E_NOINTERFACE);
-    ComSlotStore(slot, dispatch, IID_IDispatch, Arg(2));
+    ComSlotStore(slot, dispatch, iid, Arg(2));
+    slot->interfaceIndex = interfaceIndex;
     return 0;
 }
 

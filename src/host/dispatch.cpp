@@ -53,6 +53,9 @@ static constexpr CommandRow kCommands[] = {
     {"COMCREATE", ComCreate, nullptr, 0},
     {"COMGET", ComGet, nullptr, 0},
     {"COMRELEASE", ComRelease, nullptr, 0},
+    {"DLLINTERFACE", InterfaceDeclare, nullptr, 0},
+    {"COMQUERY", ComQuery, nullptr, 0},
+    {"COMADOPT", ComAdopt, nullptr, 0},
     {nullptr, nullptr, nullptr, 0},
 };
 
@@ -89,6 +92,7 @@ static constexpr FunctionRow kFunctions[] = {
     {"DLLCALLBACKNEXT", CallbackNext, nullptr},
     {"DLLCALLBACKCOUNT", CallbackCountRows, nullptr},
     {"COMCOUNT", ComCount, nullptr},
+    {"COMCALL", ComCall, nullptr},
     {nullptr, nullptr, nullptr},
 };
 

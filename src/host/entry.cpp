@@ -135,6 +135,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         g_state.host.processorHasSse = IsProcessorFeaturePresent(PF_XMMI_INSTRUCTIONS_AVAILABLE);
         CallbacksAtLoad();
+        InterfacesAtLoad();
     }
     if (reason == DLL_PROCESS_DETACH) {
         // Objects first: a server going away may still post to the host window.

@@ -52,6 +52,15 @@ const char* BufferSize();
 // DLLUNLOAD forgets the typed functions bound through the number from the module.
 void TypedFunctionsForget(HMODULE library, int libraryNumber);
 void TypedCallsReleaseAtUnload();
+// DLLOUT forgets a call of an interface method (DLLINTERFACE moved the methods).
+void TypedOutForgetMethods();
+
+// Pasted COM interfaces and their methods called by name.
+int InterfaceDeclare();
+int ComQuery();
+int ComAdopt();
+const char* ComCall();
+void InterfacesAtLoad();
 
 // Callbacks a foreign function can call.
 int CallbackDeclare();

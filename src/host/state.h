@@ -11,6 +11,7 @@
 #include "../calls/calls_state.h"
 #include "../calls/callbacks_state.h"
 #include "../com/com_state.h"
+#include "../com/interfaces_state.h"
 
 constexpr int MaxArgs = 30;      // arguments split from one block
 constexpr int MaxString = 4048;  // every text field, terminator included
@@ -59,6 +60,7 @@ struct ExtensionState {
     CallsState calls;
     CallbacksState callbacks;
     ComState com;
+    InterfacesState interfaces;
 };
 
 extern ExtensionState g_state;
