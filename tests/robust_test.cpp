@@ -18,6 +18,7 @@ const char* const kKeywords[] = {
     "GETSTR", "GETINT", "GETSTRUCT", "GETLASTERROR", "FILEREADBUFSIZE", "FILEGETPOS", "FILESETPOS",
     "FILEGETSIZE", "FILESEARCHTEXT", "FILESEARCHHEX", "GETPIXEL", "MOUSEDOWN",
     "DLLDECLARE", "DLLCALL", "DLLOUT", "DLLERROR", "DLLSTRUCT", "BUFNEW", "BUFFREE", "BUFSET", "BUFGET", "BUFSIZE",
+    "DLLINTERFACE", "COMCALL", "COMQUERY", "COMADOPT",
     // near misses
     "DRAWX", "SETSTRX", "FILEREA", "fileread", "GetStr", "", "MENU ", " DRAW", "DLLFUNCS", "DLLCAL", "BUFGETS",
 };
@@ -55,6 +56,7 @@ const char* const kPrototypes[] = {
     "LONGLONG ReadMixed(const MIXED* m)", "int Divide(int a, int b)", "int RecurseForever(int)",
     "int DisturbThenFault(void)", "int X87DivideLeftPending(void)", "int TakesTwo(int a)", "int __cdecl TakesTwo(int, int)",
     "int Words20(void)",
+    "HRESULT CounterCreate(int value, REFIID riid, void **ppv)",
     // refused
     "int Noop(HWNDX h)", "int NoSuchExport(int)", "int Noop(", "Noop(int)", "int Noop(int a,, int b)", "int (int)",
     "int Noop(struct NOSUCH s)", "int Noop(...)", "int Noop(int a) [in]", "/* unclosed", "int Noop(int x[)",
@@ -71,6 +73,40 @@ const char* const kStructures[] = {
     "struct S { S* next; };", "typedef struct T { struct T* next; char text[MAX_PATH * 2 + 1]; } T;",
     "struct S { int a : 1; };", "struct", "#pragma pack(3) struct S { int a; };",
 };
+
+// Interfaces the driver pastes: the test library's counter object as it is (the only
+// ones whose methods the driver calls, so nothing writes where the script did not
+// ask), one whose Pair removes other bytes than declared, and broken ones.
+const char* const kInterfaces[] = {
+    "uuid(6A1C2D40-5B7E-4C1A-9E3D-1F2A3B4C5D01) DECLARE_INTERFACE_(ICounter, IUnknown) { "
+    "STDMETHOD(Add)(THIS_ int a, int b, int *sum) PURE; STDMETHOD(SetName)(THIS_ BSTR name) PURE; "
+    "STDMETHOD(GetName)(THIS_ BSTR *name) PURE; STDMETHOD(Child)(THIS_ int value, REFIID riid, void **ppv) PURE; "
+    "STDMETHOD(Combine)(THIS_ ICounter *other, int *sum) PURE; STDMETHOD(Fail)(THIS_ HRESULT hr) PURE; "
+    "STDMETHOD(Crash)(THIS) PURE; STDMETHOD(Echo)(THIS_ VARIANT in, VARIANT *out) PURE; "
+    "STDMETHOD(Identity)(THIS_ GUID *iid) PURE; };",
+    "MIDL_INTERFACE(\"6A1C2D40-5B7E-4C1A-9E3D-1F2A3B4C5D02\") ICounter2 : public ICounter { public: "
+    "virtual HRESULT STDMETHODCALLTYPE SlotOne(int *slot) = 0; virtual HRESULT STDMETHODCALLTYPE SlotTwo(int *slot) "
+    "= 0; virtual HRESULT STDMETHODCALLTYPE Pair(int a, int b) = 0; };",
+    "MIDL_INTERFACE(\"6A1C2D40-5B7E-4C1A-9E3D-1F2A3B4C5D02\") ICounter2 : public ICounter { public: "
+    "virtual HRESULT STDMETHODCALLTYPE SlotOne(int *slot) = 0; virtual HRESULT STDMETHODCALLTYPE SlotTwo(int *slot) "
+    "= 0; virtual HRESULT STDMETHODCALLTYPE Pair(int a) = 0; };",
+    // broken
+    "typedef struct IBrokenVtbl { HRESULT (STDMETHODCALLTYPE *Go)(IBroken *This", "MIDL_INTERFACE(\"", "uuid(",
+    "DEFINE_GUID(IID_X, 1, 2)", "DECLARE_INTERFACE_(IBroken, IBroken) { STDMETHOD(Go)(THIS) PURE; };",
+    "DECLARE_INTERFACE_(ICounter, ICounter2) { STDMETHOD(Go)(THIS) PURE; };", "IBroken : public { };",
+    "DECLARE_INTERFACE_(IUnknown, IUnknown) { STDMETHOD(Go)(THIS) PURE; };", "typedef struct Vtbl { } Vtbl;",
+    "MIDL_INTERFACE(\"6A1C2D40-5B7E-4C1A-9E3D-1F2A3B4C5D0\") IBroken : public IUnknown { };",
+    "DECLARE_INTERFACE_(IBroken, IUnknown) { STDMETHOD_(ULONG)(THIS) PURE; STDMETHOD()(THIS) PURE; };",
+};
+
+// Methods COMCALL names: the counter's, its bases', and names no interface has.
+const char* const kMethods[] = {"Add", "SetName", "GetName", "Child", "Combine", "Fail", "Crash", "Echo",
+                                "Identity", "SlotOne", "SlotTwo", "Pair", "Nope", "ICounter.Add",
+                                "ICounter2.SlotOne", "IUnknown.QueryInterface", "QueryInterface", "Release",
+                                "AddRef", "IDispatch.GetTypeInfoCount", ".", "ICounter.", ".Add"};
+const char* const kInterfaceNames[] = {"ICounter", "ICounter2", "IUnknown", "IDispatch", "IBroken",
+                                       "{6A1C2D40-5B7E-4C1A-9E3D-1F2A3B4C5D02}", "{00000000-0000-0000-0000-000000000000}",
+                                       "{6A1C2D40-5B7E", ""};
 
 const int kTextLengths[] = {0, 1, 63, 64, 255, 256, 4047, 4048, 4049, 100000};
 
@@ -131,6 +167,35 @@ struct Generator {
             return faultingAddresses[Below(int(faultingAddresses.size()))];
         return Pick(fixed);
     }
+    std::string ObjectSlot() {
+        static const char* const slots[] = {"1", "2", "3", "OBJ:1", "OBJ:2", "0", "1000", "1001", "OBJ:", "-1"};
+        return Pick(slots);
+    }
+    // A declaration of thousands of methods, of one very long method, or of names
+    // at and past their limits.
+    std::string HugeInterface() {
+        std::string name = "IHuge" + std::to_string(Below(80));
+        switch (Below(4)) {
+            case 0: {
+                std::string text = "DECLARE_INTERFACE_(" + name + ", IUnknown) {";
+                for (int i = 0, n = 1 + Below(1200); i < n; ++i) text += " STDMETHOD(M" + std::to_string(i) + ")(THIS) PURE;";
+                return text + " };";
+            }
+            case 1: {
+                std::string text = "DECLARE_INTERFACE_(" + name + ", IUnknown) { STDMETHOD(Long)(THIS";
+                for (int i = 0, n = Below(40); i < n; ++i) text += ", int p" + std::to_string(i);
+                return text + std::string(Below(2) ? 20000 : 10, ' ') + ") PURE; };";
+            }
+            case 2:
+                return "DECLARE_INTERFACE_(" + std::string(40 + Below(20), 'I') + ", IUnknown) { STDMETHOD(" +
+                       std::string(200 + Below(100), 'm') + ")(THIS) PURE; };";
+            default: {
+                std::string text = "DECLARE_INTERFACE_(" + name + ", IUnknown) {";
+                for (int depth = 0, n = Below(3000); depth < n; ++depth) text += "(";
+                return text + " };";
+            }
+        }
+    }
     std::string OutOfRangeSlot() {
         static const char* const slots[] = {"-1", "20", "21", "100", "2147483647", "-2147483648", "4294967295"};
         return Pick(slots);
@@ -182,9 +247,35 @@ struct Generator {
             words.resize(2);
         }
         if (SameAs(k, "DLLCALL") && Below(4)) {
-            static const char* const names[] = {"Noop", "Mix64", "FillAnsi", "StoreInt", "FillMixed", "Divide"};
+            static const char* const names[] = {"Noop", "Mix64", "FillAnsi", "StoreInt", "FillMixed", "Divide",
+                                                "CounterCreate"};
             set(1, Below(2) ? std::to_string(1 + Below(8)) : Pick(names));
             words.resize(2 + Below(5), "1");
+        }
+        // Counter objects into the first slots, asked for an interface.
+        if (SameAs(k, "DLLCALL") && Below(3) == 0)
+            words = {k, "CounterCreate", Pick(kNumbers), Pick(kInterfaceNames), ObjectSlot()};
+        if (SameAs(k, "DLLDECLARE") && Below(3) == 0)
+            words = {k, std::to_string(1 + Below(8)), "1", "HRESULT CounterCreate(int value, REFIID riid, void **ppv)"};
+        // Pasted interfaces and their methods, called on the counters.
+        if (SameAs(k, "DLLINTERFACE") && Below(4)) {
+            set(1, Below(4) ? Pick(kInterfaces) : HugeInterface());
+            words.resize(2);
+        }
+        if (SameAs(k, "COMCALL") && Below(4)) {
+            set(1, ObjectSlot());
+            set(2, Pick(kMethods));
+        }
+        if (SameAs(k, "COMQUERY") && Below(4)) {
+            set(1, ObjectSlot());
+            set(2, ObjectSlot());
+            set(3, Pick(kInterfaceNames));
+        }
+        // Only addresses where no object can be read: a wrong one that can be read is
+        // a crash the documentation warns of.
+        if (SameAs(k, "COMADOPT")) {
+            static const char* const addresses[] = {"0", "4", "65532", "-4", "4294967295", "x", ""};
+            set(2, Pick(addresses));
         }
         if ((SameAs(k, "BUFNEW") || SameAs(k, "BUFSET") || SameAs(k, "BUFGET") || SameAs(k, "BUFFREE") ||
              SameAs(k, "BUFSIZE")) && Below(4))

@@ -278,11 +278,15 @@ static const char* CallPrepared(const Prototype& proto, FARPROC entry, int first
     DWORD lastError = text || calls.finishPending ? GetLastError() : 0;
     CheckOutcome(proto, outcome);
     AnswerResult(proto, outcome);
-    // What the callee handed over is taken only when it kept to its prototype and
-    // did not answer a failing HRESULT.
-    bool failed = IsHresult(proto.result) && FAILED(static_cast<HRESULT>(outcome.eax));
-    if (calls.finishPending) FinishComArguments(proto, g_state.host.statusCode != StatusStackMismatch && !failed);
-    if (text || calls.finishPending) SetLastError(lastError);
+    if (calls.finishPending) {
+        // What the callee handed over is taken only when it kept to its prototype
+        // and did not answer a failing HRESULT.
+        bool failed = IsHresult(proto.result) && FAILED(static_cast<HRESULT>(outcome.eax));
+        FinishComArguments(proto, g_state.host.statusCode != StatusStackMismatch && !failed);
+        SetLastError(lastError);
+    } else if (text) {
+        SetLastError(lastError);
+    }
     return g_state.host.resultBuffer;
 }
 
