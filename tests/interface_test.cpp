@@ -377,6 +377,40 @@ TEST_F(InterfaceTest, TextsAndVariantsCrossAsTheirKindsAndAreFreed) {
     EXPECT_EQ(Function({"COMCOUNT"}), "2");
 }
 
+TEST_F(InterfaceTest, GuidsAreGivenAsTextsNamesOrProgIdsAndAnsweredAsTexts) {
+    Declare(kCounterC);
+    Declare(kCounter2Cpp);
+    ASSERT_EQ(Command({"DLLLOAD", "2", "ole32.dll"}), 0);
+    ASSERT_EQ(Command({"DLLDECLARE", "3", "2", "int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax)"}), 0);
+    ASSERT_EQ(Command({"DLLDECLARE", "4", "2", "int StringFromGUID2(REFCLSID rclsid, LPOLESTR lpsz, int cchMax)"}),
+              0);
+    const struct {
+        const char* function;
+        const char* given;
+        const char* answer;
+    } cases[] = {
+        {"3", "ICounter", "{6A1C2D40-5B7E-4C1A-9E3D-1F2A3B4C5D01}"},
+        {"3", "{6a1c2d40-5b7e-4c1a-9e3d-1f2a3b4c5d02}", "{6A1C2D40-5B7E-4C1A-9E3D-1F2A3B4C5D02}"},
+        {"3", "6A1C2D40-5B7E-4C1A-9E3D-1F2A3B4C5D03", "{6A1C2D40-5B7E-4C1A-9E3D-1F2A3B4C5D03}"},
+        {"4", "Scripting.Dictionary", "{EE09B103-97E0-11CF-978F-00A02463E06F}"},  // a ProgID for a CLSID
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Function({"DLLCALL", c.function, c.given, "OUT", "40"}), "39") << c.given << ": " << Error();
+        EXPECT_EQ(Out("2"), c.answer) << c.given;
+    }
+    for (const char* refused : {"INope", "Scripting.Dictionary", "{6A1C2D40-5B7E-4C1A-9E3D-1F2A3B4C5D0}"}) {
+        EXPECT_EQ(Function({"DLLCALL", "3", refused, "OUT", "40"}), "") << refused;
+        EXPECT_EQ(Status(), 1005) << refused;
+    }
+    // A GUID field of a structure, written and read as text.
+    ASSERT_EQ(Command({"DLLSTRUCT", "typedef struct { DWORD n; GUID id; } TAGGED;"}), 0) << Error();
+    ASSERT_EQ(Command({"BUFNEW", "1", "TAGGED"}), 0) << Error();
+    EXPECT_EQ(Function({"BUFSIZE", "1"}), "20");
+    EXPECT_EQ(Command({"BUFSET", "1", "id", "ICounter2"}), 0) << Error();
+    EXPECT_EQ(Function({"BUFGET", "1", "id"}), "{6A1C2D40-5B7E-4C1A-9E3D-1F2A3B4C5D02}");
+    EXPECT_EQ(Function({"BUFGET", "1", "4", "GUID"}), "{6A1C2D40-5B7E-4C1A-9E3D-1F2A3B4C5D02}");
+}
+
 TEST_F(InterfaceTest, AnAdoptedPointerIsReleasedLikeAnyOther) {
     Declare(kCounterCpp);
     ASSERT_EQ(Command({"DLLDECLARE", "2", "1", "UINT_PTR CounterNew(int value)"}), 0) << Error();
