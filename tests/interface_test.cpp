@@ -196,6 +196,17 @@ TEST_F(InterfaceTest, DerivedSlotsFollowTheCompilersLayout) {
     EXPECT_EQ(Call({"1", "ICounter2.Pair", "20", "22"}), "0x00000000") << Error();
     EXPECT_EQ(Call({"1", "Add", "0", "0", "OUT"}), "0x00000000");  // a base's method through the derived
     EXPECT_EQ(Out("sum"), "42");
+    // The base declared again in the C form with every slot of the derived one: its
+    // slots are its own, and the derived interface does not become its base.
+    std::string all = kCounterC;
+    all.insert(all.find("END_INTERFACE"),
+               "HRESULT (STDMETHODCALLTYPE *SlotOne)(ICounter *This, int *slot); "
+               "HRESULT (STDMETHODCALLTYPE *SlotTwo)(ICounter *This, int *slot); "
+               "HRESULT (STDMETHODCALLTYPE *Pair)(ICounter *This, int a, int b); ");
+    Declare(all);
+    EXPECT_EQ(Call({"1", "ICounter.SlotTwo", "OUT"}), "0x00000000") << Error();
+    EXPECT_EQ(Out("slot"), std::to_string(offsetof(ICounter2Vtbl, SlotTwo) / sizeof(void*)));
+    EXPECT_EQ(Call({"1", "IUnknown.QueryInterface", "ICounter", "OBJ:2"}), "0x00000000") << Error();
 }
 
 TEST_F(InterfaceTest, DeclarationsAreRefusedWithTheReasonAndChangeNothing) {

@@ -260,14 +260,19 @@ bool ReadGuidArgument(const char* text, const TypeRef& type, GUID* guid) {
 // ---- after the call -------------------------------------------------------------------
 
 // The IID the call asked for beside an out-pointer: the parameter's own declared
-// interface, else the value of a REFIID (or IID) parameter; -1 and IID_IUnknown when
-// neither tells.
+// interface (other than IUnknown), else the value of a REFIID (or IID) parameter of the
+// call; -1 and IID_IUnknown when neither tells.
 static int ReturnedInterface(const Prototype& proto, int index, GUID* iid) {
     const CallsState& calls = g_state.calls;
     const TypeRef& own = proto.params[index].type;
-    *iid = IID_IUnknown;
     int declared = own.base == Base::Interface ? own.structIndex : -1;
-    for (int i = 0; i < proto.paramCount && declared < 0; ++i) {
+    *iid = IID_IUnknown;
+    if (declared > InterfaceUnknown) {
+        const InterfaceType& type = g_state.interfaces.types[declared];
+        if (type.hasIid) *iid = type.iid;
+        return declared;
+    }
+    for (int i = 0; i < proto.paramCount; ++i) {
         const TypeRef& type = proto.params[i].type;
         if (type.base != Base::Guid || type.pointers > 1 || !strstr(type.name, "IID")) continue;
         const void* value = calls.argKind[i] == ArgStorage ? static_cast<const void*>(&calls.storage[i])
@@ -277,7 +282,6 @@ static int ReturnedInterface(const Prototype& proto, int index, GUID* iid) {
         memcpy(iid, value, sizeof *iid);
         return FindInterfaceByIid(*iid);
     }
-    if (declared >= 0) *iid = g_state.interfaces.types[declared].iid;
     return declared;
 }
 

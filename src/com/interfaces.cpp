@@ -37,6 +37,16 @@ int FindInterfaceByIid(const GUID& iid) {
     return -1;
 }
 
+int FindInterfaceWord(const char* name, int length) {
+    int exact = FindInterface(name, length);
+    if (exact >= 0) return exact;
+    const InterfacesState& st = g_state.interfaces;
+    for (int i = 0; i < st.count; ++i)
+        if (static_cast<int>(strlen(st.types[i].name)) == length && _strnicmp(st.types[i].name, name, length) == 0)
+            return i;
+    return -1;
+}
+
 const char* InterfaceName(int index) {
     const InterfaceType* type = InterfaceAt(index);
     return type ? type->name : "IUnknown";
@@ -118,7 +128,7 @@ bool ReadInterfaceArgument(const char* text, GUID* iid, int* index) {
         *index = FindInterfaceByIid(*iid);
         return true;
     }
-    *index = FindInterface(text, static_cast<int>(strlen(text)));
+    *index = FindInterfaceWord(text, static_cast<int>(strlen(text)));
     const InterfaceType* type = InterfaceAt(*index);
     if (!type) return CallFailValue("'%.60s' is neither a declared interface nor an IID {...}", text);
     if (!type->hasIid) return CallFailValue("interface %s was declared without a uuid: give its IID {...}", type->name);
@@ -470,7 +480,6 @@ static bool ReadDeclaration(Lexer* lex, Declared* out) {
         LexNext(lex);
         if (!LexIsPunct(*lex, '{')) return CallFail("expected { at %s", LexShown(*lex));
         LexNext(lex);
-        st.pendingIndex = -1;
         return true;
     } else {
         // MIDL_INTERFACE("...") IFoo, interface IFoo, class IFoo, after the uuid words.
@@ -485,7 +494,6 @@ static bool ReadDeclaration(Lexer* lex, Declared* out) {
     }
     if (!LexIsPunct(*lex, '{')) return CallFail("expected { at %s", LexShown(*lex));
     LexNext(lex);
-    st.pendingIndex = -1;
     return true;
 }
 
@@ -498,11 +506,13 @@ static DWORD TextHash(const char* text) {
 }
 
 // The declared interface whose every method is, by name and in order, where this one's
-// first methods are: the C form lists its bases' slots itself.
-static int BaseOfListedSlots(const Prototype* methods, int count) {
+// first methods are: the C form lists its bases' slots itself. The interface being
+// declared again, and those derived from it, are no candidates.
+static int BaseOfListedSlots(const Prototype* methods, int count, int existing) {
     InterfacesState& st = g_state.interfaces;
     int best = -1, bestSlots = 0;
     for (int i = 0; i < st.count; ++i) {
+        if (existing >= 0 && InterfaceDerivesFrom(i, existing)) continue;
         int slots = SlotsBefore(i) + st.types[i].count;
         if (slots > count || slots <= bestSlots) continue;
         bool same = true;
@@ -537,7 +547,6 @@ static bool DeclareText(const char* text) {
             more = false;
         }
     }
-    st.pendingIndex = -1;
     if (!ReadDeclaration(&lex, &declared)) return false;
     int existing = -1;
     for (int i = 0; i < st.count; ++i)
@@ -570,8 +579,7 @@ static bool DeclareText(const char* text) {
     Prototype* added = &st.methods[st.methodCount];
     int first = 0;
     if (declared.listsEverySlot) {
-        base = BaseOfListedSlots(added, declared.count);
-        if (base == existing) base = st.types[existing].base;  // not itself: its old declaration
+        base = BaseOfListedSlots(added, declared.count, existing);
         first = base >= 0 ? SlotsBefore(base) + st.types[base].count : 0;
     } else if (base >= 0) {
         // Headers of the older kind list the base's methods again: taken as the base's.

@@ -8,6 +8,8 @@
 // A declared interface by name (IUnknown and IDispatch included; also the one being
 // declared, while its methods are read), or -1.
 int FindInterface(const char* name, int length);
+// The same without regard to case, for names a script gives.
+int FindInterfaceWord(const char* name, int length);
 // The declared interface with this IID, or -1.
 int FindInterfaceByIid(const GUID& iid);
 // Its name ("IUnknown" for -1: an interface nothing more is known of).

@@ -34,7 +34,7 @@ const char* ComCall() {
     const char* name = Arg(2);
     int within = held;
     if (const char* dot = strchr(name, '.')) {
-        within = FindInterface(name, static_cast<int>(dot - name));
+        within = FindInterfaceWord(name, static_cast<int>(dot - name));
         if (within < 0)
             return ComFail(StatusComFailed, "COMCALL %.100s: no interface %.*s is declared", name,
                            static_cast<int>(dot - name), name), "";
