@@ -77,6 +77,21 @@ const char kCounterCpp[] =
     "    virtual HRESULT STDMETHODCALLTYPE Identity( GUID *iid) = 0;\n"
     "};";
 
+// ICounter as DirectX headers write a C++ class: STDMETHOD without THIS, CONST.
+const char kCounterDx[] =
+    "interface DX_DECLARE_INTERFACE(\"6a1c2d40-5b7e-4c1a-9e3d-1f2a3b4c5d01\") ICounter : public IUnknown\n"
+    "{\n"
+    "    STDMETHOD(Add)(int a, int b, _Out_ int *sum) PURE;\n"
+    "    STDMETHOD(SetName)(BSTR name) PURE;\n"
+    "    STDMETHOD(GetName)(BSTR *name) CONST PURE;\n"
+    "    STDMETHOD(Child)(int value, REFIID riid, _COM_Outptr_ void **ppv) PURE;\n"
+    "    STDMETHOD(Combine)(_In_ ICounter *other, _Out_ int *sum) CONST PURE;\n"
+    "    STDMETHOD(Fail)(HRESULT hr) PURE;\n"
+    "    STDMETHOD(Crash)() PURE;\n"
+    "    STDMETHOD(Echo)(VARIANT in, VARIANT *out) PURE;\n"
+    "    STDMETHOD(Identity)(GUID *iid) PURE;\n"
+    "}; // interface ICounter";
+
 // ICounter2 : ICounter in the C++ form: its slots come after ICounter's.
 const char kCounter2Cpp[] =
     "MIDL_INTERFACE(\"6A1C2D40-5B7E-4C1A-9E3D-1F2A3B4C5D02\")\n"
@@ -152,7 +167,7 @@ protected:
 // ---- the three forms and the slots -------------------------------------------------------
 
 TEST_F(InterfaceTest, EachFormOfTheHeadersCallsTheSameMethods) {
-    for (const char* form : {kCounterC, kCounterDeclare, kCounterCpp}) {
+    for (const char* form : {kCounterC, kCounterDeclare, kCounterCpp, kCounterDx}) {
         SCOPED_TRACE(std::string(form).substr(0, 40));
         Declare(form);  // replaces the one before
         NewCounter(1, 10, "ICounter");
@@ -220,7 +235,7 @@ TEST_F(InterfaceTest, DeclarationsAreRefusedWithTheReasonAndChangeNothing) {
          "base interface INotDeclared of IThing is not declared"},
         {"DECLARE_INTERFACE_(IThing, IUnknown) { STDMETHOD(Go)(THIS_ KF_REDIRECT_FLAGS f) PURE; };",
          "method 1: unknown type KF_REDIRECT_FLAGS in parameter 2 (an enumeration or flags type"},
-        {"DECLARE_INTERFACE_(IThing, IUnknown) { STDMETHOD(Go)(int a) PURE; };", "expected THIS or THIS_"},
+        {"DECLARE_INTERFACE_(IThing, IUnknown) { STDMETHOD(Go)(THIS_ int a) PURE };", "method 1: expected ; at '}'"},
         {"MIDL_INTERFACE(\"x\") IThing : public IUnknown { public: virtual HRESULT Go(void) = 0; };",
          "is not a uuid"},
         {"IThing : public IUnknown { public: HRESULT Go(void); };", "expected virtual or STDMETHOD"},

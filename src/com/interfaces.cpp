@@ -223,7 +223,8 @@ static bool AppendText(char* out, size_t* length, const char* from, size_t count
 static bool Append(char* out, size_t* length, const char* text) { return AppendText(out, length, text, strlen(text)); }
 
 // Appends the parameter group's inside (the lexer on its '('), `This` first: the C
-// form writes it, the C++ form leaves it out, DECLARE_INTERFACE_ writes THIS or THIS_.
+// form writes it, the C++ form leaves it out, DECLARE_INTERFACE_ writes THIS or THIS_
+// (STDMETHOD in a C++ class, as some headers use it, writes neither).
 enum class ThisIs { Written, Missing, Macro };
 static bool AppendParams(Lexer* lex, const char* name, ThisIs form, char* out, size_t* length) {
     const char* inside = lex->start + 1;
@@ -235,9 +236,9 @@ static bool AppendParams(Lexer* lex, const char* name, ThisIs form, char* out, s
     char self[TypedNameBytes + 8];
     snprintf(self, sizeof self, "%s *This", name);
     if (!Append(out, length, "(")) return false;
+    if (form == ThisIs::Macro && !LexIsWord(first, "THIS_") && !LexIsWord(first, "THIS")) form = ThisIs::Missing;
     if (form == ThisIs::Macro) {
         bool comma = LexIsWord(first, "THIS_");
-        if (!comma && !LexIsWord(first, "THIS")) return CallFail("expected THIS or THIS_ at %s", LexShown(first));
         if (!Append(out, length, self) || (comma && !Append(out, length, ", "))) return false;
         const char* rest = first.start + first.length;
         insideLength -= static_cast<size_t>(rest - inside);
@@ -394,7 +395,7 @@ static bool ReadClassMethods(Lexer* lex, Declared* out) {
                 const char* end;
                 if (!SkipParens(&after, &end)) return FailAt(where);
                 if (LexIsPunct(after, ';') || LexIsPunct(after, '=') || LexIsWord(after, "PURE") ||
-                    LexIsWord(after, "const"))
+                    LexIsWord(after, "const") || LexIsWord(after, "CONST"))
                     break;
                 previous = *lex;
                 *lex = after;
@@ -404,7 +405,7 @@ static bool ReadClassMethods(Lexer* lex, Declared* out) {
         }
         if (!LexIsPunct(*lex, '(')) return CallFail("%s: expected its parameters at %s", where, LexShown(*lex));
         if (!AppendParams(lex, out->name, form, text, &length)) return FailAt(where);
-        if (LexIsWord(*lex, "const")) LexNext(lex);
+        if (LexIsWord(*lex, "const") || LexIsWord(*lex, "CONST")) LexNext(lex);
         if (LexIsWord(*lex, "PURE")) {
             LexNext(lex);
         } else if (LexIsPunct(*lex, '=')) {
@@ -484,6 +485,10 @@ static bool ReadDeclaration(Lexer* lex, Declared* out) {
     } else {
         // MIDL_INTERFACE("...") IFoo, interface IFoo, class IFoo, after the uuid words.
         if (LexIsWord(*lex, "interface") || LexIsWord(*lex, "class")) LexNext(lex);
+        if (LexIsWord(*lex, "DECLSPEC_UUID") || LexIsWord(*lex, "DX_DECLARE_INTERFACE")) {
+            LexNext(lex);
+            if (!ReadUuidGroup(lex, out)) return false;
+        }
         while (LexIsWord(*lex, "DECLSPEC_NOVTABLE")) LexNext(lex);
         if (!ReadName(lex, out->name, "the interface's name")) return false;
     }
@@ -537,7 +542,8 @@ static bool DeclareText(const char* text) {
     for (bool more = true; more;) {
         if (LexIsWord(lex, "DEFINE_GUID")) {
             if (!ReadDefineGuid(&lex, &declared)) return false;
-        } else if (LexIsWord(lex, "uuid") || LexIsWord(lex, "MIDL_INTERFACE") || LexIsWord(lex, "DECLSPEC_UUID")) {
+        } else if (LexIsWord(lex, "uuid") || LexIsWord(lex, "MIDL_INTERFACE") || LexIsWord(lex, "DECLSPEC_UUID") ||
+                   LexIsWord(lex, "DX_DECLARE_INTERFACE")) {
             LexNext(&lex);
             if (!ReadUuidGroup(&lex, &declared)) return false;
         } else if (LexIsWord(lex, "EXTERN_C") || LexIsWord(lex, "extern")) {
