@@ -606,6 +606,12 @@ TEST_F(InterfaceTest, AShellLinkIsBuiltSavedLoadedAndReadBack) {
     EXPECT_EQ(Call({"3", "SetPath", "x"}), "");
     EXPECT_EQ(Status(), 1006);
     EXPECT_EQ(Function({"COMCOUNT"}), "2");
+    // Created asking for an interface the class does not have, or one not declared.
+    Declare(kCounterC);
+    EXPECT_EQ(Command({"COMCREATE", "5", kShellLinkClass, "ICounter"}), 1006);
+    EXPECT_NE(Error().find("0x80004002"), std::string::npos) << Error();
+    EXPECT_EQ(Command({"COMCREATE", "5", kShellLinkClass, "IShellLinkW"}), 1005);
+    EXPECT_EQ(Function({"COMCOUNT"}), "2");
 }
 
 }  // namespace
