@@ -118,6 +118,18 @@ const char kOtherIid[] = "{6A1C2D40-5B7E-4C1A-9E3D-1F2A3B4C5DFF}";
 
 bool SameText(const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
 
+// Committed private memory of the process.
+size_t PrivateBytes() {
+    size_t total = 0;
+    MEMORY_BASIC_INFORMATION info;
+    for (BYTE* p = nullptr; VirtualQuery(p, &info, sizeof info) == sizeof info;
+         p = static_cast<BYTE*>(info.BaseAddress) + info.RegionSize) {
+        if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE) total += info.RegionSize;
+        if (reinterpret_cast<UINT_PTR>(p) + info.RegionSize < reinterpret_cast<UINT_PTR>(p)) break;
+    }
+    return total;
+}
+
 class InterfaceTest : public TrakxTest {
 protected:
     void SetUp() override {
@@ -401,6 +413,26 @@ TEST_F(InterfaceTest, TextsAndVariantsCrossAsTheirKindsAndAreFreed) {
     EXPECT_EQ(Call({"1", "Echo", "OBJ:1", "OUT"}), "0x00000000") << Error();
     EXPECT_EQ(Out("out"), "OBJ:2");
     EXPECT_EQ(Function({"COMCOUNT"}), "2");
+}
+
+TEST_F(InterfaceTest, TextsAndVariantsMadeForCallsAreFreedAfterThem) {
+    Declare(kCounterC);
+    NewCounter(1, 0, "ICounter");
+    const std::string text(4000, 'v');  // 8 KB as a BSTR: 2000 of them kept would be 16 MB
+    auto round = [&] {
+        Call({"1", "SetName", text});
+        Call({"1", "GetName", "OUT"});
+        Call({"1", "Echo", text, "OUT"});
+        Call({"1", "Echo", "OBJ:1", "OUT"});
+        Command({"COMRELEASE", "2"});
+    };
+    for (int i = 0; i < 100; ++i) round();
+    size_t before = PrivateBytes();
+    for (int i = 0; i < 2000; ++i) round();
+    size_t after = PrivateBytes();
+    EXPECT_LT(after, before + 4 * 1024 * 1024) << before / 1024 << " KB -> " << after / 1024 << " KB";
+    EXPECT_EQ(Out("out"), "OBJ:2");
+    EXPECT_EQ(references(), alive + 1);
 }
 
 TEST_F(InterfaceTest, GuidsAreGivenAsTextsNamesOrProgIdsAndAnsweredAsTexts) {
