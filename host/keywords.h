@@ -30,6 +30,8 @@ static const char* const kLibraryCommands[] = {
     "COMCREATE",
     "COMGET",
     "COMRELEASE",
+    "COMPROPSET",
+    "COMENUM",
 };
 
 // Keywords FuncProc answers (anything else answers "Invalid Function").
@@ -60,6 +62,9 @@ static const char* const kLibraryFunctions[] = {
     "DLLCALLBACKNEXT",
     "DLLCALLBACKCOUNT",
     "COMCOUNT",
+    "COMPROP",
+    "COMINVOKE",
+    "COMNEXT",
 };
 
 // How a DLLFUNC argument is passed is chosen by how it begins (any case); an

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "../host/handlers.h"
 #include "../host/state.h"
 #include "../host/text.h"
 #include "../vars/vars.h"
@@ -292,8 +293,10 @@ static bool ConvertInt32(int index, const char* text) {
     g_state.calls.argKind[index] = ArgValue;
     // A function-pointer type (WNDENUMPROC, TIMERPROC ...) takes a callback's address.
     const TypeRef& type = ParamAt(index).type;
-    if (type.base == Base::Handle || type.pointers)
+    if (type.base == Base::Handle || type.pointers) {
         if (int callback = ReadCallbackWord(text, WordsOf(index))) return callback > 0;
+        if (int object = ComObjectAddress(text, WordsOf(index))) return object > 0;
+    }
     ULONGLONG value;
     if (!ReadInteger(text, ParamAt(index).type, &value))
         return CallFailValue("%s: '%.40s' does not fit %s (decimal or 0x hex within its range)", Where(index), text,
@@ -320,6 +323,7 @@ static int ConvertPlace(int index, const char* text, DWORD need) {
     calls.argKind[index] = ArgNone;
     if (SameWord(text, kNullWord)) return WordsOf(index)[0] = 0, 1;
     if (int callback = ReadCallbackWord(text, WordsOf(index))) return callback;
+    if (int object = ComObjectAddress(text, WordsOf(index))) return object;
     if (HasPrefix(text, kAddressPrefix)) {
         TypeRef address = {};
         address.base = Base::Handle;
