@@ -30,6 +30,8 @@ static const char* const kLibraryCommands[] = {
     "COMCREATE",
     "COMGET",
     "COMRELEASE",
+    "COMPROPSET",
+    "COMENUM",
     "DLLINTERFACE",
     "COMQUERY",
     "COMADOPT",
@@ -63,6 +65,9 @@ static const char* const kLibraryFunctions[] = {
     "DLLCALLBACKNEXT",
     "DLLCALLBACKCOUNT",
     "COMCOUNT",
+    "COMPROP",
+    "COMINVOKE",
+    "COMNEXT",
     "COMCALL",
 };
 

@@ -10,6 +10,7 @@
 
 #include "../com/interfaces.h"
 #include "../com/objects.h"
+#include "../host/handlers.h"
 #include "../host/state.h"
 #include "../host/text.h"
 #include "../vars/vars.h"
@@ -308,8 +309,10 @@ static bool ConvertInt32(int index, const char* text) {
     g_state.calls.argKind[index] = ArgValue;
     // A function-pointer type (WNDENUMPROC, TIMERPROC ...) takes a callback's address.
     const TypeRef& type = ParamAt(index).type;
-    if (type.base == Base::Handle || type.pointers)
+    if (type.base == Base::Handle || type.pointers) {
         if (int callback = ReadCallbackWord(text, WordsOf(index))) return callback > 0;
+        if (int object = ComObjectAddress(text, WordsOf(index))) return object > 0;
+    }
     ULONGLONG value;
     if (!ReadInteger(text, ParamAt(index).type, &value))
         return CallFailValue("%s: '%.40s' does not fit %s (decimal or 0x hex within its range)", Where(index), text,
@@ -336,6 +339,7 @@ int ConvertPlace(int index, const char* text, DWORD need) {
     calls.argKind[index] = ArgNone;
     if (SameWord(text, kNullWord)) return WordsOf(index)[0] = 0, 1;
     if (int callback = ReadCallbackWord(text, WordsOf(index))) return callback;
+    if (int object = ComObjectAddress(text, WordsOf(index))) return object;
     if (HasPrefix(text, kAddressPrefix)) {
         TypeRef address = {};
         address.base = Base::Handle;
@@ -417,7 +421,6 @@ static bool ConvertScalarRef(int index, const char* text) {
 
 static bool ConvertAddress(int index, const char* text) {
     CallsState& calls = g_state.calls;
-    if (HasPrefix(text, kObjectPrefix)) return ComConverterFor(Pass::Interface)(index, text);  // an IFoo* as void*
     int place = ConvertPlace(index, text, 0);
     if (place) return place > 0;
     if (!(ParamAt(index).type.flags & TypeConst) && IsOutRequest(index, text)) return true;

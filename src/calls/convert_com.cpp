@@ -4,8 +4,8 @@
 // VARIANTs. What a call leaves to free or take over is settled by FinishComArguments.
 #include <string.h>
 
+#include "../com/com.h"
 #include "../com/interfaces.h"
-#include "../com/objects.h"
 #include "../host/state.h"
 #include "../host/text.h"
 #include "calls.h"
@@ -129,72 +129,38 @@ static bool ConvertBstrOut(int index, const char* text) {
 
 // ---- VARIANTs ---------------------------------------------------------------------------
 
-// A text as a VARIANT: OBJ:k an object (one more reference, which clearing gives
-// back), NULL the null value, STR:... a text, a decimal integer a 32- or 64-bit one,
-// a decimal with a fraction or exponent a double, anything else a text.
-static bool TextToVariant(const char* text, VARIANT* variant) {
-    ComObject* slot = nullptr;
-    int object = ComReadObjectWord(text, &slot);
-    if (object < 0) return false;
-    if (object > 0) {
-        if (slot->kind != ComKind::Object) return false;
-        HRESULT ignored;
-        if (!ComGuardedCall(slot->unknown, 1, nullptr, 0, &ignored, "AddRef")) return false;
-        bool dispatch = IsEqualIID(slot->iid, IID_IDispatch);
-        variant->vt = dispatch ? VT_DISPATCH : VT_UNKNOWN;
-        variant->punkVal = slot->unknown;
-        return true;
-    }
-    if (SameWord(text, kNullWord)) return variant->vt = VT_NULL, true;
-    TypeRef type = {};
-    type.base = Base::I32;
-    ULONGLONG value;
-    bool decimal = *text && (text[0] == '-' || (text[0] >= '0' && text[0] <= '9')) && !strpbrk(text, "xX");
-    if (decimal && ReadInteger(text, type, &value)) return variant->vt = VT_I4, variant->lVal = static_cast<LONG>(value), true;
-    type.base = Base::I64;
-    if (decimal && ReadInteger(text, type, &value)) return variant->vt = VT_I8, variant->llVal = static_cast<LONGLONG>(value), true;
-    if (decimal && ReadReal(text, &variant->dblVal)) return variant->vt = VT_R8, true;
-    if (HasPrefix(text, "STR:")) text += 4;
-    int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    variant->bstrVal = SysAllocStringLen(nullptr, length > 0 ? length - 1 : 0);
-    if (!variant->bstrVal) return false;
-    if (length > 1) MultiByteToWideChar(CP_ACP, 0, text, -1, variant->bstrVal, length);
-    variant->vt = VT_BSTR;
-    return true;
-}
-
-// A VARIANT as text: empty and null as "", booleans -1 and 0, reals the shortest text
-// that reads back, an object put into the lowest free slot (one reference of its
-// own) and answered OBJ:j, anything else as the system writes it, locale-independent.
+// A VARIANT as text, as the automation keywords answer one; an object or array is put
+// into the lowest free slot (with a reference or a copy of its own) and answered OBJ:j.
 static void VariantToText(const VARIANT& variant, char* out, size_t capacity) {
+    if (ComFormatValue(&variant, out, capacity)) return;
     out[0] = '\0';
-    VARTYPE vt = variant.vt;
-    if (vt == VT_EMPTY || vt == VT_NULL) return;
-    if (vt == VT_BOOL) return (void)strcpy(out, variant.boolVal ? "-1" : "0");
-    if (vt == VT_R8) return FormatReal(variant.dblVal, false, out);
-    if (vt == VT_R4) return FormatReal(variant.fltVal, true, out);
-    if ((vt == VT_UNKNOWN || vt == VT_DISPATCH) && variant.punkVal) {
-        ComObject* slot = ComLowestFree();
+    VARTYPE vt = V_VT(&variant);
+    ComObject* slot = nullptr;
+    if ((vt == VT_UNKNOWN || vt == VT_DISPATCH) && V_UNKNOWN(&variant)) {
         HRESULT ignored;
-        if (!slot || !ComGuardedCall(variant.punkVal, 1, nullptr, 0, &ignored, "AddRef")) return;
-        ComSlotStore(slot, variant.punkVal, vt == VT_DISPATCH ? IID_IDispatch : IID_IUnknown, "VARIANT");
-        strcpy(out, kObjectPrefix);
-        WriteLong(out + strlen(kObjectPrefix), ComSlotNumber(slot));
+        if (!(slot = ComLowestFree()) || !ComGuardedCall(V_UNKNOWN(&variant), 1, nullptr, 0, &ignored, "AddRef")) return;
+        ComSlotStore(slot, V_UNKNOWN(&variant), vt == VT_DISPATCH ? IID_IDispatch : IID_IUnknown, "VARIANT");
+    } else if ((vt & VT_ARRAY) && !(vt & VT_BYREF) && V_ARRAY(&variant)) {
+        SAFEARRAY* copy = nullptr;
+        if (!(slot = ComLowestFree()) || FAILED(SafeArrayCopy(V_ARRAY(&variant), &copy))) return;
+        ComSlotStoreArray(slot, copy, "VARIANT");
+    } else {
         return;
     }
-    VARIANT text;
-    VariantInit(&text);
-    if (FAILED(VariantChangeTypeEx(&text, const_cast<VARIANT*>(&variant), LOCALE_INVARIANT, 0, VT_BSTR))) return;
-    WideToAnsi(text.bstrVal, static_cast<int>(SysStringLen(text.bstrVal)), out, capacity);
-    VariantClear(&text);
+    strcpy(out, kObjectPrefix);
+    WriteLong(out + strlen(kObjectPrefix), ComSlotNumber(slot));
 }
 
-// A VARIANT from a text, as the automation keywords pass their arguments.
+// A VARIANT from a text, as the automation keywords pass their arguments, owned by
+// the call: a slot's object or array it names gets a reference or copy of its own, so
+// that clearing the VARIANT (or a callee that replaces it) leaves the slot alone.
 static bool MakeVariant(int index, const char* text, VARIANT* variant) {
+    bool borrowed = false;
+    if (!ComReadArgument(text, index + 1, variant, &borrowed)) return false;
+    if (!borrowed) return true;
+    VARIANT lent = *variant;
     VariantInit(variant);
-    if (!TextToVariant(text, variant)) {
-        return CallFailValue("%s: '%.40s' cannot be passed as a VARIANT", ParamWhere(index), text);
-    }
+    if (FAILED(VariantCopy(variant, &lent))) return CallFailValue("%s: no memory for a copy of %.40s", ParamWhere(index), text);
     return true;
 }
 

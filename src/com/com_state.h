@@ -12,6 +12,7 @@ constexpr int ComNameBytes = 64;       // a cached member name, terminator inclu
 constexpr int ComEventRowLimit = 1000; // event rows kept per object; later ones are dropped
 constexpr int ComEventBytes = 256;     // an event name (prefix and member), terminator included
 constexpr int ComEventPrefixBytes = 128;
+constexpr int ComArgMax = 30;          // arguments of one call (the block's at most)
 
 // What a slot holds.
 enum class ComKind : unsigned char {
@@ -43,6 +44,16 @@ struct ComNameEntry {
     char name[ComNameBytes];
 };
 
+// The arguments of the call being made, as VARIANTs in the order IDispatch wants
+// them (the last argument first), and what each needs afterwards.
+struct ComCallArgs {
+    VARIANT values[ComArgMax];
+    bool borrowed[ComArgMax];       // a slot's pointer or array lent for the call: not cleared
+    signed char refSlot[ComArgMax]; // REF:n: string slot n gets the value back, -1 none
+    VARIANT refValues[ComArgMax];   // what a by-reference argument points at
+    int count;
+};
+
 struct ComState {
     ComObject objects[ComObjectCount];
     DWORD nextSerial;
@@ -51,5 +62,9 @@ struct ComState {
     DWORD initThread;
     HRESULT initResult;     // what CoInitializeEx answered (RPC_E_CHANGED_MODE: the host's model)
     ComNameEntry names[ComNameCacheSize];
-    UINT eventMessage;      // registered at load; 0: events cannot be posted
+    UINT eventMessage;      // registered at first use; 0: events cannot be posted
+    CRITICAL_SECTION eventLock;  // the sinks' rows: a server may fire from another thread
+    ComCallArgs call;
+    HRESULT lastInvokeResult;  // what the last IDispatch::Invoke answered
+    char path[4048];        // the dotted path being walked, split in place
 };

@@ -431,7 +431,6 @@ static bool ReadName(Lexer* lex, char* name, const char* what) {
 
 // The three forms, after the uuid words in front of them.
 static bool ReadDeclaration(Lexer* lex, Declared* out) {
-    InterfacesState& st = g_state.interfaces;
     if (LexIsWord(*lex, "typedef") || LexIsWord(*lex, "struct")) {
         if (LexIsWord(*lex, "typedef")) LexNext(lex);
         LexNext(lex);  // struct

@@ -212,11 +212,49 @@ int ComCreate() {
     IDispatch* dispatch = nullptr;
     const DWORD words[] = {reinterpret_cast<DWORD>(&clsid), 0, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
                            reinterpret_cast<DWORD>(&iid), reinterpret_cast<DWORD>(&dispatch)};
-    if (!ComGuardedApi(reinterpret_cast<FARPROC>(CoCreateInstance), words, 5, &hr, "CoCreateInstance")) return 0;
+    if (!ComGuardedApi(reinterpret_cast<FARPROC>(reinterpret_cast<void*>(CoCreateInstance)), words, 5, &hr, "CoCreateInstance")) return 0;
     if (FAILED(hr) || !dispatch) return FailCall("COMCREATE", Arg(2), FAILED(hr) ? hr : E_NOINTERFACE);
     ComSlotStore(slot, dispatch, iid, Arg(2));
     slot->interfaceIndex = interfaceIndex;
     return 0;
+}
+
+// "progid:rest" (the class's own part before the colon, more than one character: not
+// a drive letter) bound through the class's in-process parser, as the system would,
+// but without a local server where the class is in-process. Answers S_OK with the
+// object, or the failure to try the system's way with.
+static HRESULT BindThroughInprocParser(const char* name, const WCHAR* wide, IDispatch** dispatch, bool* faulted) {
+    const char* colon = strchr(name, ':');
+    char progid[128];
+    if (!colon || colon - name < 2 || colon - name >= static_cast<int>(sizeof progid)) return MK_E_SYNTAX;
+    memcpy(progid, name, colon - name);
+    progid[colon - name] = '\0';
+    CLSID clsid;
+    HRESULT hr = ClassFromText(progid, &clsid);
+    if (FAILED(hr)) return hr;
+    IParseDisplayName* parser = nullptr;
+    IBindCtx* context = nullptr;
+    IMoniker* moniker = nullptr;
+    const DWORD create[] = {reinterpret_cast<DWORD>(&clsid), 0, CLSCTX_INPROC_SERVER,
+                            reinterpret_cast<DWORD>(&IID_IParseDisplayName), reinterpret_cast<DWORD>(&parser)};
+    if (!ComGuardedApi(reinterpret_cast<FARPROC>(reinterpret_cast<void*>(CoCreateInstance)), create, 5, &hr,
+                       "CoCreateInstance"))
+        return *faulted = true, E_FAIL;
+    if (SUCCEEDED(hr)) hr = CreateBindCtx(0, &context);
+    ULONG eaten = 0;
+    const DWORD parse[] = {reinterpret_cast<DWORD>(context), reinterpret_cast<DWORD>(wide),
+                           reinterpret_cast<DWORD>(&eaten), reinterpret_cast<DWORD>(&moniker)};
+    if (SUCCEEDED(hr) && !ComGuardedCall(parser, 3, parse, 4, &hr, "ParseDisplayName")) *faulted = true;
+    const DWORD bind[] = {reinterpret_cast<DWORD>(context), 0, reinterpret_cast<DWORD>(&IID_IDispatch),
+                          reinterpret_cast<DWORD>(dispatch)};
+    if (SUCCEEDED(hr) && !*faulted && moniker && !ComGuardedCall(moniker, 8, bind, 4, &hr, "BindToObject"))
+        *faulted = true;
+    if (moniker) GuardedRelease(moniker);
+    if (context) context->Release();
+    if (parser) GuardedRelease(parser);
+    if (*faulted) hr = E_FAIL;
+    if (SUCCEEDED(hr) && !*dispatch) hr = E_NOINTERFACE;
+    return hr;
 }
 
 // COMGET k name: an existing object into slot k: the running instance of a ProgID,
@@ -237,7 +275,9 @@ int ComGet() {
     if (!strpbrk(name, ":\\/") && SUCCEEDED(ClassFromText(name, &clsid))) {
         IUnknown* running = nullptr;
         const DWORD words[] = {reinterpret_cast<DWORD>(&clsid), 0, reinterpret_cast<DWORD>(&running)};
-        if (!ComGuardedApi(reinterpret_cast<FARPROC>(GetActiveObject), words, 3, &hr, "GetActiveObject")) return 0;
+        if (!ComGuardedApi(reinterpret_cast<FARPROC>(reinterpret_cast<void*>(GetActiveObject)), words, 3, &hr,
+                           "GetActiveObject"))
+            return 0;
         if (SUCCEEDED(hr) && running) {
             const DWORD query[] = {reinterpret_cast<DWORD>(&IID_IDispatch), reinterpret_cast<DWORD>(&dispatch)};
             bool survived = ComGuardedCall(running, 0, query, 2, &hr, "QueryInterface");
@@ -245,9 +285,16 @@ int ComGet() {
             if (!survived) return 0;
         }
     } else {
-        const DWORD words[] = {reinterpret_cast<DWORD>(wide), 0, reinterpret_cast<DWORD>(&IID_IDispatch),
-                               reinterpret_cast<DWORD>(&dispatch)};
-        if (!ComGuardedApi(reinterpret_cast<FARPROC>(CoGetObject), words, 4, &hr, "CoGetObject")) return 0;
+        bool faulted = false;
+        hr = BindThroughInprocParser(name, wide, &dispatch, &faulted);
+        if (faulted) return 0;  // status 1003 and DLLERROR already set
+        if (FAILED(hr)) {
+            const DWORD words[] = {reinterpret_cast<DWORD>(wide), 0, reinterpret_cast<DWORD>(&IID_IDispatch),
+                                   reinterpret_cast<DWORD>(&dispatch)};
+            if (!ComGuardedApi(reinterpret_cast<FARPROC>(reinterpret_cast<void*>(CoGetObject)), words, 4, &hr,
+                               "CoGetObject"))
+                return 0;
+        }
     }
     if (FAILED(hr) || !dispatch) return FailCall("COMGET", name, FAILED(hr) ? hr : E_NOINTERFACE);
     ComSlotStore(slot, dispatch, IID_IDispatch, name);
@@ -267,4 +314,12 @@ int ComRelease() {
 const char* ComCount() {
     CallErrorClear();
     return AnswerLong(ComSlotsHeld());
+}
+
+int ComObjectAddress(const char* text, DWORD* address) {
+    ComObject* slot = nullptr;
+    int found = ComReadObjectWord(text, &slot);
+    if (found > 0)
+        *address = slot->unknown ? reinterpret_cast<DWORD>(slot->unknown) : reinterpret_cast<DWORD>(slot->array);
+    return found;
 }

@@ -53,6 +53,8 @@ static constexpr CommandRow kCommands[] = {
     {"COMCREATE", ComCreate, nullptr, 0},
     {"COMGET", ComGet, nullptr, 0},
     {"COMRELEASE", ComRelease, nullptr, 0},
+    {"COMPROPSET", ComPropSet, nullptr, 0},
+    {"COMENUM", ComEnum, nullptr, 0},
     {"DLLINTERFACE", InterfaceDeclare, nullptr, 0},
     {"COMQUERY", ComQuery, nullptr, 0},
     {"COMADOPT", ComAdopt, nullptr, 0},
@@ -92,6 +94,9 @@ static constexpr FunctionRow kFunctions[] = {
     {"DLLCALLBACKNEXT", CallbackNext, nullptr},
     {"DLLCALLBACKCOUNT", CallbackCountRows, nullptr},
     {"COMCOUNT", ComCount, nullptr},
+    {"COMPROP", ComProp, nullptr},
+    {"COMINVOKE", ComInvoke, nullptr},
+    {"COMNEXT", ComNext, nullptr},
     {"COMCALL", ComCall, nullptr},
     {nullptr, nullptr, nullptr},
 };

@@ -98,6 +98,15 @@ int ComCreate();
 int ComGet();
 int ComRelease();
 const char* ComCount();
+const char* ComProp();
+const char* ComInvoke();
+int ComPropSet();
+int ComEnum();
+const char* ComNext();
+// "OBJ:k" as a foreign call's pointer argument: 1 with the interface pointer slot k
+// holds (an array slot's SAFEARRAY), 0 when the text is no such word, -1 (status 1005,
+// DLLERROR set) for a number outside the table or an empty slot.
+int ComObjectAddress(const char* text, DWORD* address);
 // Releases every object slot (DLLUNLOAD of nothing).
 void ComReleaseAll();
 // At unload: releases every object and gives COM back when the library initialised
