@@ -398,7 +398,7 @@ TEST_F(InterfaceTest, TextsAndVariantsCrossAsTheirKindsAndAreFreed) {
         const char* in;
         const char* out;
     } values[] = {{"42", "42"}, {"-7", "-7"}, {"1.5", "1.5"}, {"5000000000", "5000000000"}, {"text", "text"},
-                  {"STR:12", "12"}, {"NULL", ""}};
+                  {"STR:12", "12"}, {"NULL", ""}, {"BOOL:TRUE", "-1"}, {"DBL:2", "2"}};
     for (const auto& v : values) {
         EXPECT_EQ(Call({"1", "Echo", v.in, "OUT"}), "0x00000000") << v.in << ": " << Error();
         EXPECT_EQ(Out("out"), v.out) << v.in;
@@ -412,7 +412,10 @@ TEST_F(InterfaceTest, TextsAndVariantsCrossAsTheirKindsAndAreFreed) {
     // An object through a VARIANT comes back in a slot of its own.
     EXPECT_EQ(Call({"1", "Echo", "OBJ:1", "OUT"}), "0x00000000") << Error();
     EXPECT_EQ(Out("out"), "OBJ:2");
-    EXPECT_EQ(Function({"COMCOUNT"}), "2");
+    // An array likewise, as a copy of its own.
+    EXPECT_EQ(Call({"1", "Echo", "ARR:a|b|c", "OUT"}), "0x00000000") << Error();
+    EXPECT_EQ(Out("out"), "OBJ:3");
+    EXPECT_EQ(Function({"COMCOUNT"}), "3");
 }
 
 TEST_F(InterfaceTest, TextsAndVariantsMadeForCallsAreFreedAfterThem) {
