@@ -32,6 +32,7 @@ static const char* const kLibraryCommands[] = {
     "COMRELEASE",
     "COMPROPSET",
     "COMENUM",
+    "COMEVENTS",
 };
 
 // Keywords FuncProc answers (anything else answers "Invalid Function").
@@ -65,6 +66,7 @@ static const char* const kLibraryFunctions[] = {
     "COMPROP",
     "COMINVOKE",
     "COMNEXT",
+    "COMEVENTNEXT",
 };
 
 // How a DLLFUNC argument is passed is chosen by how it begins (any case); an

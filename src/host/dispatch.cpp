@@ -55,6 +55,7 @@ static constexpr CommandRow kCommands[] = {
     {"COMRELEASE", ComRelease, nullptr, 0},
     {"COMPROPSET", ComPropSet, nullptr, 0},
     {"COMENUM", ComEnum, nullptr, 0},
+    {"COMEVENTS", ComEvents, nullptr, 0},
     {nullptr, nullptr, nullptr, 0},
 };
 
@@ -94,6 +95,7 @@ static constexpr FunctionRow kFunctions[] = {
     {"COMPROP", ComProp, nullptr},
     {"COMINVOKE", ComInvoke, nullptr},
     {"COMNEXT", ComNext, nullptr},
+    {"COMEVENTNEXT", ComEventNext, nullptr},
     {nullptr, nullptr, nullptr},
 };
 
