@@ -32,6 +32,7 @@ static const char* const kLibraryCommands[] = {
     "COMRELEASE",
     "COMPROPSET",
     "COMENUM",
+    "COMEVENTS",
     "DLLINTERFACE",
     "COMQUERY",
     "COMADOPT",
@@ -68,6 +69,7 @@ static const char* const kLibraryFunctions[] = {
     "COMPROP",
     "COMINVOKE",
     "COMNEXT",
+    "COMEVENTNEXT",
     "COMCALL",
 };
 

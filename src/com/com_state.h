@@ -64,6 +64,7 @@ struct ComState {
     ComNameEntry names[ComNameCacheSize];
     UINT eventMessage;      // registered at first use; 0: events cannot be posted
     CRITICAL_SECTION eventLock;  // the sinks' rows: a server may fire from another thread
+    bool lockReady;
     ComCallArgs call;
     HRESULT lastInvokeResult;  // what the last IDispatch::Invoke answered
     char path[4048];        // the dotted path being walked, split in place

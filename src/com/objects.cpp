@@ -88,6 +88,11 @@ bool ComStartup() {
     }
     com.initResult = hr;
     com.comReady = true;
+    if (!com.lockReady) {
+        InitializeCriticalSection(&com.eventLock);
+        com.lockReady = true;
+        com.eventMessage = RegisterWindowMessageA("TRAKX automation event");
+    }
     return true;
 }
 

@@ -55,6 +55,7 @@ static constexpr CommandRow kCommands[] = {
     {"COMRELEASE", ComRelease, nullptr, 0},
     {"COMPROPSET", ComPropSet, nullptr, 0},
     {"COMENUM", ComEnum, nullptr, 0},
+    {"COMEVENTS", ComEvents, nullptr, 0},
     {"DLLINTERFACE", InterfaceDeclare, nullptr, 0},
     {"COMQUERY", ComQuery, nullptr, 0},
     {"COMADOPT", ComAdopt, nullptr, 0},
@@ -97,6 +98,7 @@ static constexpr FunctionRow kFunctions[] = {
     {"COMPROP", ComProp, nullptr},
     {"COMINVOKE", ComInvoke, nullptr},
     {"COMNEXT", ComNext, nullptr},
+    {"COMEVENTNEXT", ComEventNext, nullptr},
     {"COMCALL", ComCall, nullptr},
     {nullptr, nullptr, nullptr},
 };

@@ -107,6 +107,11 @@ const char* ComNext();
 // holds (an array slot's SAFEARRAY), 0 when the text is no such word, -1 (status 1005,
 // DLLERROR set) for a number outside the table or an empty slot.
 int ComObjectAddress(const char* text, DWORD* address);
+int ComEvents();
+const char* ComEventNext();
+// The window hook's part: whether a message is a posted object event, and reporting it.
+bool ComEventMessage(UINT message);
+void ComReportEvent(WPARAM where, LPARAM id);
 // Releases every object slot (DLLUNLOAD of nothing).
 void ComReleaseAll();
 // At unload: releases every object and gives COM back when the library initialised
