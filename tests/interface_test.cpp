@@ -604,7 +604,55 @@ const char kPersistFile[] = R"(
     } IPersistFileVtbl;
 )";
 
+// IShellItem as the SDK's C++ header prints it, with its RPC annotations.
+const char kShellItem[] = R"(
+    MIDL_INTERFACE("43826d1e-e718-42ee-bc55-a1e261c37bfe")
+    IShellItem : public IUnknown
+    {
+    public:
+        virtual HRESULT STDMETHODCALLTYPE BindToHandler(
+            /* [unique][in] */ __RPC__in_opt IBindCtx *pbc,
+            /* [in] */ __RPC__in REFGUID bhid,
+            /* [in] */ __RPC__in REFIID riid,
+            /* [iid_is][out] */ __RPC__deref_out_opt void **ppv) = 0;
+        virtual HRESULT STDMETHODCALLTYPE GetParent(
+            /* [out] */ __RPC__deref_out_opt IShellItem **ppsi) = 0;
+        virtual HRESULT STDMETHODCALLTYPE GetDisplayName(
+            /* [in] */ SIGDN sigdnName,
+            /* [annotation][string][out] */
+            _Outptr_result_nullonfailure_  LPWSTR *ppszName) = 0;
+        virtual HRESULT STDMETHODCALLTYPE GetAttributes(
+            /* [in] */ SFGAOF sfgaoMask,
+            /* [out] */ __RPC__out SFGAOF *psfgaoAttribs) = 0;
+        virtual HRESULT STDMETHODCALLTYPE Compare(
+            /* [in] */ __RPC__in_opt IShellItem *psi,
+            /* [in] */ SICHINTF hint,
+            /* [out] */ __RPC__out int *piOrder) = 0;
+    };
+)";
+
 const char kShellLinkClass[] = "{00021401-0000-0000-C000-000000000046}";
+
+// A foreign function's interface out-pointer (DLLCALL), an undeclared interface
+// pointer parameter (IBindCtx *), and objects passed back into methods.
+TEST_F(InterfaceTest, ShellItemsComeFromAFunctionAndPassBetweenMethods) {
+    Declare(kShellItem);
+    ASSERT_EQ(Command({"DLLLOAD", "2", "shell32.dll"}), 0);
+    ASSERT_EQ(Command({"DLLDECLARE", "3", "2",
+                       "HRESULT SHCreateItemFromParsingName(PCWSTR pszPath, IBindCtx *pbc, REFIID riid, void **ppv)"}),
+              0)
+        << Error();
+    ASSERT_EQ(Function({"DLLCALL", "3", "C:\\windows\\system32", "NULL", "IShellItem", "OBJ:1"}), "0x00000000")
+        << Error();
+    EXPECT_EQ(Call({"1", "GetParent", "OBJ:2"}), "0x00000000") << Error();  // recorded by the parameter's type
+    const DWORD folder = 0x20000000;                                         // SFGAO_FOLDER
+    EXPECT_EQ(Call({"2", "GetAttributes", std::to_string(folder), "OUT"}), "0x00000000") << Error();
+    EXPECT_EQ(Out("psfgaoAttribs"), std::to_string(folder));
+    EXPECT_EQ(Call({"1", "Compare", "OBJ:1", "0", "OUT"}), "0x00000000") << Error();
+    EXPECT_EQ(Out("piOrder"), "0");
+    EXPECT_EQ(Call({"1", "Compare", "OBJ:2", "0", "OUT"}), "0x00000001") << Error();  // S_FALSE: they differ
+    EXPECT_EQ(Function({"COMCOUNT"}), "2");
+}
 
 TEST_F(InterfaceTest, AShellLinkIsBuiltSavedLoadedAndReadBack) {
     Declare(kShellLinkA);

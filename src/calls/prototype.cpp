@@ -55,7 +55,7 @@ static bool IsAnnotationWord(const Lexer& lex) {
     int n = lex.length;
     if (n >= 3 && s[0] == '_' && isupper(static_cast<unsigned char>(s[1])) && s[n - 1] == '_') return true;
     static const char* const kOld[] = {"__in", "__out", "__inout", "__deref", "__reserved", "__success",
-                                       "__checkReturn", "__drv_", "__nullterminated", "__callback"};
+                                       "__checkReturn", "__drv_", "__nullterminated", "__callback", "__RPC__"};
     for (const char* word : kOld)
         if (n >= static_cast<int>(strlen(word)) && memcmp(s, word, strlen(word)) == 0) return true;
     return false;
