@@ -648,6 +648,9 @@ TEST_F(InterfaceTest, ShellItemsComeFromAFunctionAndPassBetweenMethods) {
     const DWORD folder = 0x20000000;                                         // SFGAO_FOLDER
     EXPECT_EQ(Call({"2", "GetAttributes", std::to_string(folder), "OUT"}), "0x00000000") << Error();
     EXPECT_EQ(Out("psfgaoAttribs"), std::to_string(folder));
+    // A text the method allocates (LPWSTR *) comes back as text.
+    EXPECT_EQ(Call({"1", "GetDisplayName", "0x80058000", "OUT"}), "0x00000000") << Error();  // SIGDN_FILESYSPATH
+    EXPECT_TRUE(SameText(Out("ppszName"), "C:\\windows\\system32")) << Out("ppszName");
     EXPECT_EQ(Call({"1", "Compare", "OBJ:1", "0", "OUT"}), "0x00000000") << Error();
     EXPECT_EQ(Out("piOrder"), "0");
     EXPECT_EQ(Call({"1", "Compare", "OBJ:2", "0", "OUT"}), "0x00000001") << Error();  // S_FALSE: they differ
@@ -681,6 +684,8 @@ TEST_F(InterfaceTest, AShellLinkIsBuiltSavedLoadedAndReadBack) {
     EXPECT_EQ(Out("pszName"), "A note pad");
     EXPECT_EQ(Call({"4", "GetArguments", "OUT", "260"}), "0x00000000") << Error();
     EXPECT_EQ(Out("pszArgs"), "/p readme.txt");
+    EXPECT_EQ(Call({"3", "GetCurFile", "OUT"}), "0x00000000") << Error();
+    EXPECT_TRUE(SameText(Out("ppszFileName"), link)) << Out("ppszFileName");
     EXPECT_EQ(Call({"4", "GetShowCmd", "OUT"}), "0x00000000") << Error();
     EXPECT_EQ(Out("piShowCmd"), std::to_string(SW_SHOWNORMAL));
     // Methods of another interface than the slot holds are refused.

@@ -108,6 +108,9 @@ ConvertFn ComConverterFor(Pass pass);
 // for it are freed, texts and objects it returned are answered (objects kept in their
 // slots when `take`, released otherwise).
 void FinishComArguments(const Prototype& proto, bool take);
+// After an interface method that succeeded: the texts it handed back through LPWSTR*
+// or LPSTR* answered as text and freed with CoTaskMemFree, as COM's rule says.
+void AnswerTaskTexts(const Prototype& proto);
 // A GUID argument: {...}, a declared interface's name, or (for a CLSID) a ProgID.
 bool ReadGuidArgument(const char* text, const TypeRef& type, GUID* guid);
 // Shared by the converters: "parameter 2 (name, type)", the parameter's first word,

@@ -8,6 +8,7 @@
 #include "../com/interfaces.h"
 #include "../host/state.h"
 #include "../host/text.h"
+#include "../vars/vars.h"
 #include "calls.h"
 
 static const TypedParam& ParamOf(int index) { return g_state.calls.current->params[index]; }
@@ -299,5 +300,25 @@ void FinishComArguments(const Prototype& proto, bool take) {
         }
         default: break;
         }
+    }
+}
+
+// Texts an interface method hands back through LPWSTR* (LPOLESTR*) or LPSTR*: by COM's
+// rule the caller owns them and frees them with CoTaskMemFree. Each one is answered
+// (DLLOUT) as text and freed.
+void AnswerTaskTexts(const Prototype& proto) {
+    CallsState& calls = g_state.calls;
+    for (int i = 1; i < proto.paramCount; ++i) {
+        const TypeRef& type = proto.params[i].type;
+        bool text = type.pointers == 2 && !(type.flags & TypeBstr) && (type.base == Base::WChar || type.base == Base::Char);
+        // Only where the script asked with OUT: a pointer it gave is not the method's.
+        if (!text || calls.argKind[i] != ArgStorage || !SameWord(Arg(2 + i), kOutWord)) continue;
+        void* owned = reinterpret_cast<void*>(calls.storage[i].words[0]);
+        if (type.base == Base::WChar)
+            CopyReadableWide(calls.texts[i], MaxString, owned);
+        else
+            CopyReadableText(calls.texts[i], MaxString, owned);
+        CoTaskMemFree(owned);
+        calls.argKind[i] = ArgAnswered;
     }
 }

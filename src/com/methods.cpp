@@ -59,11 +59,17 @@ const char* ComCall() {
                        number), "";
     const char* answer = TypedCallMethod(*method, reinterpret_cast<FARPROC>(entry), reinterpret_cast<DWORD>(slot->unknown));
     HRESULT hr = static_cast<HRESULT>(g_state.calls.outcome.eax);
-    if (g_state.calls.lastCalled && g_state.host.statusCode == StatusOk && IsHresult(method->result) && FAILED(hr)) {
+    bool failed = IsHresult(method->result) && FAILED(hr);
+    if (g_state.calls.lastCalled && g_state.host.statusCode == StatusOk && failed) {
         char text[200];
         ComErrorText(hr, text, sizeof text);
         ComFail(StatusComFailed, "%s.%s: 0x%08lX %s", InterfaceName(within), method->name,
                 static_cast<unsigned long>(hr), text);
+    }
+    if (g_state.calls.lastCalled && g_state.host.statusCode == StatusOk) {
+        DWORD lastError = GetLastError();
+        AnswerTaskTexts(*method);
+        SetLastError(lastError);
     }
     return answer;
 }
