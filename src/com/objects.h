@@ -17,7 +17,7 @@ bool ComStartup();
 // ---- failures --------------------------------------------------------------------
 // Sets DLLERROR (printf-style, cut to fit) and the status; answers false so that a
 // failing step can `return ComFail(...)`.
-bool ComFail(int status, const char* format, ...);
+bool ComFail(int status, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // The system's text for an HRESULT, without its line break, into out (cut to fit).
 void ComErrorText(HRESULT hr, char* out, size_t capacity);
 
