@@ -41,8 +41,11 @@ void ComErrorText(HRESULT hr, char* out, size_t capacity) {
 // ---- guarded calls ----------------------------------------------------------------------
 
 bool ComGuardedApi(FARPROC entry, const DWORD* words, int count, HRESULT* hr, const char* what) {
+    ComState& com = g_state.com;
     ForeignFault fault = {0, FALSE, g_state.host.processorHasSse};
+    ++com.callDepth;
     DWORD answer = ForeignCallMethod(entry, words, &fault, count);
+    if (--com.callDepth == 0 && com.deferredCount) ComPostDeferredEvents();
     if (fault.raised) {
         AnswerFault(fault.code);  // status 1003, the last error
         return ComFail(StatusForeignFault, "%s raised exception 0x%08lX", what, fault.code);

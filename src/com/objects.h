@@ -59,3 +59,5 @@ bool ComGuardedApi(FARPROC entry, const DWORD* words, int count, HRESULT* hr, co
 // ---- events (events.cpp) ---------------------------------------------------------------
 // Disconnects the slot's events, if connected, and frees what they kept.
 void ComEventsDisconnect(ComObject* slot);
+// Posts again the events the window hook met during a call into an object.
+void ComPostDeferredEvents();
