@@ -34,3 +34,4 @@ void BenchHost(BenchLibrary& lib);
 void BenchVars(BenchLibrary& lib);
 void BenchDraw(BenchLibrary& lib);
 void BenchFiles(BenchLibrary& lib);
+void BenchCom(BenchLibrary& lib);

@@ -1,5 +1,5 @@
 // trakx-bench [section...]: times the library through its four exports.
-// Sections: host vars draw files (all when none is named).
+// Sections: host vars draw files com (all when none is named).
 #include <stdio.h>
 #include <string.h>
 
@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
     struct Section {
         const char* name;
         void (*run)(BenchLibrary&);
-    } sections[] = {{"host", BenchHost}, {"vars", BenchVars}, {"draw", BenchDraw}, {"files", BenchFiles}};
+    } sections[] = {{"host", BenchHost}, {"vars", BenchVars}, {"draw", BenchDraw}, {"files", BenchFiles}, {"com", BenchCom}};
     for (const Section& s : sections) {
         bool wanted = argc < 2;
         for (int i = 1; i < argc; ++i) wanted = wanted || strcmp(argv[i], s.name) == 0;

@@ -446,6 +446,17 @@ TEST_F(OwnObjectTest, EventsArePostedAndReportedOnTheHostThread) {
     PumpMessages();
     EXPECT_EQ(events, (std::vector<std::string>{"auto_Ping", "auto_Tick"}));
     EXPECT_EQ(Call({"COMEVENTNEXT", "1"}), "Ping|thread|99");
+    EXPECT_EQ(Call({"COMEVENTNEXT", "1"}), "Tick");
+
+    // A server that dispatches messages inside a call (as a call to another process
+    // waits) does not bring the event to the host before the keyword returns.
+    events.clear();
+    Call({"COMINVOKE", "1", "FireAndPump"});
+    EXPECT_TRUE(events.empty()) << "the host heard an event inside a keyword";
+    PumpMessages();
+    EXPECT_EQ(events, (std::vector<std::string>{"auto_Ping", "auto_Tick"}));
+    EXPECT_EQ(Call({"COMEVENTNEXT", "1"}), "Ping|pumped|1");
+    Call({"COMEVENTNEXT", "1"});
 
     // Disconnected: no more events, and messages still waiting are not reported.
     events.clear();

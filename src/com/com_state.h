@@ -67,5 +67,11 @@ struct ComState {
     bool lockReady;
     ComCallArgs call;
     HRESULT lastInvokeResult;  // what the last IDispatch::Invoke answered
+    int callDepth;             // calls into objects under way (a server may pump messages)
+    // Events the window hook met while a call was under way: posted again once it
+    // returns, so the host hears them from its own loop, never inside a keyword.
+    WPARAM deferredWhere[ComEventRowLimit];
+    LPARAM deferredId[ComEventRowLimit];
+    int deferredCount;
     char path[4048];        // the dotted path being walked, split in place
 };

@@ -145,6 +145,15 @@ void ComReportEvent(WPARAM where, LPARAM id) {
     ComState& com = g_state.com;
     int index = static_cast<int>(where & ((1u << SlotBits) - 1));
     if (index >= ComObjectCount || !com.lockReady) return;
+    // A server's message loop (a call to another process waits in one) dispatched
+    // it while a keyword runs: the host hears it later, from its own loop.
+    if (com.callDepth) {
+        if (com.deferredCount < ComEventRowLimit) {
+            com.deferredWhere[com.deferredCount] = where;
+            com.deferredId[com.deferredCount++] = id;
+        }
+        return;
+    }
     char event[ComEventBytes] = "";
     EnterCriticalSection(&com.eventLock);
     ComSink* sink = com.objects[index].sink;
@@ -155,6 +164,13 @@ void ComReportEvent(WPARAM where, LPARAM id) {
     }
     LeaveCriticalSection(&com.eventLock);
     if (event[0] && g_state.host.hostCallback) g_state.host.hostCallback(event);
+}
+
+void ComPostDeferredEvents() {
+    ComState& com = g_state.com;
+    for (int i = 0; i < com.deferredCount; ++i)
+        PostMessageA(g_state.host.hostWindow, com.eventMessage, com.deferredWhere[i], com.deferredId[i]);
+    com.deferredCount = 0;
 }
 
 // ---- finding the source interface ------------------------------------------------------------

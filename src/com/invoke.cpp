@@ -68,7 +68,10 @@ static bool ResolveName(IDispatch* target, const ComObject* slot, bool own, cons
 
 // DLLERROR for a failed Invoke: the member, the HRESULT and its text, and what the
 // server said of an exception, or which argument did not suit.
-static void FailInvoke(const char* name, const char* where, HRESULT hr, EXCEPINFO* info, UINT argError, int count) {
+static void FailInvoke(const char* name, const ComObject* slot, const char* via, HRESULT hr, EXCEPINFO* info,
+                       UINT argError, int count) {
+    char where[160];
+    DescribeTarget(slot, via, where, sizeof where);
     if (hr == DISP_E_EXCEPTION && info->pfnDeferredFillIn) info->pfnDeferredFillIn(info);
     HRESULT shown = hr;
     if (hr == DISP_E_EXCEPTION) shown = info->scode ? info->scode : (info->wCode ? 0x800A0000 | info->wCode : hr);
@@ -101,7 +104,7 @@ static void FailInvoke(const char* name, const char* where, HRESULT hr, EXCEPINF
 // ---- the call -------------------------------------------------------------------------------
 
 static bool InvokeId(IDispatch* target, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
-                     const char* name, const char* where) {
+                     const char* name, const ComObject* slot, const char* via) {
     EXCEPINFO info;
     memset(&info, 0, sizeof info);
     UINT argError = 0;
@@ -112,7 +115,7 @@ static bool InvokeId(IDispatch* target, DISPID id, WORD flags, DISPPARAMS* param
     if (!ComGuardedCall(target, InvokeMethod, words, 8, &hr, name)) return false;
     g_state.com.lastInvokeResult = hr;
     if (SUCCEEDED(hr)) return true;
-    FailInvoke(name, where, hr, &info, argError, static_cast<int>(params->cArgs));
+    FailInvoke(name, slot, via, hr, &info, argError, static_cast<int>(params->cArgs));
     SysFreeString(info.bstrSource);
     SysFreeString(info.bstrDescription);
     SysFreeString(info.bstrHelpFile);
@@ -123,9 +126,7 @@ bool ComInvokeName(IDispatch* target, const ComObject* slot, const char* name, W
                    VARIANT* result) {
     DISPID id;
     if (!ResolveName(target, slot, true, nullptr, name, &id)) return false;
-    char where[160];
-    DescribeTarget(slot, nullptr, where, sizeof where);
-    return InvokeId(target, id, flags, params, result, name, where);
+    return InvokeId(target, id, flags, params, result, name, slot, nullptr);
 }
 
 IDispatch* ComDispatchOf(const ComObject* slot) {
@@ -153,25 +154,26 @@ IDispatch* ComDispatchOf(const ComObject* slot) {
 static IDispatch* WalkPath(const ComObject* slot, const char* path, const char** last, char* via, size_t viaBytes) {
     IDispatch* current = ComDispatchOf(slot);
     if (!current) return nullptr;
+    via[0] = '\0';
+    if (!strchr(path, '.')) return *last = path, current;  // the usual case: one name
     char* names = g_state.com.path;
     CopyBounded(names, sizeof g_state.com.path, path);
-    via[0] = '\0';
     char* name = names;
     bool own = true;
     for (char* dot = strchr(name, '.'); dot; name = dot + 1, dot = strchr(name, '.')) {
         *dot = '\0';
         DISPID id;
-        char where[160];
-        DescribeTarget(slot, via, where, sizeof where);
         VARIANT result;
         VariantInit(&result);
         DISPPARAMS none = {nullptr, nullptr, 0, 0};
         bool done = ResolveName(current, slot, own, via, name, &id) &&
-                    InvokeId(current, id, DISPATCH_PROPERTYGET | DISPATCH_METHOD, &none, &result, name, where);
+                    InvokeId(current, id, DISPATCH_PROPERTYGET | DISPATCH_METHOD, &none, &result, name, slot, via);
         current->Release();
         if (!done) return VariantClear(&result), nullptr;
         if (V_VT(&result) != VT_DISPATCH || !V_DISPATCH(&result)) {
             VariantClear(&result);
+            char where[160];
+            DescribeTarget(slot, via, where, sizeof where);
             return ComFail(StatusComFailed, "%.60s on %s is not an object", name, where), nullptr;
         }
         current = V_DISPATCH(&result);  // its reference is ours now
@@ -197,8 +199,6 @@ static bool CallMember(ComObject* slot, WORD flags, int lastArg, VARIANT* result
     ComCallArgs& call = g_state.com.call;
     if (!ComReadArguments(FirstIndexArg, lastArg, &call)) return target->Release(), false;
     DISPID id;
-    char where[160];
-    DescribeTarget(slot, via, where, sizeof where);
     bool done = ResolveName(target, slot, own, via, name, &id);
     if (done) {
         DISPID putId = DISPID_PROPERTYPUT;
@@ -210,18 +210,18 @@ static bool CallMember(ComObject* slot, WORD flags, int lastArg, VARIANT* result
             VARTYPE type = call.count ? V_VT(&call.values[0]) : static_cast<VARTYPE>(VT_EMPTY);
             if (type == VT_DISPATCH || type == VT_UNKNOWN) {
                 int status = g_state.host.statusCode;
-                done = InvokeId(target, id, DISPATCH_PROPERTYPUTREF, &params, nullptr, name, where);
+                done = InvokeId(target, id, DISPATCH_PROPERTYPUTREF, &params, nullptr, name, slot, via);
                 if (!done && g_state.host.statusCode == StatusComFailed) {
                     g_state.host.statusCode = status;
                     CallErrorClear();
-                    done = InvokeId(target, id, DISPATCH_PROPERTYPUT, &params, nullptr, name, where);
+                    done = InvokeId(target, id, DISPATCH_PROPERTYPUT, &params, nullptr, name, slot, via);
                 }
             } else {
-                done = InvokeId(target, id, DISPATCH_PROPERTYPUT, &params, nullptr, name, where);
+                done = InvokeId(target, id, DISPATCH_PROPERTYPUT, &params, nullptr, name, slot, via);
             }
         } else {
             int status = g_state.host.statusCode;
-            done = InvokeId(target, id, flags, &params, result, name, where);
+            done = InvokeId(target, id, flags, &params, result, name, slot, via);
             // Some servers read their properties only when asked as automation
             // clients ask: as method and property at once.
             if (!done && flags == DISPATCH_PROPERTYGET && g_state.host.statusCode == StatusComFailed &&
@@ -229,7 +229,7 @@ static bool CallMember(ComObject* slot, WORD flags, int lastArg, VARIANT* result
                 g_state.host.statusCode = status;
                 CallErrorClear();
                 VariantClear(result);
-                done = InvokeId(target, id, DISPATCH_PROPERTYGET | DISPATCH_METHOD, &params, result, name, where);
+                done = InvokeId(target, id, DISPATCH_PROPERTYGET | DISPATCH_METHOD, &params, result, name, slot, via);
             }
         }
     }

@@ -42,15 +42,16 @@ void ComErrorText(HRESULT hr, char* out, size_t capacity) {
 // ---- guarded calls ----------------------------------------------------------------------
 
 bool ComGuardedApi(FARPROC entry, const DWORD* words, int count, HRESULT* hr, const char* what) {
-    TypedOutcome outcome;
-    memset(&outcome, 0, sizeof outcome);
-    outcome.hasSse = g_state.host.processorHasSse;
-    ForeignCallTyped(entry, words, &outcome, count);
-    if (outcome.raised) {
-        AnswerFault(outcome.code);  // status 1003, the last error
-        return ComFail(StatusForeignFault, "%s raised exception 0x%08lX", what, outcome.code);
+    ComState& com = g_state.com;
+    ForeignFault fault = {0, FALSE, g_state.host.processorHasSse};
+    ++com.callDepth;
+    DWORD answer = ForeignCallMethod(entry, words, &fault, count);
+    if (--com.callDepth == 0 && com.deferredCount) ComPostDeferredEvents();
+    if (fault.raised) {
+        AnswerFault(fault.code);  // status 1003, the last error
+        return ComFail(StatusForeignFault, "%s raised exception 0x%08lX", what, fault.code);
     }
-    *hr = static_cast<HRESULT>(outcome.eax);
+    *hr = static_cast<HRESULT>(answer);
     return true;
 }
 
@@ -119,7 +120,8 @@ ComObject* ComSlotAt(long number) {
 int ComSlotNumber(const ComObject* slot) { return static_cast<int>(slot - g_state.com.objects) + 1; }
 
 ComObject* ComSlotArg(const char* text, bool mustHold) {
-    const char* digits = HasPrefix(text, kObjectPrefix) ? text + strlen(kObjectPrefix) : text;
+    bool plain = *text >= '0' && *text <= '9';  // most numbers come bare: no prefix to compare
+    const char* digits = !plain && HasPrefix(text, kObjectPrefix) ? text + strlen(kObjectPrefix) : text;
     ComObject* slot = ComSlotAt(ReadDigits(digits));
     if (!slot)
         return ComFail(StatusBadValue, "object number '%.20s' is not 1 to %d", text, ComObjectCount), nullptr;

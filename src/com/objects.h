@@ -17,7 +17,7 @@ bool ComStartup();
 // ---- failures --------------------------------------------------------------------
 // Sets DLLERROR (printf-style, cut to fit) and the status; answers false so that a
 // failing step can `return ComFail(...)`.
-bool ComFail(int status, const char* format, ...);
+bool ComFail(int status, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // The system's text for an HRESULT, without its line break, into out (cut to fit).
 void ComErrorText(HRESULT hr, char* out, size_t capacity);
 
@@ -59,3 +59,5 @@ bool ComGuardedApi(FARPROC entry, const DWORD* words, int count, HRESULT* hr, co
 // ---- events (events.cpp) ---------------------------------------------------------------
 // Disconnects the slot's events, if connected, and frees what they kept.
 void ComEventsDisconnect(ComObject* slot);
+// Posts again the events the window hook met during a call into an object.
+void ComPostDeferredEvents();

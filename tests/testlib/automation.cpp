@@ -32,7 +32,7 @@ static ITypeInfo* g_eventsInfo;     // the events
 enum Member : DISPID {
     MemberItem = DISPID_VALUE,
     MemberCount = 1, MemberTyped, MemberEcho, MemberOptional, MemberTwice, MemberFail, MemberCrash,
-    MemberFire, MemberChild, MemberJoin, MemberName, MemberFireFromThread,
+    MemberFire, MemberChild, MemberJoin, MemberName, MemberFireFromThread, MemberFireAndPump,
 };
 
 struct MemberEntry {
@@ -43,7 +43,8 @@ static const MemberEntry kMembers[] = {
     {L"Item", MemberItem}, {L"Count", MemberCount}, {L"Typed", MemberTyped}, {L"Echo", MemberEcho},
     {L"Optional", MemberOptional}, {L"Twice", MemberTwice}, {L"Fail", MemberFail}, {L"Crash", MemberCrash},
     {L"Fire", MemberFire}, {L"Child", MemberChild}, {L"Join", MemberJoin}, {L"Name", MemberName},
-    {L"FireFromThread", MemberFireFromThread}, {L"_NewEnum", DISPID_NEWENUM},
+    {L"FireFromThread", MemberFireFromThread}, {L"FireAndPump", MemberFireAndPump},
+    {L"_NewEnum", DISPID_NEWENUM},
 };
 
 // ---- the dual interface ------------------------------------------------------------------------
@@ -544,6 +545,16 @@ HRESULT Automation::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* para
         if (FAILED(VariantChangeType(&number, arg(1), 0, VT_I4))) return VariantClear(&text), *argError = 0, DISP_E_TYPEMISMATCH;
         Fire(V_BSTR(&text), V_I4(&number));
         VariantClear(&text);
+        break;
+    }
+    case MemberFireAndPump: {
+        // Fires, then dispatches the thread's messages, as the message loop a call to
+        // another process waits in does.
+        BSTR text = SysAllocString(L"pumped");
+        Fire(text, 1);
+        SysFreeString(text);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
         break;
     }
     case MemberFireFromThread: {
