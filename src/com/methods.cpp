@@ -57,7 +57,13 @@ const char* ComCall() {
     if (!ReadWords(slot->unknown, &table, 1) || !ReadWords(reinterpret_cast<const DWORD*>(table) + index, &entry, 1))
         return ComFail(StatusForeignFault, "COMCALL %s: object %d's method table cannot be read", method->name,
                        number), "";
-    const char* answer = TypedCallMethod(*method, reinterpret_cast<FARPROC>(entry), reinterpret_cast<DWORD>(slot->unknown));
+    // Events an object fires while a method runs reach the host after it, as for the
+    // automation calls.
+    ComState& com = g_state.com;
+    ++com.callDepth;
+    const char* answer =
+        TypedCallMethod(*method, reinterpret_cast<FARPROC>(entry), reinterpret_cast<DWORD>(slot->unknown));
+    if (--com.callDepth == 0 && com.deferredCount) ComPostDeferredEvents();
     HRESULT hr = static_cast<HRESULT>(g_state.calls.outcome.eax);
     bool failed = IsHresult(method->result) && FAILED(hr);
     if (g_state.calls.lastCalled && g_state.host.statusCode == StatusOk && failed) {
