@@ -491,6 +491,17 @@ TEST_F(InterfaceTest, AnAdoptedPointerIsReleasedLikeAnyOther) {
     EXPECT_EQ(Function({"COMCOUNT"}), "0");
 }
 
+TEST_F(InterfaceTest, AnAutomationObjectHoldsIDispatchWithItsMethods) {
+    ASSERT_EQ(Command({"COMCREATE", "1", "Scripting.Dictionary"}), 0) << Error();
+    EXPECT_EQ(Call({"1", "GetTypeInfoCount", "OUT"}), "0x00000000") << Error();
+    EXPECT_EQ(Out("pctinfo"), "1");
+    EXPECT_EQ(Call({"1", "IUnknown.QueryInterface", "IDispatch", "OBJ:2"}), "0x00000000") << Error();
+    EXPECT_EQ(Function({"COMPROP", "2", "Count"}), "0");  // the automation keywords use it as theirs
+    EXPECT_EQ(Call({"1", "Add", "a", "b"}), "");  // a member of its type information, not of IDispatch
+    EXPECT_EQ(Status(), 1006);
+    EXPECT_NE(Error().find("IDispatch has no method Add"), std::string::npos) << Error();
+}
+
 // ---- a real interface of the platform -------------------------------------------------------
 
 // IShellLinkA as the SDK's C++ header prints it, IPersistFile as its C header does.
