@@ -250,7 +250,7 @@ static const char* CallPrepared(const Prototype& proto, FARPROC entry, int first
     calls.finishPending = false;
     for (int i = 0; i < first; ++i) calls.words[proto.params[i].wordOffset] = self, calls.argKind[i] = ArgNone;
     if (!PrepareWords(proto, first)) {
-        FinishComArguments(proto, false);
+        FinishComArguments(proto, false, true);
         return "";
     }
 
@@ -269,7 +269,7 @@ static const char* CallPrepared(const Prototype& proto, FARPROC entry, int first
     calls.lastCalled = number;
     if (outcome.raised) {
         CallFail("%s raised exception 0x%08lX", proto.name, outcome.code);
-        FinishComArguments(proto, false);
+        FinishComArguments(proto, false, false);
         return AnswerFault(outcome.code);
     }
     // The callee's last error is what GETLASTERROR reports next. Reading a text
@@ -282,7 +282,8 @@ static const char* CallPrepared(const Prototype& proto, FARPROC entry, int first
         // What the callee handed over is taken only when it kept to its prototype
         // and did not answer a failing HRESULT.
         bool failed = IsHresult(proto.result) && FAILED(static_cast<HRESULT>(outcome.eax));
-        FinishComArguments(proto, g_state.host.statusCode != StatusStackMismatch && !failed);
+        bool kept = g_state.host.statusCode != StatusStackMismatch;
+        FinishComArguments(proto, kept && !failed, kept);
         SetLastError(lastError);
     } else if (text) {
         SetLastError(lastError);

@@ -105,9 +105,10 @@ bool IsHresult(const TypeRef& type);
 // ---- COM parameter kinds (convert_com.cpp) ---------------------------------------------
 ConvertFn ComConverterFor(Pass pass);
 // What a call with arguments of the COM kinds leaves to do: BSTRs and VARIANTs made
-// for it are freed, texts and objects it returned are answered (objects kept in their
-// slots when `take`, released otherwise).
-void FinishComArguments(const Prototype& proto, bool take);
+// for it are freed, texts and objects it returned are answered and kept when `take`
+// (the call went well). `trusted`: the callee, if called, neither faulted nor broke
+// its prototype, so what it left behind a pointer may be freed.
+void FinishComArguments(const Prototype& proto, bool take, bool trusted);
 // After an interface method that succeeded: the texts it handed back through LPWSTR*
 // or LPSTR* answered as text and freed with CoTaskMemFree, as COM's rule says.
 void AnswerTaskTexts(const Prototype& proto);

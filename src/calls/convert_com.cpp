@@ -252,7 +252,7 @@ static int ReturnedInterface(const Prototype& proto, int index, GUID* iid) {
     return declared;
 }
 
-void FinishComArguments(const Prototype& proto, bool take) {
+void FinishComArguments(const Prototype& proto, bool take, bool trusted) {
     CallsState& calls = g_state.calls;
     if (!calls.finishPending) return;
     calls.finishPending = false;
@@ -267,10 +267,10 @@ void FinishComArguments(const Prototype& proto, bool take) {
         case ArgBstrOut: {
             BSTR bstr = reinterpret_cast<BSTR>(storage.words[0]);
             text[0] = '\0';
-            // A callee that broke its prototype may have left anything there: only
-            // the library's own BSTR is freed then.
+            // A callee that faulted or broke its prototype may have left anything
+            // there: only the library's own BSTR is freed then.
             if (take && bstr) WideToAnsi(bstr, static_cast<int>(SysStringLen(bstr)), text, MaxString);
-            if (take || storage.words[0] == storage.words[1]) SysFreeString(bstr);
+            if (trusted || storage.words[0] == storage.words[1]) SysFreeString(bstr);
             calls.argKind[i] = ArgAnswered;
             break;
         }
@@ -278,9 +278,12 @@ void FinishComArguments(const Prototype& proto, bool take) {
             VARIANT& variant = proto.params[i].pass == Pass::Value16
                                    ? *reinterpret_cast<VARIANT*>(calls.words + proto.params[i].wordOffset)
                                    : *reinterpret_cast<VARIANT*>(&storage);
+            bool byValue = proto.params[i].pass == Pass::Value16;
             text[0] = '\0';
-            if (take && proto.params[i].pass != Pass::Value16) VariantToText(variant, text, MaxString);
-            VariantClear(&variant);
+            if (take && !byValue) VariantToText(variant, text, MaxString);
+            // A callee that faulted or broke its prototype may have left anything in
+            // the one it was pointed to: that one is left as it is (its contents leak).
+            if (byValue || trusted) VariantClear(&variant);
             calls.argKind[i] = proto.params[i].pass == Pass::Value16 ? ArgNone : ArgAnswered;
             break;
         }
