@@ -18,6 +18,8 @@ const char* const kKeywords[] = {
     "GETSTR", "GETINT", "GETSTRUCT", "GETLASTERROR", "FILEREADBUFSIZE", "FILEGETPOS", "FILESETPOS",
     "FILEGETSIZE", "FILESEARCHTEXT", "FILESEARCHHEX", "GETPIXEL", "MOUSEDOWN",
     "DLLDECLARE", "DLLCALL", "DLLOUT", "DLLERROR", "DLLSTRUCT", "BUFNEW", "BUFFREE", "BUFSET", "BUFGET", "BUFSIZE",
+    "COMCREATE", "COMGET", "COMRELEASE", "COMCOUNT", "COMPROP", "COMPROPSET", "COMINVOKE", "COMENUM", "COMNEXT",
+    "COMEVENTS", "COMEVENTNEXT",
     "DLLINTERFACE", "COMCALL", "COMQUERY", "COMADOPT",
     // near misses
     "DRAWX", "SETSTRX", "FILEREA", "fileread", "GetStr", "", "MENU ", " DRAW", "DLLFUNCS", "DLLCAL", "BUFGETS",
@@ -39,7 +41,17 @@ const char* const kWords[] = {
     "inf", "nan", "-nan", "4.9e-324", "18446744073709551615", "18446744073709551616", "-9223372036854775808",
     "TRUE", "FALSE", "w", "d", "name", "tail[2]", "tail[3]", "tail[", "m.ll", "m.", ".", "STR", "WSTR", "DWORD",
     "double", "float", "BYTE", "LONGLONG", "LPVOID", "MIXED", "SYSTEMTIME", "15", "16", "47", "48", "65535",
+    // automation objects
+    "OBJ:1", "OBJ:2", "OBJ:3", "OBJ:0", "OBJ:1001", "OBJ:", "MISSING", "ARR:a|2|3.5", "ARR:", "STR:", "INT:x",
+    "I8:5", "DBL:1e308", "BOOL:TRUE", "BOOL:x", "DATE:2024-02-29", "DATE:2024-02-30 25:00:00", "CY:1.2345",
+    "CY:922337203685477.5808", "Count", "Item", "Keys", "Items", "Exists", "Add", "Remove", "Pattern", "Execute",
+    "Item.Value", ".", "..", "a..b", "Count.", "COUNT",
 };
+
+// Classes and names the driver creates or binds: objects that touch no files.
+const char* const kComClasses[] = {"Scripting.Dictionary", "VBScript.RegExp", "Msxml2.DOMDocument.6.0",
+                                   "No.Such.Class", "{00000000-0000-0000-0000-000000000000}", "{", "winmgmts:",
+                                   "nosuch:thing"};
 
 // Prototypes the driver declares: of test library functions that write only into
 // storage the library supplies or checks (never through a text the script chose),
@@ -284,6 +296,10 @@ struct Generator {
             static const char* const sizes[] = {"1", "4", "8", "16", "47", "48", "100", "MIXED", "SYSTEMTIME", "P"};
             set(2, Pick(sizes));
         }
+        // Automation: objects of a few harmless classes in the first slots, so that the
+        // other keywords find them.
+        if ((SameAs(k, "COMCREATE") || SameAs(k, "COMGET")) && Below(4)) set(2, Pick(kComClasses));
+        if (k.compare(0, 3, "COM") == 0 && k.size() > 3 && Below(2)) set(1, std::to_string(1 + Below(4)));
         // Any text may stand in for a word, so no argument may name a file elsewhere
         // or a library: the generator's texts never contain a path separator or ".dll".
         return words;

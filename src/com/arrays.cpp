@@ -64,6 +64,9 @@ HRESULT ComArrayElementAt(SAFEARRAY* array, LONG position, VARIANT* v) {
 static bool ReadIndices(SAFEARRAY* array, int first, int last, LONG* indices) {
     UINT dims = SafeArrayGetDim(array);
     int given = last - first + 1;
+    if (dims > MaxArrayDims)
+        return ComFail(StatusComFailed, "the array has %u dimensions: elements are read in up to %d", dims,
+                       MaxArrayDims);
     if (given != static_cast<int>(dims))
         return ComFail(StatusBadValue, "the array has %u dimension%s, %d ind%s given", dims, dims == 1 ? "" : "s",
                        given < 0 ? 0 : given, given == 1 ? "ex" : "ices");

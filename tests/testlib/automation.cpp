@@ -748,9 +748,9 @@ public:
 };
 static Factory g_factory;
 
-static HRESULT SetKey(const char* path, const char* name, const char* value) {
+static HRESULT SetKey(HKEY root, const char* path, const char* name, const char* value) {
     HKEY key;
-    LONG error = RegCreateKeyExA(HKEY_CLASSES_ROOT, path, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+    LONG error = RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
     if (error != ERROR_SUCCESS) return HRESULT_FROM_WIN32(error);
     error = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), lstrlenA(value) + 1);
     RegCloseKey(key);
@@ -767,24 +767,43 @@ HRESULT __stdcall DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
 
 HRESULT __stdcall DllCanUnloadNow() { return S_FALSE; }  // the tests keep it loaded anyway
 
-// Registers the class under "Trakx.Automation" for this DLL's path (apartment-threaded).
+static HRESULT RegisterUnder(HKEY root, const char* prefix, const char* path) {
+    const char* clsid = "{7D2C9A51-3E64-4F0B-A1C2-5B8E0D4F6A17}";
+    char key[300];
+    wsprintfA(key, "%s%s", prefix, kProgId);
+    HRESULT hr = SetKey(root, key, nullptr, "TRAKX test automation object");
+    wsprintfA(key, "%s%s\\CLSID", prefix, kProgId);
+    if (SUCCEEDED(hr)) hr = SetKey(root, key, nullptr, clsid);
+    wsprintfA(key, "%sCLSID\\%s\\InprocServer32", prefix, clsid);
+    if (SUCCEEDED(hr)) hr = SetKey(root, key, nullptr, path);
+    if (SUCCEEDED(hr)) hr = SetKey(root, key, "ThreadingModel", "Apartment");
+    wsprintfA(key, "%sCLSID\\%s\\ProgID", prefix, clsid);
+    if (SUCCEEDED(hr)) hr = SetKey(root, key, nullptr, kProgId);
+    return hr;
+}
+
+// Registers the class under "Trakx.Automation" for this DLL's path (apartment-
+// threaded): for the user, and where the system does not see that, for the machine.
 HRESULT __stdcall AutomationRegister() {
     char path[MAX_PATH];
     HMODULE self = nullptr;
     GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                        reinterpret_cast<const char*>(&AutomationRegister), &self);
     if (!GetModuleFileNameA(self, path, MAX_PATH)) return E_FAIL;
-    const char* clsid = "{7D2C9A51-3E64-4F0B-A1C2-5B8E0D4F6A17}";
-    char key[200];
-    HRESULT hr = SetKey(kProgId, nullptr, "TRAKX test automation object");
-    wsprintfA(key, "%s\\CLSID", kProgId);
-    if (SUCCEEDED(hr)) hr = SetKey(key, nullptr, clsid);
-    wsprintfA(key, "CLSID\\%s\\InprocServer32", clsid);
-    if (SUCCEEDED(hr)) hr = SetKey(key, nullptr, path);
-    if (SUCCEEDED(hr)) hr = SetKey(key, "ThreadingModel", "Apartment");
-    wsprintfA(key, "CLSID\\%s\\ProgID", clsid);
-    if (SUCCEEDED(hr)) hr = SetKey(key, nullptr, kProgId);
-    return hr;
+    HRESULT hr = RegisterUnder(HKEY_CURRENT_USER, "Software\\Classes\\", path);
+    CLSID clsid;
+    if (SUCCEEDED(hr) && SUCCEEDED(CLSIDFromProgID(L"Trakx.Automation", &clsid))) {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{7D2C9A51-3E64-4F0B-A1C2-5B8E0D4F6A17}\\InprocServer32", 0,
+                          KEY_READ, &key) == ERROR_SUCCESS) {
+            char seen[MAX_PATH] = "";
+            DWORD size = sizeof seen;
+            RegQueryValueExA(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(seen), &size);
+            RegCloseKey(key);
+            if (lstrcmpiA(seen, path) == 0) return S_OK;
+        }
+    }
+    return RegisterUnder(HKEY_CLASSES_ROOT, "", path);
 }
 
 // References held on the objects of this file, objects alive and sinks connected.
