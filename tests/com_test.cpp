@@ -70,6 +70,23 @@ TEST_F(ComTest, UnknownClassesAnswer1006WithTheReasonAndChangeNoSlot) {
     EXPECT_TRUE(boxes.empty());
 }
 
+// COM is given back at unload only when the library started it; a host that chose
+// the multithreaded model first is served in it.
+TEST_F(ComTest, ComIsGivenBackOnlyWhenTheLibraryStartedIt) {
+    Create(1, "Scripting.Dictionary");
+    Unload();
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK) << "the library kept COM started";
+    CoUninitialize();
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    Reload(WindowInitText().c_str());
+    Create(1, "Scripting.Dictionary");
+    EXPECT_EQ(Function({"COMPROP", "1", "Count"}), "0");
+    Unload();
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_FALSE) << "the library gave back the host's COM";
+    CoUninitialize();
+    CoUninitialize();
+}
+
 TEST_F(ComTest, DllUnloadOfNothingReleasesEveryObject) {
     Create(1, "Scripting.Dictionary");
     Create(2, "Scripting.Dictionary");
@@ -471,6 +488,15 @@ TEST_F(OwnObjectTest, EventsArePostedAndReportedOnTheHostThread) {
     ASSERT_EQ(Command({"COMEVENTS", "1", "x_"}), 0) << Error();
     EXPECT_EQ(Command({"COMRELEASE", "1"}), 0);
     EXPECT_EQ(sinks(), 0);
+    // Found through the type library when the object does not tell its class.
+    Create(1, "Trakx.Automation");
+    EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", "PLAIN"}), "OBJ:2");
+    ASSERT_EQ(Command({"COMEVENTS", "2", "plain_"}), 0) << Error();
+    events.clear();
+    Call({"COMINVOKE", "2", "Fire", "p", "2"});
+    PumpMessages();
+    EXPECT_EQ(events, (std::vector<std::string>{"plain_Ping", "plain_Tick"}));
+    EXPECT_EQ(Call({"COMEVENTNEXT", "2"}), "Ping|p|2");
     // An object without events says so.
     Create(2, "Scripting.Dictionary");
     EXPECT_EQ(Command({"COMEVENTS", "2", "d_"}), 1006);
