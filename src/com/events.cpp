@@ -256,7 +256,7 @@ static bool FindSource(IUnknown* object, IID* iid, ITypeInfo** types) {
     IProvideClassInfo2* info2 = nullptr;
     if (SUCCEEDED(object->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&info2))) && info2) {
         known = SUCCEEDED(info2->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, iid));
-        info2->Release();
+        ComGuardedRelease(info2);
     }
     IProvideClassInfo* info = nullptr;
     if (SUCCEEDED(object->QueryInterface(IID_IProvideClassInfo, reinterpret_cast<void**>(&info))) && info) {
@@ -265,7 +265,7 @@ static bool FindSource(IUnknown* object, IID* iid, ITypeInfo** types) {
             *types = DefaultSource(coclass);
             coclass->Release();
         }
-        info->Release();
+        ComGuardedRelease(info);
     }
     if (!*types) *types = SourceThroughLibrary(object);
     IID described;
@@ -292,7 +292,7 @@ void ComEventsDisconnect(ComObject* slot) {
     const DWORD words[] = {sink->cookie};
     if (sink->point) {
         if (!ComGuardedCall(sink->point, 6, words, 1, &ignored, "Unadvise")) g_state.host.statusCode = status;
-        sink->point->Release();
+        ComGuardedRelease(sink->point);
         sink->point = nullptr;
     }
     sink->Release();
@@ -328,7 +328,7 @@ int ComEvents() {
     const DWORD find[] = {reinterpret_cast<DWORD>(&source), reinterpret_cast<DWORD>(&point)};
     if (survived && SUCCEEDED(hr) && container)
         survived = ComGuardedCall(container, 4, find, 2, &hr, "FindConnectionPoint");
-    if (container) container->Release();
+    if (container) ComGuardedRelease(container);
     ComSink* sink = survived && SUCCEEDED(hr) && point ? new (std::nothrow) ComSink : nullptr;
     if (sink) {
         sink->source = source;
@@ -345,11 +345,11 @@ int ComEvents() {
         survived = ComGuardedCall(sink->point, 5, advise, 2, &hr, "Advise");
     }
     if (types) types->Release();
-    if (point) point->Release();
+    if (point) ComGuardedRelease(point);
     if (!survived || !sink || FAILED(hr)) {
         if (sink) {
             sink->connected = false;
-            sink->point->Release();
+            ComGuardedRelease(sink->point);
             sink->point = nullptr;
             sink->Release();
         }
