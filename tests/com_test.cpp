@@ -502,6 +502,28 @@ TEST_F(OwnObjectTest, EventsArePostedAndReportedOnTheHostThread) {
     EXPECT_EQ(Command({"COMEVENTS", "2", "d_"}), 1006);
 }
 
+TEST_F(OwnObjectTest, EventRowsAndWaitingEventsAreLimited) {
+    ASSERT_EQ(Command({"COMEVENTS", "1", "e_"}), 0) << Error();
+    for (int i = 0; i < 501; ++i) Call({"COMINVOKE", "1", "Fire", "x", std::to_string(i)});  // two events each
+    EXPECT_EQ(Call({"COMEVENTNEXT", "1", "COUNT"}), "1000 2");
+    PumpMessages();
+    EXPECT_EQ(events.size(), 1000u);
+    EXPECT_EQ(Call({"COMEVENTNEXT", "1"}), "Ping|x|0");
+}
+
+TEST_F(OwnObjectTest, ObjectsPassToForeignFunctions) {
+    ASSERT_EQ(Command({"DLLLOAD", "1", TestLibraryPath()}), 0);
+    ASSERT_EQ(Command({"DLLDECLARE", "1", "1", "long DispatchCount(LPVOID object)"}), 0) << Error();
+    EXPECT_EQ(Call({"DLLCALL", "1", "OBJ:1"}), "3");
+    Create(2, "Scripting.Dictionary");
+    Call({"COMINVOKE", "2", "Add", "a", "1"});
+    EXPECT_EQ(Call({"DLLCALL", "1", "OBJ:2"}), "1");
+    EXPECT_EQ(Call({"DLLCALL", "1", "OBJ:3"}), "");
+    EXPECT_EQ(Status(), 1005);
+    ASSERT_EQ(Command({"DLLDECLARE", "2", "1", "long DispatchCount(HANDLE object)"}), 0) << Error();
+    EXPECT_EQ(Call({"DLLCALL", "2", "OBJ:1"}), "3");
+}
+
 TEST_F(OwnObjectTest, UnloadReleasesEveryObjectAndSink) {
     Call({"COMPROP", "1", "Child"});
     Call({"COMINVOKE", "1", "Typed", "ARRAY"});

@@ -810,6 +810,22 @@ HRESULT __stdcall AutomationRegister() {
     return RegisterUnder(HKEY_CLASSES_ROOT, "", path);
 }
 
+// The Count property of any automation object, read through its IDispatch: a
+// foreign function that takes an interface pointer (OBJ:k in DLLCALL). -1 when it has none.
+LONG __stdcall DispatchCount(IDispatch* object) {
+    LPOLESTR names[1] = {const_cast<LPOLESTR>(L"Count")};
+    DISPID id;
+    if (!object || FAILED(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id))) return -1;
+    VARIANT result;
+    VariantInit(&result);
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    if (FAILED(object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &result, nullptr,
+                              nullptr)) ||
+        FAILED(VariantChangeType(&result, &result, 0, VT_I4)))
+        return -1;
+    return V_I4(&result);
+}
+
 // References held on the objects of this file, objects alive and sinks connected.
 LONG __stdcall AutomationReferences() { return g_references; }
 LONG __stdcall AutomationObjects() { return g_objects; }
