@@ -70,6 +70,23 @@ TEST_F(ComTest, UnknownClassesAnswer1006WithTheReasonAndChangeNoSlot) {
     EXPECT_TRUE(boxes.empty());
 }
 
+// COM is given back at unload only when the library started it; a host that chose
+// the multithreaded model first is served in it.
+TEST_F(ComTest, ComIsGivenBackOnlyWhenTheLibraryStartedIt) {
+    Create(1, "Scripting.Dictionary");
+    Unload();
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK) << "the library kept COM started";
+    CoUninitialize();
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    Reload(WindowInitText().c_str());
+    Create(1, "Scripting.Dictionary");
+    EXPECT_EQ(Function({"COMPROP", "1", "Count"}), "0");
+    Unload();
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_FALSE) << "the library gave back the host's COM";
+    CoUninitialize();
+    CoUninitialize();
+}
+
 TEST_F(ComTest, DllUnloadOfNothingReleasesEveryObject) {
     Create(1, "Scripting.Dictionary");
     Create(2, "Scripting.Dictionary");
@@ -471,9 +488,40 @@ TEST_F(OwnObjectTest, EventsArePostedAndReportedOnTheHostThread) {
     ASSERT_EQ(Command({"COMEVENTS", "1", "x_"}), 0) << Error();
     EXPECT_EQ(Command({"COMRELEASE", "1"}), 0);
     EXPECT_EQ(sinks(), 0);
+    // Found through the type library when the object does not tell its class.
+    Create(1, "Trakx.Automation");
+    EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", "PLAIN"}), "OBJ:2");
+    ASSERT_EQ(Command({"COMEVENTS", "2", "plain_"}), 0) << Error();
+    events.clear();
+    Call({"COMINVOKE", "2", "Fire", "p", "2"});
+    PumpMessages();
+    EXPECT_EQ(events, (std::vector<std::string>{"plain_Ping", "plain_Tick"}));
+    EXPECT_EQ(Call({"COMEVENTNEXT", "2"}), "Ping|p|2");
     // An object without events says so.
     Create(2, "Scripting.Dictionary");
     EXPECT_EQ(Command({"COMEVENTS", "2", "d_"}), 1006);
+}
+
+TEST_F(OwnObjectTest, EventRowsAndWaitingEventsAreLimited) {
+    ASSERT_EQ(Command({"COMEVENTS", "1", "e_"}), 0) << Error();
+    for (int i = 0; i < 501; ++i) Call({"COMINVOKE", "1", "Fire", "x", std::to_string(i)});  // two events each
+    EXPECT_EQ(Call({"COMEVENTNEXT", "1", "COUNT"}), "1000 2");
+    PumpMessages();
+    EXPECT_EQ(events.size(), 1000u);
+    EXPECT_EQ(Call({"COMEVENTNEXT", "1"}), "Ping|x|0");
+}
+
+TEST_F(OwnObjectTest, ObjectsPassToForeignFunctions) {
+    ASSERT_EQ(Command({"DLLLOAD", "1", TestLibraryPath()}), 0);
+    ASSERT_EQ(Command({"DLLDECLARE", "1", "1", "long DispatchCount(LPVOID object)"}), 0) << Error();
+    EXPECT_EQ(Call({"DLLCALL", "1", "OBJ:1"}), "3");
+    Create(2, "Scripting.Dictionary");
+    Call({"COMINVOKE", "2", "Add", "a", "1"});
+    EXPECT_EQ(Call({"DLLCALL", "1", "OBJ:2"}), "1");
+    EXPECT_EQ(Call({"DLLCALL", "1", "OBJ:3"}), "");
+    EXPECT_EQ(Status(), 1005);
+    ASSERT_EQ(Command({"DLLDECLARE", "2", "1", "long DispatchCount(HANDLE object)"}), 0) << Error();
+    EXPECT_EQ(Call({"DLLCALL", "2", "OBJ:1"}), "3");
 }
 
 TEST_F(OwnObjectTest, UnloadReleasesEveryObjectAndSink) {

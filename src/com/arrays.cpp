@@ -170,7 +170,8 @@ int ComEnum() {
         into->walkPosition = 0;
         return 0;
     }
-    IDispatch* dispatch = ComDispatchOf(from);
+    bool owned = false;
+    IDispatch* dispatch = ComDispatchOf(from, &owned);
     if (!dispatch) return 0;
     VARIANT result;
     VariantInit(&result);
@@ -184,18 +185,18 @@ int ComEnum() {
                            reinterpret_cast<DWORD>(&argError)};
     HRESULT hr;
     bool survived = ComGuardedCall(dispatch, 6, words, 8, &hr, "_NewEnum");
-    dispatch->Release();
+    if (owned) ComGuardedRelease(dispatch);
     SysFreeString(info.bstrSource);
     SysFreeString(info.bstrDescription);
     SysFreeString(info.bstrHelpFile);
-    if (!survived) return VariantClear(&result), 0;
+    if (!survived) return ComClearValue(&result), 0;
     IEnumVARIANT* walker = nullptr;
     IUnknown* unknown = V_VT(&result) == VT_UNKNOWN || V_VT(&result) == VT_DISPATCH ? V_UNKNOWN(&result) : nullptr;
     if (SUCCEEDED(hr) && unknown) {
         const DWORD query[] = {reinterpret_cast<DWORD>(&IID_IEnumVARIANT), reinterpret_cast<DWORD>(&walker)};
-        if (!ComGuardedCall(unknown, 0, query, 2, &hr, "QueryInterface")) return VariantClear(&result), 0;
+        if (!ComGuardedCall(unknown, 0, query, 2, &hr, "QueryInterface")) return ComClearValue(&result), 0;
     }
-    VariantClear(&result);
+    ComClearValue(&result);
     if (FAILED(hr) || !walker) {
         char text[200];
         ComErrorText(FAILED(hr) ? hr : E_NOINTERFACE, text, sizeof text);
@@ -233,14 +234,14 @@ const char* ComNext() {
     const DWORD words[] = {1, reinterpret_cast<DWORD>(&item), reinterpret_cast<DWORD>(&fetched)};
     if (!ComGuardedCall(slot->unknown, EnumNextMethod, words, 3, &hr, "IEnumVARIANT::Next")) return out;
     if (FAILED(hr)) {
-        VariantClear(&item);
+        ComClearValue(&item);
         char text[200];
         ComErrorText(hr, text, sizeof text);
         return ComFail(StatusComFailed, "COMNEXT %d: 0x%08lX %s", ComSlotNumber(slot), static_cast<unsigned long>(hr),
                        text), out;
     }
     if (hr != S_OK || fetched == 0) {
-        VariantClear(&item);
+        ComClearValue(&item);
         return ComFail(StatusComEnd, "COMNEXT: object %d has no more items", ComSlotNumber(slot)), out;
     }
     return ComAnswer(&item, slot->className);

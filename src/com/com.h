@@ -29,8 +29,10 @@ const char* ComAnswer(VARIANT* v, const char* className);
 // the member, the HRESULT and the server's exception; 1003 for a fault.
 bool ComInvokeName(IDispatch* target, const ComObject* slot, const char* name, WORD flags, DISPPARAMS* params,
                    VARIANT* result);
-// The slot's IDispatch with a reference of the caller's own, or null (status 1006).
-IDispatch* ComDispatchOf(const ComObject* slot);
+// The slot's IDispatch, or null (status 1006). *owned says whether the caller holds
+// a reference of its own to give back (ComGuardedRelease); otherwise the slot's is
+// lent, which no script can release while the keyword runs.
+IDispatch* ComDispatchOf(const ComObject* slot, bool* owned);
 
 // ---- arrays (arrays.cpp) ------------------------------------------------------------------------
 // COMPROP/COMINVOKE/COMPROPSET on a slot holding an array.

@@ -200,15 +200,63 @@ static bool GuidOf(ITypeInfo* types, IID* iid) {
     return true;
 }
 
+// The default source of the coclass in the object's own type library whose default
+// interface is the one the object describes itself by (IDispatch::GetTypeInfo).
+static ITypeInfo* SourceThroughLibrary(IUnknown* object) {
+    IDispatch* dispatch = nullptr;
+    ITypeInfo* own = nullptr;
+    ITypeLib* library = nullptr;
+    ITypeInfo* found = nullptr;
+    IID ownId;
+    UINT index = 0;
+    if (SUCCEEDED(object->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch))) && dispatch &&
+        SUCCEEDED(dispatch->GetTypeInfo(0, LOCALE_USER_DEFAULT, &own)) && own && GuidOf(own, &ownId) &&
+        SUCCEEDED(own->GetContainingTypeLib(&library, &index)) && library) {
+        for (UINT i = 0, count = library->GetTypeInfoCount(); i < count && !found; ++i) {
+            TYPEKIND kind;
+            ITypeInfo* coclass = nullptr;
+            if (FAILED(library->GetTypeInfoType(i, &kind)) || kind != TKIND_COCLASS ||
+                FAILED(library->GetTypeInfo(i, &coclass)))
+                continue;
+            // Its default interface (not a source) must be the object's own.
+            TYPEATTR* attributes = nullptr;
+            bool ours = false;
+            if (SUCCEEDED(coclass->GetTypeAttr(&attributes))) {
+                for (UINT j = 0; j < attributes->cImplTypes && !ours; ++j) {
+                    INT flags = 0;
+                    HREFTYPE reference;
+                    ITypeInfo* implemented = nullptr;
+                    IID implementedId;
+                    if (SUCCEEDED(coclass->GetImplTypeFlags(j, &flags)) &&
+                        (flags & (IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE)) == IMPLTYPEFLAG_FDEFAULT &&
+                        SUCCEEDED(coclass->GetRefTypeOfImplType(j, &reference)) &&
+                        SUCCEEDED(coclass->GetRefTypeInfo(reference, &implemented)) && implemented) {
+                        ours = GuidOf(implemented, &implementedId) && IsEqualIID(implementedId, ownId);
+                        implemented->Release();
+                    }
+                }
+                coclass->ReleaseTypeAttr(attributes);
+            }
+            if (ours) found = DefaultSource(coclass);
+            coclass->Release();
+        }
+    }
+    if (library) library->Release();
+    if (own) own->Release();
+    if (dispatch) dispatch->Release();
+    return found;
+}
+
 // The object's default source interface and its type information (null when only
-// the IID is known): through IProvideClassInfo2, else the class's type information.
+// the IID is known): through IProvideClassInfo2, else the class's type information,
+// else the type library the object's own type information comes from.
 static bool FindSource(IUnknown* object, IID* iid, ITypeInfo** types) {
     *types = nullptr;
     bool known = false;
     IProvideClassInfo2* info2 = nullptr;
     if (SUCCEEDED(object->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&info2))) && info2) {
         known = SUCCEEDED(info2->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, iid));
-        info2->Release();
+        ComGuardedRelease(info2);
     }
     IProvideClassInfo* info = nullptr;
     if (SUCCEEDED(object->QueryInterface(IID_IProvideClassInfo, reinterpret_cast<void**>(&info))) && info) {
@@ -217,8 +265,9 @@ static bool FindSource(IUnknown* object, IID* iid, ITypeInfo** types) {
             *types = DefaultSource(coclass);
             coclass->Release();
         }
-        info->Release();
+        ComGuardedRelease(info);
     }
+    if (!*types) *types = SourceThroughLibrary(object);
     IID described;
     if (*types && GuidOf(*types, &described)) {
         if (!known) *iid = described, known = true;
@@ -243,7 +292,7 @@ void ComEventsDisconnect(ComObject* slot) {
     const DWORD words[] = {sink->cookie};
     if (sink->point) {
         if (!ComGuardedCall(sink->point, 6, words, 1, &ignored, "Unadvise")) g_state.host.statusCode = status;
-        sink->point->Release();
+        ComGuardedRelease(sink->point);
         sink->point = nullptr;
     }
     sink->Release();
@@ -279,7 +328,7 @@ int ComEvents() {
     const DWORD find[] = {reinterpret_cast<DWORD>(&source), reinterpret_cast<DWORD>(&point)};
     if (survived && SUCCEEDED(hr) && container)
         survived = ComGuardedCall(container, 4, find, 2, &hr, "FindConnectionPoint");
-    if (container) container->Release();
+    if (container) ComGuardedRelease(container);
     ComSink* sink = survived && SUCCEEDED(hr) && point ? new (std::nothrow) ComSink : nullptr;
     if (sink) {
         sink->source = source;
@@ -296,11 +345,11 @@ int ComEvents() {
         survived = ComGuardedCall(sink->point, 5, advise, 2, &hr, "Advise");
     }
     if (types) types->Release();
-    if (point) point->Release();
+    if (point) ComGuardedRelease(point);
     if (!survived || !sink || FAILED(hr)) {
         if (sink) {
             sink->connected = false;
-            sink->point->Release();
+            ComGuardedRelease(sink->point);
             sink->point = nullptr;
             sink->Release();
         }

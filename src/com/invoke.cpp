@@ -129,30 +129,29 @@ bool ComInvokeName(IDispatch* target, const ComObject* slot, const char* name, W
     return InvokeId(target, id, flags, params, result, name, slot, nullptr);
 }
 
-IDispatch* ComDispatchOf(const ComObject* slot) {
+IDispatch* ComDispatchOf(const ComObject* slot, bool* owned) {
+    *owned = false;
     if (slot->kind != ComKind::Object || !slot->unknown)
         return ComFail(StatusComFailed, "object %d (%s) is not an automation object", ComSlotNumber(slot),
                        slot->className), nullptr;
+    if (IsEqualIID(slot->iid, IID_IDispatch)) return static_cast<IDispatch*>(slot->unknown);
     IDispatch* dispatch = nullptr;
-    if (IsEqualIID(slot->iid, IID_IDispatch)) {
-        dispatch = static_cast<IDispatch*>(slot->unknown);
-        dispatch->AddRef();
-        return dispatch;
-    }
     HRESULT hr;
     const DWORD words[] = {reinterpret_cast<DWORD>(&IID_IDispatch), reinterpret_cast<DWORD>(&dispatch)};
     if (!ComGuardedCall(slot->unknown, 0, words, 2, &hr, "QueryInterface")) return nullptr;
     if (FAILED(hr) || !dispatch)
         return ComFail(StatusComFailed, "object %d (%s) has no IDispatch: 0x%08lX", ComSlotNumber(slot),
                        slot->className, static_cast<unsigned long>(hr)), nullptr;
+    *owned = true;
     return dispatch;
 }
 
 // Walks a dotted path from the slot's object to the last name's owner. Answers it
-// with a reference of its own (released by the caller) and the last name, or null
-// with everything on the way released.
-static IDispatch* WalkPath(const ComObject* slot, const char* path, const char** last, char* via, size_t viaBytes) {
-    IDispatch* current = ComDispatchOf(slot);
+// and the last name (*owned: a reference the caller gives back), or null with
+// everything on the way released.
+static IDispatch* WalkPath(const ComObject* slot, const char* path, const char** last, char* via, size_t viaBytes,
+                           bool* owned) {
+    IDispatch* current = ComDispatchOf(slot, owned);
     if (!current) return nullptr;
     via[0] = '\0';
     if (!strchr(path, '.')) return *last = path, current;  // the usual case: one name
@@ -168,15 +167,17 @@ static IDispatch* WalkPath(const ComObject* slot, const char* path, const char**
         DISPPARAMS none = {nullptr, nullptr, 0, 0};
         bool done = ResolveName(current, slot, own, via, name, &id) &&
                     InvokeId(current, id, DISPATCH_PROPERTYGET | DISPATCH_METHOD, &none, &result, name, slot, via);
-        current->Release();
-        if (!done) return VariantClear(&result), nullptr;
+        if (*owned) ComGuardedRelease(current);
+        *owned = false;
+        if (!done) return ComClearValue(&result), nullptr;
         if (V_VT(&result) != VT_DISPATCH || !V_DISPATCH(&result)) {
-            VariantClear(&result);
+            ComClearValue(&result);
             char where[160];
             DescribeTarget(slot, via, where, sizeof where);
             return ComFail(StatusComFailed, "%.60s on %s is not an object", name, where), nullptr;
         }
         current = V_DISPATCH(&result);  // its reference is ours now
+        *owned = true;
         own = false;
         // The path so far names the object now reached, in messages.
         size_t length = static_cast<size_t>(dot - names);
@@ -193,11 +194,15 @@ static IDispatch* WalkPath(const ComObject* slot, const char* path, const char**
 static bool CallMember(ComObject* slot, WORD flags, int lastArg, VARIANT* result) {
     char via[160];
     const char* name = nullptr;
-    IDispatch* target = WalkPath(slot, Arg(2), &name, via, sizeof via);
+    bool owned = false;
+    IDispatch* target = WalkPath(slot, Arg(2), &name, via, sizeof via, &owned);
     if (!target) return false;
     bool own = !via[0];
     ComCallArgs& call = g_state.com.call;
-    if (!ComReadArguments(FirstIndexArg, lastArg, &call)) return target->Release(), false;
+    if (!ComReadArguments(FirstIndexArg, lastArg, &call)) {
+        if (owned) ComGuardedRelease(target);
+        return false;
+    }
     DISPID id;
     bool done = ResolveName(target, slot, own, via, name, &id);
     if (done) {
@@ -228,13 +233,13 @@ static bool CallMember(ComObject* slot, WORD flags, int lastArg, VARIANT* result
                 (g_state.com.lastInvokeResult == E_NOTIMPL || g_state.com.lastInvokeResult == DISP_E_MEMBERNOTFOUND)) {
                 g_state.host.statusCode = status;
                 CallErrorClear();
-                VariantClear(result);
+                ComClearValue(result);
                 done = InvokeId(target, id, DISPATCH_PROPERTYGET | DISPATCH_METHOD, &params, result, name, slot, via);
             }
         }
     }
     ComClearArguments(&call);
-    target->Release();
+    if (owned) ComGuardedRelease(target);
     return done;
 }
 
@@ -254,7 +259,7 @@ static const char* GetMember(WORD flags) {
     VARIANT result;
     VariantInit(&result);
     if (!CallMember(slot, flags, g_state.host.argCount - 1, &result)) {
-        VariantClear(&result);
+        ComClearValue(&result);
         out[0] = '\0';
         return out;
     }

@@ -63,11 +63,19 @@ bool ComGuardedCall(void* object, int method, const DWORD* words, int count, HRE
     return ComGuardedApi(entry, all, count + 1, hr, what);
 }
 
-// IUnknown::Release under the guard; a fault is remembered in DLLERROR only.
-static void GuardedRelease(IUnknown* unknown) {
+void ComGuardedRelease(IUnknown* unknown) {
     HRESULT ignored;
     int status = g_state.host.statusCode;
     if (!ComGuardedCall(unknown, 2, nullptr, 0, &ignored, "Release")) g_state.host.statusCode = status;
+}
+
+void ComClearValue(VARIANT* v) {
+    if ((V_VT(v) == VT_DISPATCH || V_VT(v) == VT_UNKNOWN) && V_UNKNOWN(v)) {
+        ComGuardedRelease(V_UNKNOWN(v));
+        V_VT(v) = VT_EMPTY;
+        return;
+    }
+    VariantClear(v);
 }
 
 // ---- starting and ending COM ----------------------------------------------------------
@@ -157,7 +165,7 @@ void ComSlotRelease(ComObject* slot) {
     SAFEARRAY* array = slot->array;
     memset(slot, 0, sizeof *slot);
     slot->interfaceIndex = -1;
-    if (unknown) GuardedRelease(unknown);
+    if (unknown) ComGuardedRelease(unknown);
     if (array) SafeArrayDestroy(array);
 }
 
@@ -256,9 +264,9 @@ static HRESULT BindThroughInprocParser(const char* name, const WCHAR* wide, IDis
                           reinterpret_cast<DWORD>(dispatch)};
     if (SUCCEEDED(hr) && !*faulted && moniker && !ComGuardedCall(moniker, 8, bind, 4, &hr, "BindToObject"))
         *faulted = true;
-    if (moniker) GuardedRelease(moniker);
+    if (moniker) ComGuardedRelease(moniker);
     if (context) context->Release();
-    if (parser) GuardedRelease(parser);
+    if (parser) ComGuardedRelease(parser);
     if (*faulted) hr = E_FAIL;
     if (SUCCEEDED(hr) && !*dispatch) hr = E_NOINTERFACE;
     return hr;
@@ -288,7 +296,7 @@ int ComGet() {
         if (SUCCEEDED(hr) && running) {
             const DWORD query[] = {reinterpret_cast<DWORD>(&IID_IDispatch), reinterpret_cast<DWORD>(&dispatch)};
             bool survived = ComGuardedCall(running, 0, query, 2, &hr, "QueryInterface");
-            GuardedRelease(running);
+            ComGuardedRelease(running);
             if (!survived) return 0;
         }
     } else {

@@ -53,6 +53,10 @@ extern const char kObjectPrefix[];  // "OBJ:"
 // words) under the foreign-call fault handler. Answers false when the callee faulted
 // (status 1003 and DLLERROR set, `what` naming the call); otherwise *hr is its answer.
 bool ComGuardedCall(void* object, int method, const DWORD* words, int count, HRESULT* hr, const char* what);
+// IUnknown::Release of a server's object under the same guard (a fault is noted in
+// DLLERROR only); and a VARIANT cleared that way when it holds an object.
+void ComGuardedRelease(IUnknown* unknown);
+void ComClearValue(VARIANT* v);
 // The same for a function of the system (CoCreateInstance ...), words as given.
 bool ComGuardedApi(FARPROC entry, const DWORD* words, int count, HRESULT* hr, const char* what);
 

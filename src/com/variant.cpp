@@ -407,7 +407,7 @@ const char* ComAnswer(VARIANT* v, const char* className) {
         IUnknown* pointer = type == VT_DISPATCH ? V_DISPATCH(v) : V_UNKNOWN(v);
         if (!pointer) return out;  // Nothing
         ComObject* slot = ComLowestFree();
-        if (!slot) return VariantClear(v), out;
+        if (!slot) return ComClearValue(v), out;
         ComSlotStore(slot, pointer, type == VT_DISPATCH ? IID_IDispatch : IID_IUnknown, className);
         V_VT(v) = VT_EMPTY;  // the slot has the reference now
         sprintf(out, "%s%d", kObjectPrefix, ComSlotNumber(slot));
@@ -417,7 +417,7 @@ const char* ComAnswer(VARIANT* v, const char* className) {
         SAFEARRAY* array = V_ARRAY(v);
         if (!array) return out;
         ComObject* slot = ComLowestFree();
-        if (!slot) return VariantClear(v), out;
+        if (!slot) return ComClearValue(v), out;
         ComSlotStoreArray(slot, array, className);
         V_VT(v) = VT_EMPTY;
         sprintf(out, "%s%d", kObjectPrefix, ComSlotNumber(slot));

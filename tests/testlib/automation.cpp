@@ -110,7 +110,9 @@ private:
 
 class Automation : public ITrakxAutomation, public IProvideClassInfo2, public IConnectionPointContainer {
 public:
-    Automation() : points_(this) {
+    // plain: answers neither IProvideClassInfo nor IProvideClassInfo2, so a client
+    // finds its events through its type library alone.
+    explicit Automation(bool plain = false) : points_(this), plain_(plain) {
         InterlockedIncrement(&g_objects);
         InterlockedIncrement(&g_references);
     }
@@ -127,7 +129,7 @@ public:
         *out = nullptr;
         if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, kInterfaceId))
             *out = static_cast<ITrakxAutomation*>(this);
-        else if (IsEqualIID(iid, IID_IProvideClassInfo) || IsEqualIID(iid, IID_IProvideClassInfo2))
+        else if (!plain_ && (IsEqualIID(iid, IID_IProvideClassInfo) || IsEqualIID(iid, IID_IProvideClassInfo2)))
             *out = static_cast<IProvideClassInfo2*>(this);
         else if (IsEqualIID(iid, IID_IConnectionPointContainer))
             *out = static_cast<IConnectionPointContainer*>(this);
@@ -213,6 +215,7 @@ private:
     HRESULT ItemPut(VARIANT* key, VARIANT* value);
 
     LONG count_ = 1;
+    bool plain_;
     IDispatch* child_ = nullptr;
     BSTR name_ = nullptr;
     BSTR keys_[8] = {};
@@ -359,6 +362,7 @@ HRESULT Automation::Typed(BSTR kind, VARIANT* v) {
     else if (is(L"NULL")) V_VT(v) = VT_NULL;
     else if (is(L"ERROR")) V_VT(v) = VT_ERROR, V_ERROR(v) = DISP_E_PARAMNOTFOUND;
     else if (is(L"DISPATCH")) V_VT(v) = VT_DISPATCH, V_DISPATCH(v) = new Automation;
+    else if (is(L"PLAIN")) V_VT(v) = VT_DISPATCH, V_DISPATCH(v) = new Automation(true);
     else if (is(L"UNKNOWN")) V_VT(v) = VT_UNKNOWN, V_UNKNOWN(v) = static_cast<ITrakxAutomation*>(new Automation);
     else if (is(L"NOTHING")) V_VT(v) = VT_DISPATCH, V_DISPATCH(v) = nullptr;
     else if (is(L"ARRAY")) V_VT(v) = VT_ARRAY | VT_VARIANT, V_ARRAY(v) = VariantList();
@@ -804,6 +808,22 @@ HRESULT __stdcall AutomationRegister() {
         }
     }
     return RegisterUnder(HKEY_CLASSES_ROOT, "", path);
+}
+
+// The Count property of any automation object, read through its IDispatch: a
+// foreign function that takes an interface pointer (OBJ:k in DLLCALL). -1 when it has none.
+LONG __stdcall DispatchCount(IDispatch* object) {
+    LPOLESTR names[1] = {const_cast<LPOLESTR>(L"Count")};
+    DISPID id;
+    if (!object || FAILED(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id))) return -1;
+    VARIANT result;
+    VariantInit(&result);
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    if (FAILED(object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &result, nullptr,
+                              nullptr)) ||
+        FAILED(VariantChangeType(&result, &result, 0, VT_I4)))
+        return -1;
+    return V_I4(&result);
 }
 
 // References held on the objects of this file, objects alive and sinks connected.
