@@ -35,3 +35,4 @@ void BenchVars(BenchLibrary& lib);
 void BenchDraw(BenchLibrary& lib);
 void BenchFiles(BenchLibrary& lib);
 void BenchConstants(BenchLibrary& lib);
+void BenchCom(BenchLibrary& lib);

@@ -1,5 +1,5 @@
 // trakx-bench [section...]: times the library through its four exports.
-// Sections: host vars draw files consts (all when none is named).
+// Sections: host vars draw files consts com (all when none is named).
 #include <stdio.h>
 #include <string.h>
 
@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
         const char* name;
         void (*run)(BenchLibrary&);
     } sections[] = {{"host", BenchHost}, {"vars", BenchVars}, {"draw", BenchDraw}, {"files", BenchFiles},
-                   {"consts", BenchConstants}};
+                   {"consts", BenchConstants}, {"com", BenchCom}};
     for (const Section& s : sections) {
         bool wanted = argc < 2;
         for (int i = 1; i < argc; ++i) wanted = wanted || strcmp(argv[i], s.name) == 0;

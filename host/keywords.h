@@ -27,6 +27,15 @@ static const char* const kLibraryCommands[] = {
     "BUFSET",
     "DLLCALLBACK",
     "DLLCALLBACKCLEAR",
+    "COMCREATE",
+    "COMGET",
+    "COMRELEASE",
+    "COMPROPSET",
+    "COMENUM",
+    "COMEVENTS",
+    "DLLINTERFACE",
+    "COMQUERY",
+    "COMADOPT",
 };
 
 // Keywords FuncProc answers (anything else answers "Invalid Function").
@@ -57,6 +66,12 @@ static const char* const kLibraryFunctions[] = {
     "DLLCALLBACKNEXT",
     "DLLCALLBACKCOUNT",
     "DLLCONST",
+    "COMCOUNT",
+    "COMPROP",
+    "COMINVOKE",
+    "COMNEXT",
+    "COMEVENTNEXT",
+    "COMCALL",
 };
 
 // How a DLLFUNC argument is passed is chosen by how it begins (any case); an

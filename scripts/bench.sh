@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs the benchmark. Sections: host vars draw files consts (all when
+# Sets up, builds and runs the benchmark. Sections: host vars draw files consts com (all when
 # none is named); "files" also times grep and dd on the same data (bench/files.sh).
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
@@ -8,7 +8,7 @@ if [ -n "${TRAKX_IN_GUEST:-}" ]; then
   echo "(measured in a full-system emulator: these figures are not comparable with native ones)"
 fi
 sections=("$@")
-[ ${#sections[@]} -gt 0 ] || sections=(host vars draw files consts)
+[ ${#sections[@]} -gt 0 ] || sections=(host vars draw files consts com)
 exe_sections=()
 files=false
 for s in "${sections[@]}"; do

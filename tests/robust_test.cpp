@@ -19,6 +19,9 @@ const char* const kKeywords[] = {
     "FILEGETSIZE", "FILESEARCHTEXT", "FILESEARCHHEX", "GETPIXEL", "MOUSEDOWN",
     "DLLDECLARE", "DLLCALL", "DLLOUT", "DLLERROR", "DLLSTRUCT", "BUFNEW", "BUFFREE", "BUFSET", "BUFGET", "BUFSIZE",
     "DLLCONST",
+    "COMCREATE", "COMGET", "COMRELEASE", "COMCOUNT", "COMPROP", "COMPROPSET", "COMINVOKE", "COMENUM", "COMNEXT",
+    "COMEVENTS", "COMEVENTNEXT",
+    "DLLINTERFACE", "COMCALL", "COMQUERY", "COMADOPT",
     // near misses
     "DRAWX", "SETSTRX", "FILEREA", "fileread", "GetStr", "", "MENU ", " DRAW", "DLLFUNCS", "DLLCAL", "BUFGETS",
 };
@@ -43,7 +46,17 @@ const char* const kWords[] = {
     "MB_OK", "MB_OK|MB_ICONWARNING", "WS_OVERLAPPEDWINDOW", "HKEY_CURRENT_USER", "MAXLONGLONG", "MINLONGLONG",
     "MB_ICONWARNNG", "mb_ok", "MB_OK|", "|", "+", "||", "1+", "1|2+3", "E_", "ERROR_", "5", "0x80070005",
     "QQQ_NOTHING", "-2147024891", "A_B_C_D_E_F_G_H_I_J_K_L_M_N_O_P_Q_R_S_T_U_V_W_X_Y_Z_A_B_C_D_E_F_G_H_I_J_K_L_M_N_O_P",
+    // automation objects
+    "OBJ:1", "OBJ:2", "OBJ:3", "OBJ:0", "OBJ:1001", "OBJ:", "MISSING", "ARR:a|2|3.5", "ARR:", "STR:", "INT:x",
+    "I8:5", "DBL:1e308", "BOOL:TRUE", "BOOL:x", "DATE:2024-02-29", "DATE:2024-02-30 25:00:00", "CY:1.2345",
+    "CY:922337203685477.5808", "Count", "Item", "Keys", "Items", "Exists", "Add", "Remove", "Pattern", "Execute",
+    "Item.Value", ".", "..", "a..b", "Count.", "COUNT",
 };
+
+// Classes and names the driver creates or binds: objects that touch no files.
+const char* const kComClasses[] = {"Scripting.Dictionary", "VBScript.RegExp", "Msxml2.DOMDocument.6.0",
+                                   "No.Such.Class", "{00000000-0000-0000-0000-000000000000}", "{", "winmgmts:",
+                                   "nosuch:thing"};
 
 // Prototypes the driver declares: of test library functions that write only into
 // storage the library supplies or checks (never through a text the script chose),
@@ -62,6 +75,7 @@ const char* const kPrototypes[] = {
     "int Words20(void)", "DWORD FillDwords([out] DWORD* lpidProcess, [in] DWORD cb)",
     "int FillPoints(_Out_writes_(count) PMIXED points, int count)", "int FillBytesCounted(LPBYTE buffer, LPDWORD lpcbSize)",
     "int UpperWide(_Inout_updates_(n) LPWSTR text, int n)",
+    "HRESULT CounterCreate(int value, REFIID riid, void **ppv)",
     // refused
     "int Noop(HWNDX h)", "int NoSuchExport(int)", "int Noop(", "Noop(int)", "int Noop(int a,, int b)", "int (int)",
     "int Noop(struct NOSUCH s)", "int Noop(...)", "int Noop(int a) [in]", "/* unclosed", "int Noop(int x[)",
@@ -81,6 +95,40 @@ const char* const kStructures[] = {
     "typedef struct _MIXED { BYTE big[100000]; } MIXED, *PMIXED;",
     "struct S { MIXED m; union { DWORD c; struct { WORD lo; WORD hi; } parts; }; };",
 };
+
+// Interfaces the driver pastes: the test library's counter object as it is (the only
+// ones whose methods the driver calls, so nothing writes where the script did not
+// ask), one whose Pair removes other bytes than declared, and broken ones.
+const char* const kInterfaces[] = {
+    "uuid(6A1C2D40-5B7E-4C1A-9E3D-1F2A3B4C5D01) DECLARE_INTERFACE_(ICounter, IUnknown) { "
+    "STDMETHOD(Add)(THIS_ int a, int b, int *sum) PURE; STDMETHOD(SetName)(THIS_ BSTR name) PURE; "
+    "STDMETHOD(GetName)(THIS_ BSTR *name) PURE; STDMETHOD(Child)(THIS_ int value, REFIID riid, void **ppv) PURE; "
+    "STDMETHOD(Combine)(THIS_ ICounter *other, int *sum) PURE; STDMETHOD(Fail)(THIS_ HRESULT hr) PURE; "
+    "STDMETHOD(Crash)(THIS) PURE; STDMETHOD(Echo)(THIS_ VARIANT in, VARIANT *out) PURE; "
+    "STDMETHOD(Identity)(THIS_ GUID *iid) PURE; };",
+    "MIDL_INTERFACE(\"6A1C2D40-5B7E-4C1A-9E3D-1F2A3B4C5D02\") ICounter2 : public ICounter { public: "
+    "virtual HRESULT STDMETHODCALLTYPE SlotOne(int *slot) = 0; virtual HRESULT STDMETHODCALLTYPE SlotTwo(int *slot) "
+    "= 0; virtual HRESULT STDMETHODCALLTYPE Pair(int a, int b) = 0; };",
+    "MIDL_INTERFACE(\"6A1C2D40-5B7E-4C1A-9E3D-1F2A3B4C5D02\") ICounter2 : public ICounter { public: "
+    "virtual HRESULT STDMETHODCALLTYPE SlotOne(int *slot) = 0; virtual HRESULT STDMETHODCALLTYPE SlotTwo(int *slot) "
+    "= 0; virtual HRESULT STDMETHODCALLTYPE Pair(int a) = 0; };",
+    // broken
+    "typedef struct IBrokenVtbl { HRESULT (STDMETHODCALLTYPE *Go)(IBroken *This", "MIDL_INTERFACE(\"", "uuid(",
+    "DEFINE_GUID(IID_X, 1, 2)", "DECLARE_INTERFACE_(IBroken, IBroken) { STDMETHOD(Go)(THIS) PURE; };",
+    "DECLARE_INTERFACE_(ICounter, ICounter2) { STDMETHOD(Go)(THIS) PURE; };", "IBroken : public { };",
+    "DECLARE_INTERFACE_(IUnknown, IUnknown) { STDMETHOD(Go)(THIS) PURE; };", "typedef struct Vtbl { } Vtbl;",
+    "MIDL_INTERFACE(\"6A1C2D40-5B7E-4C1A-9E3D-1F2A3B4C5D0\") IBroken : public IUnknown { };",
+    "DECLARE_INTERFACE_(IBroken, IUnknown) { STDMETHOD_(ULONG)(THIS) PURE; STDMETHOD()(THIS) PURE; };",
+};
+
+// Methods COMCALL names: the counter's, its bases', and names no interface has.
+const char* const kMethods[] = {"Add", "SetName", "GetName", "Child", "Combine", "Fail", "Crash", "Echo",
+                                "Identity", "SlotOne", "SlotTwo", "Pair", "Nope", "ICounter.Add",
+                                "ICounter2.SlotOne", "IUnknown.QueryInterface", "QueryInterface", "Release",
+                                "AddRef", "IDispatch.GetTypeInfoCount", ".", "ICounter.", ".Add"};
+const char* const kInterfaceNames[] = {"ICounter", "ICounter2", "IUnknown", "IDispatch", "IBroken",
+                                       "{6A1C2D40-5B7E-4C1A-9E3D-1F2A3B4C5D02}", "{00000000-0000-0000-0000-000000000000}",
+                                       "{6A1C2D40-5B7E", ""};
 
 const int kTextLengths[] = {0, 1, 63, 64, 255, 256, 4047, 4048, 4049, 100000};
 
@@ -141,6 +189,35 @@ struct Generator {
             return faultingAddresses[Below(int(faultingAddresses.size()))];
         return Pick(fixed);
     }
+    std::string ObjectSlot() {
+        static const char* const slots[] = {"1", "2", "3", "OBJ:1", "OBJ:2", "0", "1000", "1001", "OBJ:", "-1"};
+        return Pick(slots);
+    }
+    // A declaration of thousands of methods, of one very long method, or of names
+    // at and past their limits.
+    std::string HugeInterface() {
+        std::string name = "IHuge" + std::to_string(Below(80));
+        switch (Below(4)) {
+            case 0: {
+                std::string text = "DECLARE_INTERFACE_(" + name + ", IUnknown) {";
+                for (int i = 0, n = 1 + Below(1200); i < n; ++i) text += " STDMETHOD(M" + std::to_string(i) + ")(THIS) PURE;";
+                return text + " };";
+            }
+            case 1: {
+                std::string text = "DECLARE_INTERFACE_(" + name + ", IUnknown) { STDMETHOD(Long)(THIS";
+                for (int i = 0, n = Below(40); i < n; ++i) text += ", int p" + std::to_string(i);
+                return text + std::string(Below(2) ? 20000 : 10, ' ') + ") PURE; };";
+            }
+            case 2:
+                return "DECLARE_INTERFACE_(" + std::string(40 + Below(20), 'I') + ", IUnknown) { STDMETHOD(" +
+                       std::string(200 + Below(100), 'm') + ")(THIS) PURE; };";
+            default: {
+                std::string text = "DECLARE_INTERFACE_(" + name + ", IUnknown) {";
+                for (int depth = 0, n = Below(3000); depth < n; ++depth) text += "(";
+                return text + " };";
+            }
+        }
+    }
     std::string OutOfRangeSlot() {
         static const char* const slots[] = {"-1", "20", "21", "100", "2147483647", "-2147483648", "4294967295"};
         return Pick(slots);
@@ -192,10 +269,36 @@ struct Generator {
             words.resize(2);
         }
         if (SameAs(k, "DLLCALL") && Below(4)) {
-            static const char* const names[] = {"Noop",   "Mix64",      "FillAnsi",         "StoreInt",  "FillMixed",
-                                                "Divide", "FillDwords", "FillBytesCounted", "UpperWide"};
+            static const char* const names[] = {"Noop",       "Mix64",      "FillAnsi",         "StoreInt",
+                                                "FillMixed",  "Divide",     "FillDwords",       "FillBytesCounted",
+                                                "UpperWide",  "CounterCreate"};
             set(1, Below(2) ? std::to_string(1 + Below(8)) : Pick(names));
             words.resize(2 + Below(5), "1");
+        }
+        // Counter objects into the first slots, asked for an interface.
+        if (SameAs(k, "DLLCALL") && Below(3) == 0)
+            words = {k, "CounterCreate", Pick(kNumbers), Pick(kInterfaceNames), ObjectSlot()};
+        if (SameAs(k, "DLLDECLARE") && Below(3) == 0)
+            words = {k, std::to_string(1 + Below(8)), "1", "HRESULT CounterCreate(int value, REFIID riid, void **ppv)"};
+        // Pasted interfaces and their methods, called on the counters.
+        if (SameAs(k, "DLLINTERFACE") && Below(4)) {
+            set(1, Below(4) ? Pick(kInterfaces) : HugeInterface());
+            words.resize(2);
+        }
+        if (SameAs(k, "COMCALL") && Below(4)) {
+            set(1, ObjectSlot());
+            set(2, Pick(kMethods));
+        }
+        if (SameAs(k, "COMQUERY") && Below(4)) {
+            set(1, ObjectSlot());
+            set(2, ObjectSlot());
+            set(3, Pick(kInterfaceNames));
+        }
+        // Only addresses where no object can be read: a wrong one that can be read is
+        // a crash the documentation warns of.
+        if (SameAs(k, "COMADOPT")) {
+            static const char* const addresses[] = {"0", "4", "65532", "-4", "4294967295", "x", ""};
+            set(2, Pick(addresses));
         }
         if ((SameAs(k, "BUFNEW") || SameAs(k, "BUFSET") || SameAs(k, "BUFGET") || SameAs(k, "BUFFREE") ||
              SameAs(k, "BUFSIZE")) && Below(4))
@@ -204,6 +307,10 @@ struct Generator {
             static const char* const sizes[] = {"1", "4", "8", "16", "47", "48", "100", "MIXED", "SYSTEMTIME", "P"};
             set(2, Pick(sizes));
         }
+        // Automation: objects of a few harmless classes in the first slots, so that the
+        // other keywords find them.
+        if ((SameAs(k, "COMCREATE") || SameAs(k, "COMGET")) && Below(4)) set(2, Pick(kComClasses));
+        if (k.compare(0, 3, "COM") == 0 && k.size() > 3 && Below(2)) set(1, std::to_string(1 + Below(4)));
         // Any text may stand in for a word, so no argument may name a file elsewhere
         // or a library: the generator's texts never contain a path separator or ".dll".
         return words;

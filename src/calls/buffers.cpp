@@ -130,7 +130,8 @@ static bool TypeWord(const char* word, TypeRef* type, bool* text) {
             CharUpperA(upper);
             found = FindTypeName(upper, static_cast<int>(strlen(upper)), type);
         }
-        if (!found || (!type->pointers && (type->base == Base::Void || type->base == Base::Struct)))
+        if (!found || (!type->pointers && (type->base == Base::Void || type->base == Base::Struct ||
+                                           type->base == Base::Variant || type->base == Base::Interface)))
             return CallFailValue("'%.40s' is not a type word (a scalar type such as DWORD or double, STR, WSTR)", word);
     }
     CopyBounded(type->name, TypedNameBytes, word);
@@ -284,7 +285,7 @@ int BufferSet() {
     }
     char where[64];
     snprintf(where, sizeof where, "%.40s", Arg(2));
-    BYTE scratch[8];
+    BYTE scratch[16];  // a GUID's
     if (StoreScalar(place.type, value, scratch, where)) memcpy(at, scratch, place.bytes);
     return 0;
 }

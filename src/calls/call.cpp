@@ -205,11 +205,13 @@ static int GivenArguments() {
     return last < FirstCallArg ? 0 : last - FirstCallArg + 1;
 }
 
-static bool PrepareWords(const Prototype& proto) {
+// Parameters before `first` are the caller's (an interface method's This).
+static bool PrepareWords(const Prototype& proto, int first) {
     int given = GivenArguments();
     if (given != proto.paramCount)
-        return CallFailValue("%s takes %d parameters, %d arguments given", proto.name, proto.paramCount, given);
-    for (int i = 0; i < proto.paramCount; ++i)
+        return CallFailValue("%s takes %d parameters, %d arguments given", proto.name, proto.paramCount - first,
+                             given - first);
+    for (int i = first; i < proto.paramCount; ++i)
         if (!proto.params[i].convert(i, Arg(FirstCallArg + i))) return false;
     CopyReferencedValues(proto);
     return MakeOutBlocks(proto);
@@ -262,6 +264,67 @@ static const char* AnswerResult(const Prototype& proto, const TypedOutcome& outc
     return out;
 }
 
+// Prepares the words (parameter i from Args[2 + i], from parameter `first` on; the
+// ones before are `self`, an interface method's This), calls entry, checks what the
+// callee did and answers the result. `number` is what DLLOUT reads back from: a
+// typed function's number, or -1 for the method in calls.current.
+static const char* CallPrepared(const Prototype& proto, FARPROC entry, int first, DWORD self, int number) {
+    CallsState& calls = g_state.calls;
+    if (calls.outBlocksHeld) ReleaseOutBlocks();
+    calls.lastCalled = 0;
+    calls.current = &proto;
+    calls.finishPending = false;
+    for (int i = 0; i < first; ++i) calls.words[proto.params[i].wordOffset] = self, calls.argKind[i] = ArgNone;
+    if (!PrepareWords(proto, first)) {
+        FinishComArguments(proto, false, true);
+        return "";
+    }
+
+    TypedOutcome& outcome = calls.outcome;
+    memset(&outcome, 0, sizeof outcome);
+    outcome.hasSse = g_state.host.processorHasSse;
+    // A callee may call back into the library; the status its calls leave is theirs.
+    // (Preparing the words calls nothing that sets the last error: the script's
+    // reaches the callee.)
+    int status = g_state.host.statusCode;
+    calls.depth = 1;
+    ForeignCallTyped(entry, calls.words, &outcome, proto.wordCount);
+    calls.depth = 0;
+    CopyReferencedValues(proto);
+    g_state.host.statusCode = status;
+    CallErrorClear();  // what calls back in left there is not this call's
+    calls.lastCalled = number;
+    if (outcome.raised) {
+        char code[CallErrorBytes / 2];
+        DescribeCode(outcome.code, CodeKind::Exception, code, sizeof code);
+        CallFail("%s raised exception %s", proto.name, code);
+        FinishComArguments(proto, false, false);
+        return AnswerFault(outcome.code);
+    }
+    // The callee's last error is what GETLASTERROR reports next. Reading a text
+    // result queries memory, which may set it; numbers are answered without a call.
+    bool text = proto.resultKind == ResultKind::AnsiText || proto.resultKind == ResultKind::WideText;
+    DWORD lastError = text || calls.finishPending ? GetLastError() : 0;
+    CheckOutcome(proto, outcome);
+    AnswerResult(proto, outcome);
+    if (proto.resultKind == ResultKind::Hex32 && !calls.error[0]) NoteFailedCode(proto, outcome.eax);
+    if (calls.finishPending) {
+        // What the callee handed over is taken only when it kept to its prototype
+        // and did not answer a failing HRESULT.
+        bool failed = IsHresult(proto.result) && FAILED(static_cast<HRESULT>(outcome.eax));
+        bool kept = g_state.host.statusCode != StatusStackMismatch;
+        FinishComArguments(proto, kept && !failed, kept);
+        SetLastError(lastError);
+    } else if (text) {
+        SetLastError(lastError);
+    }
+    return g_state.host.resultBuffer;
+}
+
+bool IsHresult(const TypeRef& type) {
+    return !type.pointers && type.base == Base::I32 && (type.flags & TypeHex) && strcmp(type.name, "HRESULT") == 0;
+}
+
 // DLLCALL f arg...: converts each argument by its parameter's type, calls and answers
 // the result as text. A number or name that holds no bound function answers "Invalid
 // Function"; an argument that does not fit calls nothing and answers "" with status
@@ -281,41 +344,15 @@ const char* TypedCall() {
         return nullptr;
     }
     if (calls.depth) return CallFailValue("DLLCALL inside a function DLLCALL called: not allowed"), "";
-    const Prototype& proto = function->proto;
-    if (calls.outBlocksHeld) ReleaseOutBlocks();
-    calls.lastCalled = 0;
-    calls.current = &proto;
-    if (!PrepareWords(proto)) return "";
+    return CallPrepared(function->proto, function->entry, 0, 0, index + 1);
+}
 
-    TypedOutcome& outcome = calls.outcome;
-    memset(&outcome, 0, sizeof outcome);
-    outcome.hasSse = g_state.host.processorHasSse;
-    // A callee may call back into the library; the status its calls leave is theirs.
-    // (Preparing the words calls nothing that sets the last error: the script's
-    // reaches the callee.)
-    int status = g_state.host.statusCode;
-    calls.depth = 1;
-    ForeignCallTyped(function->entry, calls.words, &outcome, proto.wordCount);
-    calls.depth = 0;
-    CopyReferencedValues(proto);
-    g_state.host.statusCode = status;
-    CallErrorClear();  // what calls back in left there is not this call's
-    calls.lastCalled = index + 1;
-    if (outcome.raised) {
-        char code[CallErrorBytes / 2];
-        DescribeCode(outcome.code, CodeKind::Exception, code, sizeof code);
-        CallFail("%s raised exception %s", proto.name, code);
-        return AnswerFault(outcome.code);
-    }
-    // The callee's last error is what GETLASTERROR reports next. Reading a text
-    // result queries memory, which may set it; numbers are answered without a call.
-    bool text = proto.resultKind == ResultKind::AnsiText || proto.resultKind == ResultKind::WideText;
-    DWORD lastError = text ? GetLastError() : 0;
-    CheckOutcome(proto, outcome);
-    AnswerResult(proto, outcome);
-    if (proto.resultKind == ResultKind::Hex32 && !calls.error[0]) NoteFailedCode(proto, outcome.eax);
-    if (text) SetLastError(lastError);
-    return g_state.host.resultBuffer;
+const char* TypedCallMethod(const Prototype& proto, FARPROC entry, DWORD self) {
+    return CallPrepared(proto, entry, 1, self, -1);
+}
+
+void TypedOutForgetMethods() {
+    if (g_state.calls.lastCalled < 0) g_state.calls.lastCalled = 0;
 }
 
 // The whole values of an out-buffer's first `bytes` bytes, joined by '|' (as many as
@@ -344,7 +381,7 @@ const char* TypedOut() {
     char* out = g_state.host.resultBuffer;
     CallErrorClear();
     if (!calls.lastCalled) return CallFailValue("DLLOUT: no completed DLLCALL to read from"), out;
-    const Prototype& proto = calls.functions[calls.lastCalled - 1].proto;
+    const Prototype& proto = calls.lastCalled > 0 ? calls.functions[calls.lastCalled - 1].proto : *calls.current;
     int index = static_cast<int>(ReadDigits(Arg(1))) - 1;
     if (index < 0)
         for (int i = 0; i < proto.paramCount && index < 0; ++i)
@@ -361,6 +398,7 @@ const char* TypedOut() {
         FormatScalar(pointee, &calls.storage[index], out);
         break;
     }
+    case ArgAnswered: CopyBounded(out, MaxString, calls.texts[index]); break;
     case ArgText:
         if (param.pass == Pass::WideText)
             CopyReadableWide(out, MaxString, calls.texts[index]);

@@ -127,6 +127,32 @@ int ReadReference(const char* text, DWORD* address, DWORD* bytes);
 // -1 for a number out of range (DLLERROR set).
 int ReadCallbackWord(const char* text, DWORD* address);
 
+// ---- calls --------------------------------------------------------------------------
+// Calls an interface method: `self` is its This, Args[3..] its other parameters
+// (Args[2] names it); answers as DLLCALL answers, DLLOUT then reads its parameters.
+const char* TypedCallMethod(const Prototype& proto, FARPROC entry, DWORD self);
+// Whether a result type is HRESULT.
+bool IsHresult(const TypeRef& type);
+
+// ---- COM parameter kinds (convert_com.cpp) ---------------------------------------------
+ConvertFn ComConverterFor(Pass pass);
+// What a call with arguments of the COM kinds leaves to do: BSTRs and VARIANTs made
+// for it are freed, texts and objects it returned are answered and kept when `take`
+// (the call went well). `trusted`: the callee, if called, neither faulted nor broke
+// its prototype, so what it left behind a pointer may be freed.
+void FinishComArguments(const Prototype& proto, bool take, bool trusted);
+// After an interface method that succeeded: the texts it handed back through LPWSTR*
+// or LPSTR* answered as text and freed with CoTaskMemFree, as COM's rule says.
+void AnswerTaskTexts(const Prototype& proto);
+// A GUID argument: {...}, a declared interface's name, or (for a CLSID) a ProgID.
+bool ReadGuidArgument(const char* text, const TypeRef& type, GUID* guid);
+// Shared by the converters: "parameter 2 (name, type)", the parameter's first word,
+// and a pointer argument that names no value (NULL, ADDR:n, a reference): 1 when it
+// was one, 0 when not, -1 on a failure.
+const char* ParamWhere(int index);
+DWORD* ParamWords(int index);
+int ConvertPlace(int index, const char* text, DWORD need);
+
 // The argument words for the typed-call keywords.
 extern const char kNullWord[];   // "NULL"
 extern const char kTextPrefix[]; // "TEXT:"

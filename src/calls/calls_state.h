@@ -24,12 +24,16 @@ constexpr int DeclarationNestingMax = 16;
 // What a C type is made of, before pointers.
 enum class Base : unsigned char {
     Void, Char, WChar, Byte, I8, I16, U16, I32, U32, I64, U64, F32, F64, Handle, Struct,
+    Interface,  // a COM interface (structIndex: the declared interface, -1 one not declared)
+    Guid,       // GUID, IID, CLSID: 16 bytes, written as {...} text
+    Variant,    // VARIANT: 16 bytes, converted as the automation keywords convert it
 };
 
 enum TypeFlag : unsigned char {
     TypeConst = 1,    // the pointee is const (an in-only text)
     TypeBool = 2,     // BOOL: TRUE and FALSE are words for 1 and 0
     TypeHex = 4,      // HRESULT, NTSTATUS: answered in hexadecimal
+    TypeBstr = 8,     // BSTR: a wide text the system allocates (length-prefixed)
 };
 
 struct TypeRef {
@@ -52,6 +56,12 @@ enum class Pass : unsigned char {
     Address,    // void*, BYTE*: an address, a reference or an out-buffer of bytes
     StructRef,  // a pointer to a declared structure
     StructValue,  // a declared structure by value: its bytes, in whole words
+    Interface,    // an interface pointer: OBJ:k
+    InterfaceOut, // a pointer to an interface pointer: OBJ:j receives the object
+    Value16,      // a GUID or VARIANT by value: four words
+    Bstr,         // BSTR: a text allocated for the call and freed after it
+    BstrOut,      // BSTR*: answered as text, then freed
+    VariantRef,   // VARIANT*: a value made from the text, answered and cleared after the call
 };
 
 enum ParamFlag : unsigned char {
@@ -147,6 +157,12 @@ enum ArgKind : unsigned char {
     ArgText,       // a text in the library's storage (ANSI or wide by the type)
     ArgOutBlock,   // an out-buffer the library supplied
     ArgOutPending, // an out-buffer to be sized once every argument is read
+    // COM kinds: the storage holds what the call needs freeing or taking over after it
+    ArgBstr,       // a BSTR made for the call (storage word 0)
+    ArgBstrOut,    // a BSTR the callee returns (storage word 0)
+    ArgVariant,    // a VARIANT made for the call (the storage)
+    ArgObjectOut,  // an interface pointer the callee returns (word 0) for object slot word 1
+    ArgAnswered,   // answered already: the ANSI text in texts[i]
 };
 
 // What the typed thunk reports; the first three fields are a ForeignFault (filled
@@ -187,7 +203,8 @@ struct CallsState {
     unsigned char argKind[TypedParamMax];  // how each argument was passed (ArgKind)
     const Prototype* current;  // the function being prepared or called last
     bool outBlocksHeld;
-    int lastCalled;    // number of the function called last, 0: none
+    bool finishPending;  // an argument of a COM kind wants its after-call step
+    int lastCalled;    // number of the function called last, 0: none, -1: the interface method `current`
     int depth;         // a DLLCALL running (a callee calling back in)
     TypedOutcome outcome;
 

@@ -8,6 +8,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "../com/interfaces.h"
+#include "../com/objects.h"
+#include "../host/handlers.h"
 #include "../host/state.h"
 #include "../host/text.h"
 #include "../vars/vars.h"
@@ -213,6 +216,11 @@ void FormatScalar(const TypeRef& type, const void* at, char* out) {
     const unsigned char* b = static_cast<const unsigned char*>(at);
     Base base = type.pointers ? Base::U32 : type.base;
     if ((type.flags & TypeHex) && !type.pointers) base = Base::Handle;
+    if (base == Base::Guid) {
+        GUID guid;
+        memcpy(&guid, b, sizeof guid);
+        return FormatGuid(guid, out);
+    }
     // Only the value's own bytes are read: it may end its buffer.
     DWORD size = TypeSize(type);
     long value32 = 0;
@@ -259,7 +267,13 @@ bool StoreScalar(const TypeRef& type, const char* text, void* at, const char* wh
         if (!fits) return CallFailValue("%s: %.40s is out of the range of %s", where, text, type.name);
         return true;
     }
-    if (base == Base::Void || base == Base::Struct) return CallFailValue("%s: no value of type %s", where, type.name);
+    if (base == Base::Guid) {
+        GUID guid;
+        if (!ReadGuidArgument(text, type, &guid)) return false;
+        return memcpy(at, &guid, sizeof guid), true;
+    }
+    if (base == Base::Void || base == Base::Struct || base == Base::Variant || base == Base::Interface)
+        return CallFailValue("%s: no value of type %s", where, type.name);
     ULONGLONG value;
     if (!ReadInteger(text, type, &value))
         return CallFailValue("%s: '%.40s' does not fit %s (decimal or 0x hex within its range)", where, text, type.name);
@@ -319,12 +333,17 @@ static const char* Where(int index) {
     return where;
 }
 
+const char* ParamWhere(int index) { return Where(index); }
+DWORD* ParamWords(int index) { return WordsOf(index); }
+
 static bool ConvertInt32(int index, const char* text) {
     g_state.calls.argKind[index] = ArgValue;
     // A function-pointer type (WNDENUMPROC, TIMERPROC ...) takes a callback's address.
     const TypeRef& type = ParamAt(index).type;
-    if (type.base == Base::Handle || type.pointers)
+    if (type.base == Base::Handle || type.pointers) {
         if (int callback = ReadCallbackWord(text, WordsOf(index))) return callback > 0;
+        if (int object = ComObjectAddress(text, WordsOf(index))) return object > 0;
+    }
     ULONGLONG value;
     if (!ReadInteger(text, ParamAt(index).type, &value))
         return CallFailValue("%s: '%.40s' does not fit %s (decimal or 0x hex within its range)", Where(index), text,
@@ -358,11 +377,12 @@ static bool ReadWord(const char* text, Base base, DWORD* word) {
 // A pointer argument that names no value: NULL, ADDR:n, a reference to one of the
 // library's own places. Answers 1 when it was one (the word is set), 0 when not, -1
 // on a failure. A reference must hold at least `need` bytes.
-static int ConvertPlace(int index, const char* text, DWORD need) {
+int ConvertPlace(int index, const char* text, DWORD need) {
     CallsState& calls = g_state.calls;
     calls.argKind[index] = ArgNone;
     if (SameWord(text, kNullWord)) return WordsOf(index)[0] = 0, 1;
     if (int callback = ReadCallbackWord(text, WordsOf(index))) return callback;
+    if (int object = ComObjectAddress(text, WordsOf(index))) return object;
     if (HasPrefix(text, kAddressPrefix)) {
         if (!ReadWord(text + strlen(kAddressPrefix), Base::Handle, WordsOf(index)))
             return CallFailValue("%s: '%.40s' is not an address", Where(index), text), -1;
@@ -435,6 +455,9 @@ static bool ConvertScalarRef(int index, const char* text) {
     CallsState& calls = g_state.calls;
     const TypedParam& param = ParamAt(index);
     TypeRef pointee = Pointee(param.type);
+    // void **ppv and the like: OBJ:j receives the object the callee returns.
+    if (pointee.pointers == 1 && pointee.base == Base::Void && HasPrefix(text, kObjectPrefix))
+        return ComConverterFor(Pass::InterfaceOut)(index, text);
     int place = ConvertPlace(index, text, param.elementBytes);
     if (place) return place > 0;
     // With a count beside it, OUT asks for a buffer of that many values.
@@ -505,6 +528,7 @@ ConvertFn ConverterFor(Pass pass) {
     case Pass::Address: return ConvertAddress;
     case Pass::StructRef: return ConvertStructRef;
     case Pass::StructValue: return ConvertStructValue;
+    default: return ComConverterFor(pass);
     }
     return ConvertInt32;
 }

@@ -38,7 +38,8 @@ bool JoinArguments(int first, char* out, size_t capacity, int* next) {
 static bool IsConventionWord(const Lexer& lex, bool* isCdecl) {
     static const char* const kStdcall[] = {"WINAPI", "APIENTRY", "CALLBACK", "NTAPI", "__stdcall", "_stdcall",
                                            "PASCAL", "WINAPI_INLINE", "STDMETHODCALLTYPE"};
-    static const char* const kCdecl[] = {"__cdecl", "_cdecl", "cdecl", "WINAPIV", "CDECL", "__CRTDECL"};
+    static const char* const kCdecl[] = {"__cdecl", "_cdecl", "cdecl", "WINAPIV", "CDECL", "__CRTDECL",
+                                         "STDMETHODVCALLTYPE"};
     for (const char* word : kStdcall)
         if (LexIsWord(lex, word)) return *isCdecl = false, true;
     for (const char* word : kCdecl)
@@ -63,7 +64,7 @@ static bool IsAnnotationWord(const Lexer& lex) {
     int n = lex.length;
     if (n >= 3 && s[0] == '_' && isupper(static_cast<unsigned char>(s[1])) && s[n - 1] == '_') return true;
     static const char* const kOld[] = {"__in", "__out", "__inout", "__deref", "__reserved", "__success",
-                                       "__checkReturn", "__drv_", "__nullterminated", "__callback"};
+                                       "__checkReturn", "__drv_", "__nullterminated", "__callback", "__RPC__"};
     for (const char* word : kOld)
         if (n >= static_cast<int>(strlen(word)) && memcmp(s, word, strlen(word)) == 0) return true;
     return false;
@@ -193,6 +194,8 @@ static bool ClassifyParam(TypedParam* param, const char* where) {
         switch (type.base) {
         case Base::Void: return CallFail("%s is void", where);
         case Base::Struct: param->pass = Pass::StructValue; break;
+        case Base::Guid: case Base::Variant: param->pass = Pass::Value16; break;
+        case Base::Interface: return CallFail("%s is an interface by value: write %s *", where, type.name);
         case Base::I64: case Base::U64: param->pass = Pass::Int64; break;
         case Base::F32: param->pass = Pass::Float; break;
         case Base::F64: param->pass = Pass::Double; break;
@@ -204,12 +207,21 @@ static bool ClassifyParam(TypedParam* param, const char* where) {
         case Base::WChar: param->pass = Pass::WideText; break;
         case Base::Void: case Base::Byte: param->pass = Pass::Address; break;
         case Base::Struct: param->pass = Pass::StructRef; break;
+        case Base::Interface: param->pass = Pass::Interface; break;
+        case Base::Variant: param->pass = Pass::VariantRef; break;
         default: param->pass = Pass::ScalarRef; break;
         }
+        if (type.flags & TypeBstr) param->pass = Pass::Bstr;
+    } else if (type.pointers == 2 && type.base == Base::Interface) {
+        param->pass = Pass::InterfaceOut;
+    } else if (type.pointers == 2 && (type.flags & TypeBstr)) {
+        param->pass = Pass::BstrOut;
     } else {
         param->pass = Pass::ScalarRef;  // a pointer to a pointer: the storage holds an address
     }
-    param->words = (param->pass == Pass::Int64 || param->pass == Pass::Double) ? 2 : 1;
+    param->words = (param->pass == Pass::Int64 || param->pass == Pass::Double) ? 2
+                   : param->pass == Pass::Value16                             ? 4
+                                                                              : 1;
     // What one element takes, fixed here: a structure declared again later changes
     // nothing for this prototype.
     TypeRef element = type;
@@ -235,6 +247,8 @@ static bool ClassifyResult(Prototype* proto) {
         switch (type.base) {
         case Base::Void: kind = ResultKind::Void; break;
         case Base::Struct: return CallFail("the result is structure %s by value: not supported", type.name);
+        case Base::Guid: case Base::Variant: case Base::Interface:
+            return CallFail("the result is %s by value: not supported", type.name);
         case Base::I64: kind = ResultKind::Signed64; break;
         case Base::U64: kind = ResultKind::Unsigned64; break;
         case Base::F32: kind = ResultKind::Float; break;

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "../com/interfaces.h"
 #include "../host/state.h"
 #include "../host/text.h"
 #include "calls.h"
@@ -220,6 +221,29 @@ static const TypeName kTypeNames[] = {
     {"PSIZE_T", Base::U32, 1, 0}, {"PHANDLE", Base::Handle, 1, 0}, {"LPHANDLE", Base::Handle, 1, 0},
     {"PHKEY", Base::Handle, 1, 0}, {"PFLOAT", Base::F32, 1, 0}, {"LPCOLORREF", Base::U32, 1, 0},
     {"PLCID", Base::U32, 1, 0}, {"PHRESULT", Base::I32, 1, TypeHex},
+    // COM
+    {"GUID", Base::Guid, 0, 0}, {"IID", Base::Guid, 0, 0}, {"CLSID", Base::Guid, 0, 0},
+    {"FMTID", Base::Guid, 0, 0}, {"REFGUID", Base::Guid, 1, TypeConst}, {"REFIID", Base::Guid, 1, TypeConst},
+    {"REFCLSID", Base::Guid, 1, TypeConst}, {"REFFMTID", Base::Guid, 1, TypeConst}, {"LPGUID", Base::Guid, 1, 0},
+    {"LPCGUID", Base::Guid, 1, TypeConst}, {"LPIID", Base::Guid, 1, 0}, {"LPCLSID", Base::Guid, 1, 0},
+    {"BSTR", Base::WChar, 1, TypeBstr}, {"LPBSTR", Base::WChar, 2, TypeBstr}, {"OLECHAR", Base::WChar, 0, 0},
+    {"VARIANT", Base::Variant, 0, 0}, {"VARIANTARG", Base::Variant, 0, 0}, {"LPVARIANT", Base::Variant, 1, 0},
+    {"LPVARIANTARG", Base::Variant, 1, 0}, {"REFVARIANT", Base::Variant, 1, TypeConst},
+    {"VARIANT_BOOL", Base::I16, 0, TypeBool}, {"VARTYPE", Base::U16, 0, 0}, {"DATE", Base::F64, 0, 0},
+    {"SCODE", Base::I32, 0, TypeHex}, {"DISPID", Base::I32, 0, 0}, {"MEMBERID", Base::I32, 0, 0},
+    {"CLIPFORMAT", Base::U16, 0, 0}, {"PROPID", Base::U32, 0, 0},
+    // the shell's item lists and flag types (untyped addresses and 32-bit values)
+    {"LPITEMIDLIST", Base::Void, 1, 0}, {"LPCITEMIDLIST", Base::Void, 1, TypeConst},
+    {"PIDLIST_ABSOLUTE", Base::Void, 1, 0}, {"PCIDLIST_ABSOLUTE", Base::Void, 1, TypeConst},
+    {"PIDLIST_RELATIVE", Base::Void, 1, 0}, {"PCIDLIST_RELATIVE", Base::Void, 1, TypeConst},
+    {"PUIDLIST_RELATIVE", Base::Void, 1, 0}, {"PCUIDLIST_RELATIVE", Base::Void, 1, TypeConst},
+    {"PITEMID_CHILD", Base::Void, 1, 0}, {"PCITEMID_CHILD", Base::Void, 1, TypeConst},
+    {"PUITEMID_CHILD", Base::Void, 1, 0}, {"PCUITEMID_CHILD", Base::Void, 1, TypeConst},
+    {"PCUITEMID_CHILD_ARRAY", Base::Void, 2, TypeConst}, {"PCUIDLIST_RELATIVE_ARRAY", Base::Void, 2, TypeConst},
+    {"SHCONTF", Base::U32, 0, 0}, {"SFGAOF", Base::U32, 0, 0}, {"SIGDN", Base::I32, 0, 0},
+    {"SICHINTF", Base::U32, 0, 0}, {"FILEOPENDIALOGOPTIONS", Base::U32, 0, 0}, {"SHGDNF", Base::U32, 0, 0},
+    {"GETPROPERTYSTOREFLAGS", Base::I32, 0, 0}, {"SIATTRIBFLAGS", Base::I32, 0, 0}, {"FDAP", Base::I32, 0, 0},
+    {"CDCONTROLSTATEF", Base::I32, 0, 0},
 };
 
 static bool SameName(const char* name, int length, const char* table) {
@@ -244,7 +268,13 @@ bool FindTypeName(const char* name, int length, TypeRef* type) {
         type->structIndex = calls.structNames[i].structIndex;
         return true;
     }
-    return false;
+    int index = FindInterface(name, length);
+    if (index < 0) return false;
+    type->base = Base::Interface;
+    type->pointers = 0;
+    type->flags = 0;
+    type->structIndex = static_cast<signed char>(index);
+    return true;
 }
 
 DWORD TypeSize(const TypeRef& type) {
@@ -254,6 +284,7 @@ DWORD TypeSize(const TypeRef& type) {
     case Base::Char: case Base::Byte: case Base::I8: return 1;
     case Base::WChar: case Base::I16: case Base::U16: return 2;
     case Base::I64: case Base::U64: case Base::F64: return 8;
+    case Base::Guid: case Base::Variant: return 16;
     case Base::Struct: return g_state.calls.structs[type.structIndex].size;
     default: return 4;
     }
@@ -261,6 +292,8 @@ DWORD TypeSize(const TypeRef& type) {
 
 DWORD TypeAlign(const TypeRef& type) {
     if (!type.pointers && type.base == Base::Struct) return g_state.calls.structs[type.structIndex].align;
+    if (!type.pointers && type.base == Base::Guid) return 4;
+    if (!type.pointers && type.base == Base::Variant) return 8;
     DWORD size = TypeSize(type);
     return size ? size : 1;
 }
@@ -304,6 +337,22 @@ static Base SpecifiedBase(bool isUnsigned, int shorts, int longs, Base named, bo
     return isUnsigned ? Base::U32 : Base::I32;
 }
 
+// A name no table knows, standing before '*': IFoo (capital I, then a capital) is an
+// interface nothing more is known of; inside a pasted interface any other is an
+// untyped address (headers name structures the script has no need to declare).
+static bool UnknownPointee(const Lexer& lex, TypeRef* named) {
+    Lexer ahead = lex;
+    LexNext(&ahead);
+    while (IsQualifier(ahead)) LexNext(&ahead);
+    if (!LexIsPunct(ahead, '*')) return false;
+    bool interfaceName = lex.length >= 2 && lex.start[0] == 'I' && lex.start[1] >= 'A' && lex.start[1] <= 'Z';
+    if (!interfaceName && !InterfaceBeingDeclared()) return false;
+    memset(named, 0, sizeof *named);
+    named->base = interfaceName ? Base::Interface : Base::Void;
+    named->structIndex = -1;
+    return true;
+}
+
 bool ParseType(Lexer* lex, TypeRef* type, const char* where, int* stars) {
     memset(type, 0, sizeof *type);
     if (stars) *stars = 0;
@@ -343,12 +392,14 @@ bool ParseType(Lexer* lex, TypeRef* type, const char* where, int* stars) {
             }
             hasNamed = true;
         } else if (!hasNamed && !specified && lex->kind == Tok::Ident) {
-            if (!FindTypeName(lex->start, lex->length, &named)) {
+            if (!FindTypeName(lex->start, lex->length, &named) && !UnknownPointee(*lex, &named)) {
                 char unknown[TypedNameBytes];
                 LexCopyName(*lex, unknown);
                 bool pointerName = (unknown[0] == 'L' && unknown[1] == 'P') || unknown[0] == 'P';
                 return CallFail(pointerName ? "unknown type %s in %s (a pointer to a structure needs DLLSTRUCT first)"
-                                            : "unknown type %s in %s",
+                                : InterfaceBeingDeclared() ? "unknown type %s in %s (an enumeration or flags type: "
+                                                             "write DWORD or int in its place)"
+                                                           : "unknown type %s in %s",
                                 unknown, where);
             }
             hasNamed = true;

@@ -49,6 +49,15 @@ static constexpr CommandRow kCommands[] = {
     {"BUFSET", BufferSet, nullptr, 0},
     {"DLLCALLBACK", CallbackDeclare, nullptr, 0},
     {"DLLCALLBACKCLEAR", CallbackClear, nullptr, 0},
+    {"COMCREATE", ComCreate, nullptr, 0},
+    {"COMGET", ComGet, nullptr, 0},
+    {"COMRELEASE", ComRelease, nullptr, 0},
+    {"COMPROPSET", ComPropSet, nullptr, 0},
+    {"COMENUM", ComEnum, nullptr, 0},
+    {"COMEVENTS", ComEvents, nullptr, 0},
+    {"DLLINTERFACE", InterfaceDeclare, nullptr, 0},
+    {"COMQUERY", ComQuery, nullptr, 0},
+    {"COMADOPT", ComAdopt, nullptr, 0},
     {nullptr, nullptr, nullptr, 0},
 };
 
@@ -85,6 +94,12 @@ static constexpr FunctionRow kFunctions[] = {
     {"DLLCALLBACKNEXT", CallbackNext, nullptr},
     {"DLLCALLBACKCOUNT", CallbackCountRows, nullptr},
     {"DLLCONST", ConstantQuery, nullptr},
+    {"COMCOUNT", ComCount, nullptr},
+    {"COMPROP", ComProp, nullptr},
+    {"COMINVOKE", ComInvoke, nullptr},
+    {"COMNEXT", ComNext, nullptr},
+    {"COMEVENTNEXT", ComEventNext, nullptr},
+    {"COMCALL", ComCall, nullptr},
     {nullptr, nullptr, nullptr},
 };
 

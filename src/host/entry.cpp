@@ -125,11 +125,16 @@ static void Unload() {
     if (g_state.host.testMode) MessageBoxA(nullptr, "DLL Unloading", "TRAKX.DLL test mode", MB_TOPMOST);
 }
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         g_state.host.processorHasSse = IsProcessorFeaturePresent(PF_XMMI_INSTRUCTIONS_AVAILABLE);
         CallbacksAtLoad();
+        InterfacesAtLoad();
     }
-    if (reason == DLL_PROCESS_DETACH) Unload();
+    if (reason == DLL_PROCESS_DETACH) {
+        // Objects first: a server going away may still post to the host window.
+        ComAtUnload(reserved != nullptr);
+        Unload();
+    }
     return TRUE;
 }

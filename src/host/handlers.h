@@ -53,6 +53,15 @@ const char* ConstantQuery();
 // DLLUNLOAD forgets the typed functions bound through the number from the module.
 void TypedFunctionsForget(HMODULE library, int libraryNumber);
 void TypedCallsReleaseAtUnload();
+// DLLOUT forgets a call of an interface method (DLLINTERFACE moved the methods).
+void TypedOutForgetMethods();
+
+// Pasted COM interfaces and their methods called by name.
+int InterfaceDeclare();
+int ComQuery();
+int ComAdopt();
+const char* ComCall();
+void InterfacesAtLoad();
 
 // Callbacks a foreign function can call.
 int CallbackDeclare();
@@ -84,3 +93,28 @@ const char* FileGetSize();
 const char* FileSearchText();
 const char* FileSearchHex();
 void FilesCloseAtUnload();
+
+// Automation objects.
+int ComCreate();
+int ComGet();
+int ComRelease();
+const char* ComCount();
+const char* ComProp();
+const char* ComInvoke();
+int ComPropSet();
+int ComEnum();
+const char* ComNext();
+// "OBJ:k" as a foreign call's pointer argument: 1 with the interface pointer slot k
+// holds (an array slot's SAFEARRAY), 0 when the text is no such word, -1 (status 1005,
+// DLLERROR set) for a number outside the table or an empty slot.
+int ComObjectAddress(const char* text, DWORD* address);
+int ComEvents();
+const char* ComEventNext();
+// The window hook's part: whether a message is a posted object event, and reporting it.
+bool ComEventMessage(UINT message);
+void ComReportEvent(WPARAM where, LPARAM id);
+// Releases every object slot (DLLUNLOAD of nothing).
+void ComReleaseAll();
+// At unload: releases every object and gives COM back when the library initialised
+// it; when the process is ending (foreign code may already be gone) nothing is called.
+void ComAtUnload(bool processExit);

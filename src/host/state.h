@@ -10,6 +10,8 @@
 #include "../file/file_state.h"
 #include "../calls/calls_state.h"
 #include "../calls/callbacks_state.h"
+#include "../com/com_state.h"
+#include "../com/interfaces_state.h"
 
 constexpr int MaxArgs = 30;      // arguments split from one block
 constexpr int MaxString = 4048;  // every text field, terminator included
@@ -22,6 +24,8 @@ constexpr int StatusNoSurface = 1002;
 constexpr int StatusForeignFault = 1003;  // a foreign callee raised an exception it did not handle
 constexpr int StatusStackMismatch = 1004; // a typed callee did not keep to its prototype
 constexpr int StatusBadValue = 1005;      // a text did not fit its type, or a place lay outside its buffer
+constexpr int StatusComFailed = 1006;     // an automation object refused a call, or COM could not serve it
+constexpr int StatusComEnd = 1007;        // an enumerator or event list has nothing more
 
 // Initial sizes of the three heap blocks made by Init.
 constexpr int InitialReadBufferBytes = 4026;
@@ -55,6 +59,8 @@ struct ExtensionState {
     FileState file;
     CallsState calls;
     CallbacksState callbacks;
+    ComState com;
+    InterfacesState interfaces;
 };
 
 extern ExtensionState g_state;

@@ -96,5 +96,6 @@ __attribute__((force_align_arg_pointer)) LRESULT CALLBACK HookWindowProc(HWND wi
     if (message == WM_COMMAND) ReportMenuChoice(wParam);
     // A callback's event, posted by the library itself: reported, not passed on.
     if (CallbackEventMessage(message)) return CallbackReportEvent(wParam, lParam), 0;
+    if (ComEventMessage(message)) return ComReportEvent(wParam, lParam), 0;
     return CallWindowProcA(previous, window, message, wParam, lParam);
 }

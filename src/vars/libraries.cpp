@@ -84,10 +84,12 @@ int LibraryBindFunction() {
 
 // DLLUNLOAD number: releases the library once and forgets it together with the
 // functions bound from it, so that none of them can be called into freed code.
-// An empty slot does nothing; a number outside 1..10 answers -1.
+// An empty slot does nothing; a number outside 1..10 answers -1. DLLUNLOAD of
+// nothing (no number) also releases every object the library holds.
 int LibraryUnload() {
     long number = ReadLong(Arg(1));
     HMODULE* slot = LibrarySlotAt(number);
+    if (!*Arg(1)) ComReleaseAll();
     if (!slot) return -1;
     if (!*slot) return 0;
     for (FunctionSlot& function : g_state.vars.functionSlots) {
