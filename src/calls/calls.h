@@ -134,7 +134,7 @@ const char* TypedCallMethod(const Prototype& proto, FARPROC entry, DWORD self);
 // Whether a result type is HRESULT.
 bool IsHresult(const TypeRef& type);
 
-// ---- COM parameter kinds (convert_com.cpp) ---------------------------------------------
+// ---- COM parameter kinds (src/com/typed_params.cpp) ---------------------------------------------
 ConvertFn ComConverterFor(Pass pass);
 // What a call with arguments of the COM kinds leaves to do: BSTRs and VARIANTs made
 // for it are freed, texts and objects it returned are answered and kept when `take`

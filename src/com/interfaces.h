@@ -33,6 +33,6 @@ bool ReadGuidText(const char* text, GUID* guid);
 void FormatGuid(const GUID& guid, char* out);
 
 // The interface a slot holds: the one recorded, else the one its IID names (-1: none
-// declared, so nothing more is known than IUnknown). (convert_com.cpp)
+// declared, so nothing more is known than IUnknown). (src/com/typed_params.cpp)
 struct ComObject;
 int ObjectInterface(const ComObject* slot);

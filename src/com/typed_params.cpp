@@ -4,12 +4,12 @@
 // VARIANTs. What a call leaves to free or take over is settled by FinishComArguments.
 #include <string.h>
 
-#include "../com/com.h"
-#include "../com/interfaces.h"
+#include "../calls/calls.h"
 #include "../host/state.h"
 #include "../host/text.h"
 #include "../vars/vars.h"
-#include "calls.h"
+#include "com.h"
+#include "interfaces.h"
 
 static const TypedParam& ParamOf(int index) { return g_state.calls.current->params[index]; }
 
