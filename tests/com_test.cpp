@@ -524,6 +524,17 @@ TEST_F(OwnObjectTest, ObjectsPassToForeignFunctions) {
     EXPECT_EQ(Call({"DLLCALL", "2", "OBJ:1"}), "3");
 }
 
+TEST_F(OwnObjectTest, GetFindsTheRunningInstance) {
+    EXPECT_EQ(Command({"COMGET", "2", "Trakx.Automation"}), 1006) << "nothing is running yet";
+    auto publish = reinterpret_cast<RegisterFn>(GetProcAddress(testlib, "AutomationPublish"));
+    auto revoke = reinterpret_cast<RegisterFn>(GetProcAddress(testlib, "AutomationRevoke"));
+    ASSERT_TRUE(publish && revoke);
+    ASSERT_EQ(publish(), S_OK);
+    EXPECT_EQ(Command({"COMGET", "2", "Trakx.Automation"}), 0) << Error();
+    EXPECT_EQ(Call({"COMPROP", "2", "Count"}), "3");
+    EXPECT_EQ(revoke(), S_OK);
+}
+
 TEST_F(OwnObjectTest, UnloadReleasesEveryObjectAndSink) {
     Call({"COMPROP", "1", "Child"});
     Call({"COMINVOKE", "1", "Typed", "ARRAY"});

@@ -826,6 +826,19 @@ LONG __stdcall DispatchCount(IDispatch* object) {
     return V_I4(&result);
 }
 
+// Publishes a new object as the running instance of the class (COM must be started
+// on the calling thread), and takes it back.
+static DWORD g_published;
+HRESULT __stdcall AutomationPublish() {
+    MakeTypeInfo();
+    Automation* object = new Automation;
+    HRESULT hr = RegisterActiveObject(static_cast<ITrakxAutomation*>(object), kClassId, ACTIVEOBJECT_STRONG,
+                                      &g_published);
+    object->Release();
+    return hr;
+}
+HRESULT __stdcall AutomationRevoke() { return RevokeActiveObject(g_published, nullptr); }
+
 // References held on the objects of this file, objects alive and sinks connected.
 LONG __stdcall AutomationReferences() { return g_references; }
 LONG __stdcall AutomationObjects() { return g_objects; }
