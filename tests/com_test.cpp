@@ -524,6 +524,22 @@ TEST_F(OwnObjectTest, ObjectsPassToForeignFunctions) {
     EXPECT_EQ(Call({"DLLCALL", "2", "OBJ:1"}), "3");
 }
 
+TEST_F(OwnObjectTest, AnswersWithNoFreeSlotGiveTheirObjectBack) {
+    for (int k = 2; k <= 1000; ++k) ASSERT_EQ(Command({"COMCREATE", std::to_string(k), "Trakx.Automation"}), 0);
+    LONG held = references();
+    EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", "DISPATCH"}), "");
+    EXPECT_EQ(Status(), 1006);
+    EXPECT_NE(Error().find("all 1000 object slots"), std::string::npos) << Error();
+    EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", "ARRAY"}), "");
+    EXPECT_EQ(Status(), 1006);
+    EXPECT_EQ(Command({"COMENUM", "1000", "1"}), 0);  // a slot named by the script is replaced
+    EXPECT_EQ(Call({"COMNEXT", "1000"}), "1");
+    EXPECT_EQ(Call({"COMNEXT", "1000"}), "two");
+    EXPECT_EQ(Call({"COMNEXT", "1000"}), "");  // the third item is an object: no slot for it
+    EXPECT_EQ(Status(), 1006);
+    EXPECT_EQ(references(), held);  // the object replaced by the enumerator went, the enumerator came
+}
+
 TEST_F(OwnObjectTest, GetFindsTheRunningInstance) {
     EXPECT_EQ(Command({"COMGET", "2", "Trakx.Automation"}), 1006) << "nothing is running yet";
     auto publish = reinterpret_cast<RegisterFn>(GetProcAddress(testlib, "AutomationPublish"));
