@@ -377,6 +377,12 @@ TEST_F(OwnObjectTest, ExceptionsFaultsAndFailuresHalfWayGiveEverythingBack) {
     EXPECT_EQ(Status(), 1003);
     EXPECT_EQ(Call({"COMINVOKE", "1", "Echo", "1", "2"}), "");  // too many arguments
     EXPECT_EQ(Status(), 1006);
+    // A server that answers a pointer that is no object: every call on it, its
+    // release included, comes back as a fault.
+    EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", "BADOBJECT"}), "OBJ:2");
+    EXPECT_EQ(Call({"COMPROP", "2", "Count"}), "");
+    EXPECT_EQ(Status(), 1003);
+    EXPECT_EQ(Command({"COMRELEASE", "2"}), 0);
     EXPECT_EQ(Count(), "1");
     EXPECT_TRUE(boxes.empty());
 }

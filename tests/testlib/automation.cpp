@@ -363,6 +363,7 @@ HRESULT Automation::Typed(BSTR kind, VARIANT* v) {
     else if (is(L"ERROR")) V_VT(v) = VT_ERROR, V_ERROR(v) = DISP_E_PARAMNOTFOUND;
     else if (is(L"DISPATCH")) V_VT(v) = VT_DISPATCH, V_DISPATCH(v) = new Automation;
     else if (is(L"PLAIN")) V_VT(v) = VT_DISPATCH, V_DISPATCH(v) = new Automation(true);
+    else if (is(L"BADOBJECT")) V_VT(v) = VT_DISPATCH, V_DISPATCH(v) = reinterpret_cast<IDispatch*>(16);
     else if (is(L"UNKNOWN")) V_VT(v) = VT_UNKNOWN, V_UNKNOWN(v) = static_cast<ITrakxAutomation*>(new Automation);
     else if (is(L"NOTHING")) V_VT(v) = VT_DISPATCH, V_DISPATCH(v) = nullptr;
     else if (is(L"ARRAY")) V_VT(v) = VT_ARRAY | VT_VARIANT, V_ARRAY(v) = VariantList();
