@@ -377,6 +377,12 @@ TEST_F(OwnObjectTest, ExceptionsFaultsAndFailuresHalfWayGiveEverythingBack) {
     EXPECT_EQ(Status(), 1003);
     EXPECT_EQ(Call({"COMINVOKE", "1", "Echo", "1", "2"}), "");  // too many arguments
     EXPECT_EQ(Status(), 1006);
+    // A server that answers a pointer that is no object: every call on it, its
+    // release included, comes back as a fault.
+    EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", "BADOBJECT"}), "OBJ:2");
+    EXPECT_EQ(Call({"COMPROP", "2", "Count"}), "");
+    EXPECT_EQ(Status(), 1003);
+    EXPECT_EQ(Command({"COMRELEASE", "2"}), 0);
     EXPECT_EQ(Count(), "1");
     EXPECT_TRUE(boxes.empty());
 }
@@ -522,6 +528,33 @@ TEST_F(OwnObjectTest, ObjectsPassToForeignFunctions) {
     EXPECT_EQ(Status(), 1005);
     ASSERT_EQ(Command({"DLLDECLARE", "2", "1", "long DispatchCount(HANDLE object)"}), 0) << Error();
     EXPECT_EQ(Call({"DLLCALL", "2", "OBJ:1"}), "3");
+}
+
+TEST_F(OwnObjectTest, AnswersWithNoFreeSlotGiveTheirObjectBack) {
+    for (int k = 2; k <= 1000; ++k) ASSERT_EQ(Command({"COMCREATE", std::to_string(k), "Trakx.Automation"}), 0);
+    LONG held = references();
+    EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", "DISPATCH"}), "");
+    EXPECT_EQ(Status(), 1006);
+    EXPECT_NE(Error().find("all 1000 object slots"), std::string::npos) << Error();
+    EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", "ARRAY"}), "");
+    EXPECT_EQ(Status(), 1006);
+    EXPECT_EQ(Command({"COMENUM", "1000", "1"}), 0);  // a slot named by the script is replaced
+    EXPECT_EQ(Call({"COMNEXT", "1000"}), "1");
+    EXPECT_EQ(Call({"COMNEXT", "1000"}), "two");
+    EXPECT_EQ(Call({"COMNEXT", "1000"}), "");  // the third item is an object: no slot for it
+    EXPECT_EQ(Status(), 1006);
+    EXPECT_EQ(references(), held);  // the object replaced by the enumerator went, the enumerator came
+}
+
+TEST_F(OwnObjectTest, GetFindsTheRunningInstance) {
+    EXPECT_EQ(Command({"COMGET", "2", "Trakx.Automation"}), 1006) << "nothing is running yet";
+    auto publish = reinterpret_cast<RegisterFn>(GetProcAddress(testlib, "AutomationPublish"));
+    auto revoke = reinterpret_cast<RegisterFn>(GetProcAddress(testlib, "AutomationRevoke"));
+    ASSERT_TRUE(publish && revoke);
+    ASSERT_EQ(publish(), S_OK);
+    EXPECT_EQ(Command({"COMGET", "2", "Trakx.Automation"}), 0) << Error();
+    EXPECT_EQ(Call({"COMPROP", "2", "Count"}), "3");
+    EXPECT_EQ(revoke(), S_OK);
 }
 
 TEST_F(OwnObjectTest, UnloadReleasesEveryObjectAndSink) {

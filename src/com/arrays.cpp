@@ -176,20 +176,11 @@ int ComEnum() {
     VARIANT result;
     VariantInit(&result);
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
-    EXCEPINFO info;
-    memset(&info, 0, sizeof info);
-    UINT argError = 0;
-    const DWORD words[] = {static_cast<DWORD>(DISPID_NEWENUM), reinterpret_cast<DWORD>(&IID_NULL), LOCALE_USER_DEFAULT,
-                           DISPATCH_METHOD | DISPATCH_PROPERTYGET, reinterpret_cast<DWORD>(&none),
-                           reinterpret_cast<DWORD>(&result), reinterpret_cast<DWORD>(&info),
-                           reinterpret_cast<DWORD>(&argError)};
-    HRESULT hr;
-    bool survived = ComGuardedCall(dispatch, 6, words, 8, &hr, "_NewEnum");
+    bool done = ComInvokeId(dispatch, DISPID_NEWENUM, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, &result,
+                            "_NewEnum", from, nullptr);
     if (owned) ComGuardedRelease(dispatch);
-    SysFreeString(info.bstrSource);
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrHelpFile);
-    if (!survived) return ComClearValue(&result), 0;
+    if (!done) return ComClearValue(&result), 0;  // 1006 (no collection) or 1003, DLLERROR says which
+    HRESULT hr = S_OK;
     IEnumVARIANT* walker = nullptr;
     IUnknown* unknown = V_VT(&result) == VT_UNKNOWN || V_VT(&result) == VT_DISPATCH ? V_UNKNOWN(&result) : nullptr;
     if (SUCCEEDED(hr) && unknown) {

@@ -29,6 +29,10 @@ const char* ComAnswer(VARIANT* v, const char* className);
 // the member, the HRESULT and the server's exception; 1003 for a fault.
 bool ComInvokeName(IDispatch* target, const ComObject* slot, const char* name, WORD flags, DISPPARAMS* params,
                    VARIANT* result);
+// The same for a member already known by its DISPID; `name` and `via` (the path so
+// far, null for the slot's own object) name it in messages.
+bool ComInvokeId(IDispatch* target, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result, const char* name,
+                 const ComObject* slot, const char* via);
 // The slot's IDispatch, or null (status 1006). *owned says whether the caller holds
 // a reference of its own to give back (ComGuardedRelease); otherwise the slot's is
 // lent, which no script can release while the keyword runs.

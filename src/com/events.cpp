@@ -25,6 +25,9 @@ struct SinkName {
     char name[ComNameBytes];
 };
 
+// A server calls the sink's methods with whatever stack alignment it keeps.
+#define SINK_ENTRY __attribute__((force_align_arg_pointer))
+
 // The sink: an IDispatch answering the source interface. Everything it keeps after
 // connecting is read and written under the events' lock.
 struct ComSink final : IDispatch {
@@ -46,7 +49,7 @@ struct ComSink final : IDispatch {
     DWORD dropped = 0;
     int pendingEvents = 0;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    SINK_ENTRY HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         *out = nullptr;
         if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch) && !IsEqualIID(iid, source))
             return E_NOINTERFACE;
@@ -54,12 +57,16 @@ struct ComSink final : IDispatch {
         AddRef();
         return S_OK;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references); }
-    ULONG STDMETHODCALLTYPE Release() override;
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override { return *info = nullptr, E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+    SINK_ENTRY ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references); }
+    SINK_ENTRY ULONG STDMETHODCALLTYPE Release() override;
+    SINK_ENTRY HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
+    SINK_ENTRY HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+        return *info = nullptr, E_NOTIMPL;
+    }
+    SINK_ENTRY HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    SINK_ENTRY HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
                                      UINT*) override;
 };
 

@@ -103,7 +103,7 @@ static void FailInvoke(const char* name, const ComObject* slot, const char* via,
 
 // ---- the call -------------------------------------------------------------------------------
 
-static bool InvokeId(IDispatch* target, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
+bool ComInvokeId(IDispatch* target, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
                      const char* name, const ComObject* slot, const char* via) {
     EXCEPINFO info;
     memset(&info, 0, sizeof info);
@@ -126,7 +126,7 @@ bool ComInvokeName(IDispatch* target, const ComObject* slot, const char* name, W
                    VARIANT* result) {
     DISPID id;
     if (!ResolveName(target, slot, true, nullptr, name, &id)) return false;
-    return InvokeId(target, id, flags, params, result, name, slot, nullptr);
+    return ComInvokeId(target, id, flags, params, result, name, slot, nullptr);
 }
 
 IDispatch* ComDispatchOf(const ComObject* slot, bool* owned) {
@@ -166,7 +166,7 @@ static IDispatch* WalkPath(const ComObject* slot, const char* path, const char**
         VariantInit(&result);
         DISPPARAMS none = {nullptr, nullptr, 0, 0};
         bool done = ResolveName(current, slot, own, via, name, &id) &&
-                    InvokeId(current, id, DISPATCH_PROPERTYGET | DISPATCH_METHOD, &none, &result, name, slot, via);
+                    ComInvokeId(current, id, DISPATCH_PROPERTYGET | DISPATCH_METHOD, &none, &result, name, slot, via);
         if (*owned) ComGuardedRelease(current);
         *owned = false;
         if (!done) return ComClearValue(&result), nullptr;
@@ -215,18 +215,18 @@ static bool CallMember(ComObject* slot, WORD flags, int lastArg, VARIANT* result
             VARTYPE type = call.count ? V_VT(&call.values[0]) : static_cast<VARTYPE>(VT_EMPTY);
             if (type == VT_DISPATCH || type == VT_UNKNOWN) {
                 int status = g_state.host.statusCode;
-                done = InvokeId(target, id, DISPATCH_PROPERTYPUTREF, &params, nullptr, name, slot, via);
+                done = ComInvokeId(target, id, DISPATCH_PROPERTYPUTREF, &params, nullptr, name, slot, via);
                 if (!done && g_state.host.statusCode == StatusComFailed) {
                     g_state.host.statusCode = status;
                     CallErrorClear();
-                    done = InvokeId(target, id, DISPATCH_PROPERTYPUT, &params, nullptr, name, slot, via);
+                    done = ComInvokeId(target, id, DISPATCH_PROPERTYPUT, &params, nullptr, name, slot, via);
                 }
             } else {
-                done = InvokeId(target, id, DISPATCH_PROPERTYPUT, &params, nullptr, name, slot, via);
+                done = ComInvokeId(target, id, DISPATCH_PROPERTYPUT, &params, nullptr, name, slot, via);
             }
         } else {
             int status = g_state.host.statusCode;
-            done = InvokeId(target, id, flags, &params, result, name, slot, via);
+            done = ComInvokeId(target, id, flags, &params, result, name, slot, via);
             // Some servers read their properties only when asked as automation
             // clients ask: as method and property at once.
             if (!done && flags == DISPATCH_PROPERTYGET && g_state.host.statusCode == StatusComFailed &&
@@ -234,7 +234,7 @@ static bool CallMember(ComObject* slot, WORD flags, int lastArg, VARIANT* result
                 g_state.host.statusCode = status;
                 CallErrorClear();
                 ComClearValue(result);
-                done = InvokeId(target, id, DISPATCH_PROPERTYGET | DISPATCH_METHOD, &params, result, name, slot, via);
+                done = ComInvokeId(target, id, DISPATCH_PROPERTYGET | DISPATCH_METHOD, &params, result, name, slot, via);
             }
         }
     }

@@ -41,26 +41,38 @@ void ComErrorText(HRESULT hr, char* out, size_t capacity) {
 
 // ---- guarded calls ----------------------------------------------------------------------
 
-bool ComGuardedApi(FARPROC entry, const DWORD* words, int count, HRESULT* hr, const char* what) {
+// What every guarded call does after its thunk: events met meanwhile posted again,
+// a fault answered as DLLFUNC answers one.
+static bool EndGuardedCall(const ForeignFault& fault, DWORD answer, HRESULT* hr, const char* what) {
     ComState& com = g_state.com;
-    ForeignFault fault = {0, FALSE, g_state.host.processorHasSse};
-    ++com.callDepth;
-    DWORD answer = ForeignCallMethod(entry, words, &fault, count);
     if (--com.callDepth == 0 && com.deferredCount) ComPostDeferredEvents();
     if (fault.raised) {
         AnswerFault(fault.code);  // status 1003, the last error
-        return ComFail(StatusForeignFault, "%s raised exception 0x%08lX", what, fault.code);
+        return ComFail(StatusForeignFault, "%s raised exception 0x%08lX", what, static_cast<unsigned long>(fault.code));
     }
     *hr = static_cast<HRESULT>(answer);
     return true;
 }
 
+bool ComGuardedApi(FARPROC entry, const DWORD* words, int count, HRESULT* hr, const char* what) {
+    TypedOutcome outcome;
+    memset(&outcome, 0, sizeof outcome);
+    outcome.hasSse = g_state.host.processorHasSse;
+    ++g_state.com.callDepth;
+    ForeignCallTyped(entry, words, &outcome, count);
+    ForeignFault fault = {outcome.code, outcome.raised, outcome.hasSse};
+    return EndGuardedCall(fault, outcome.eax, hr, what);
+}
+
 bool ComGuardedCall(void* object, int method, const DWORD* words, int count, HRESULT* hr, const char* what) {
     DWORD all[16];
+    if (count > 15) count = 15;
     all[0] = reinterpret_cast<DWORD>(object);
-    for (int i = 0; i < count && i < 15; ++i) all[i + 1] = words[i];
-    FARPROC entry = (*reinterpret_cast<FARPROC* const*>(object))[method];
-    return ComGuardedApi(entry, all, count + 1, hr, what);
+    for (int i = 0; i < count; ++i) all[i + 1] = words[i];
+    ForeignFault fault = {0, FALSE, g_state.host.processorHasSse};
+    ++g_state.com.callDepth;
+    DWORD answer = ForeignCallMethod(static_cast<DWORD>(method), all, &fault, count + 1);
+    return EndGuardedCall(fault, answer, hr, what);
 }
 
 void ComGuardedRelease(IUnknown* unknown) {

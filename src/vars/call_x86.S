@@ -197,12 +197,15 @@ _ForeignCallTyped:
         jmp     ForeignCallReturn       // the shared way back: ESP from EBP,
                                         // unregister, empty x87 stack, registers
 
-// DWORD __cdecl ForeignCallMethod(FARPROC entry, const DWORD* words,
+// DWORD __cdecl ForeignCallMethod(DWORD method, const DWORD* words,
 //                                 ForeignFault* fault, DWORD count);
 //
-// A call of a method whose answer is in EAX alone (an object's HRESULT): the typed
-// call's frame, record and return path, without its look at ST(0), which costs more
-// than such a call itself. A fault answers 0 with *fault filled, as the others do.
+// A call of an object's method whose answer is in EAX alone (an HRESULT): words[0]
+// is the object, `method` the index of the entry in its table of methods, read
+// under the handler, so that a pointer that is no object faults into the handler
+// too. The typed call's frame, record and return path, without its look at ST(0),
+// which costs more than such a call itself. A fault answers 0 with *fault filled,
+// as the others do. count is at least 1 (the object).
         .globl  _ForeignCallMethod
         .def    _ForeignCallMethod; .scl 2; .type 32; .endef
         .p2align 4
@@ -231,7 +234,10 @@ _ForeignCallMethod:
 9:      pushl   -4(%esi,%ecx,4)         // words[ecx-1], the last first
         decl    %ecx
         jnz     9b
-10:     movl    8(%ebp), %eax           // EAX = entry
+10:     movl    (%esp), %eax            // EAX = the object, words[0], now nearest
+        movl    (%eax), %eax            // its table of methods
+        movl    8(%ebp), %ecx           // ECX = method
+        movl    (%eax,%ecx,4), %eax     // the method's entry
         call    *%eax                   // the answer comes back in EAX
         fwait                           // a pending x87 exception faults here, handled
         jmp     ForeignCallReturn       // the shared way back keeps EAX

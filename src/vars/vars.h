@@ -37,9 +37,10 @@ extern "C" DWORD __cdecl ForeignCallWords(FARPROC entry, const DWORD* words, For
 struct TypedOutcome;
 extern "C" void __cdecl ForeignCallTyped(FARPROC entry, const DWORD* words, TypedOutcome* outcome, DWORD count);
 
-// A method answering in EAX alone (an object's HRESULT), `count` words: as
-// ForeignCallTyped, without looking at ST(0). (call_x86.S)
-extern "C" DWORD __cdecl ForeignCallMethod(FARPROC entry, const DWORD* words, ForeignFault* fault, DWORD count);
+// Method `method` of the object words[0], answering in EAX alone (an HRESULT), with
+// `count` words (the object first): as ForeignCallTyped, the method's entry read
+// under the handler, without looking at ST(0). (call_x86.S)
+extern "C" DWORD __cdecl ForeignCallMethod(DWORD method, const DWORD* words, ForeignFault* fault, DWORD count);
 
 // The answer to a call whose callee faulted: empty text, status 1003, and the
 // system's error code for the exception as the last error.

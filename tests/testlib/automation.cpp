@@ -363,6 +363,7 @@ HRESULT Automation::Typed(BSTR kind, VARIANT* v) {
     else if (is(L"ERROR")) V_VT(v) = VT_ERROR, V_ERROR(v) = DISP_E_PARAMNOTFOUND;
     else if (is(L"DISPATCH")) V_VT(v) = VT_DISPATCH, V_DISPATCH(v) = new Automation;
     else if (is(L"PLAIN")) V_VT(v) = VT_DISPATCH, V_DISPATCH(v) = new Automation(true);
+    else if (is(L"BADOBJECT")) V_VT(v) = VT_DISPATCH, V_DISPATCH(v) = reinterpret_cast<IDispatch*>(16);
     else if (is(L"UNKNOWN")) V_VT(v) = VT_UNKNOWN, V_UNKNOWN(v) = static_cast<ITrakxAutomation*>(new Automation);
     else if (is(L"NOTHING")) V_VT(v) = VT_DISPATCH, V_DISPATCH(v) = nullptr;
     else if (is(L"ARRAY")) V_VT(v) = VT_ARRAY | VT_VARIANT, V_ARRAY(v) = VariantList();
@@ -825,6 +826,19 @@ LONG __stdcall DispatchCount(IDispatch* object) {
         return -1;
     return V_I4(&result);
 }
+
+// Publishes a new object as the running instance of the class (COM must be started
+// on the calling thread), and takes it back.
+static DWORD g_published;
+HRESULT __stdcall AutomationPublish() {
+    MakeTypeInfo();
+    Automation* object = new Automation;
+    HRESULT hr = RegisterActiveObject(static_cast<ITrakxAutomation*>(object), kClassId, ACTIVEOBJECT_STRONG,
+                                      &g_published);
+    object->Release();
+    return hr;
+}
+HRESULT __stdcall AutomationRevoke() { return RevokeActiveObject(g_published, nullptr); }
 
 // References held on the objects of this file, objects alive and sinks connected.
 LONG __stdcall AutomationReferences() { return g_references; }
