@@ -47,8 +47,8 @@
         .set    FaultRaised, 4
         .set    FaultHasSse, 8
 
-// The frame and the registration record above, the same in both thunks: from the
-// caller's frame pointer to the record registered. The third argument of either
+// The frame and the registration record above, the same in every thunk: from the
+// caller's frame pointer to the record registered. The third argument of each
 // thunk (16 from EBP) is where the fault is reported.
         .macro  ENTER_FOREIGN_CALL
         pushl   %ebp                    // keep the caller's frame pointer
@@ -210,23 +210,7 @@ _ForeignCallTyped:
         .def    _ForeignCallMethod; .scl 2; .type 32; .endef
         .p2align 4
 _ForeignCallMethod:
-        pushl   %ebp                    // the frame of ForeignCallWords, word for word
-        movl    %esp, %ebp
-        pushl   %ebx
-        pushl   %esi
-        pushl   %edi
-        subl    $8, %esp                // MXCSR (-16) and the control word (-20)
-        fnstcw  -20(%ebp)
-        movl    16(%ebp), %eax          // EAX = fault
-        cmpl    $0, FaultHasSse(%eax)
-        je      8f
-        stmxcsr -16(%ebp)
-8:      pushl   %eax                    // the record: fault, EBP, resume address,
-        pushl   %ebp                    // ... handler, previous record
-        pushl   $ForeignCallReturn
-        pushl   $ForeignCallHandler
-        pushl   %fs:0
-        movl    %esp, %fs:0             // registered: faults from here on come back
+        ENTER_FOREIGN_CALL              // the frame and record of ForeignCallWords
         movl    12(%ebp), %esi          // ESI = words
         movl    20(%ebp), %ecx          // ECX = count
         testl   %ecx, %ecx
