@@ -31,6 +31,11 @@ mount -t proc proc $R/proc
 mount -t sysfs sysfs $R/sys
 mount -t devtmpfs devtmpfs $R/dev
 mkdir -p $R/dev/pts $R/dev/shm
+# The links a booted system's /dev has: bash's process substitution reads /dev/fd/N.
+ln -sf /proc/self/fd $R/dev/fd
+ln -sf /proc/self/fd/0 $R/dev/stdin
+ln -sf /proc/self/fd/1 $R/dev/stdout
+ln -sf /proc/self/fd/2 $R/dev/stderr
 mount -t devpts devpts $R/dev/pts
 mount -t tmpfs -o mode=1777 shm $R/dev/shm
 # /tmp stays the overlay's, so that files the user keeps there are seen, less this
