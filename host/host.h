@@ -36,7 +36,9 @@ std::vector<std::string> StatementWarnings(const Statement& s);
 // Writes the window's client area to a PNG file; answers false on failure.
 bool SaveClientPicture(HWND window, const std::string& path);
 
-// Text as a quoted script word, control characters shown as \xNN.
+// Text with its control characters shown as \xNN; Quote also quotes it as a script
+// word.
+std::string Visible(const std::string& text);
 std::string Quote(const std::string& text);
 
 // ---- encodings (encoding.cpp) --------------------------------------------------

@@ -190,8 +190,10 @@ static int ListBox(const Statement& s, std::string& error) {
     return 0;
 }
 
+// An answer kept under a name may end in CR LF (GETLASTERROR, FILEREAD): shown as
+// \x0D\x0A, as answers are, it cannot break the output's lines.
 static int Echo(const Statement& s, std::string&) {
-    Say(stdout, Joined(s.words, 1));
+    Say(stdout, Visible(Joined(s.words, 1)));
     return 0;
 }
 

@@ -195,12 +195,11 @@ bool ParseScript(const std::string& script, std::vector<Statement>& out, int& er
     return true;
 }
 
-std::string Quote(const std::string& text) {
-    std::string out = "\"";
+// Control characters as \xNN, so that each printed item stays on its own line.
+std::string Visible(const std::string& text) {
+    std::string out;
     for (unsigned char c : text) {
-        if (c == '"') {
-            out += "\"\"";
-        } else if (c < 0x20 || c == 0x7f) {
+        if (c < 0x20 || c == 0x7f) {
             char hex[8];
             snprintf(hex, sizeof hex, "\\x%02X", c);
             out += hex;
@@ -208,5 +207,11 @@ std::string Quote(const std::string& text) {
             out += static_cast<char>(c);
         }
     }
+    return out;
+}
+
+std::string Quote(const std::string& text) {
+    std::string out = "\"";
+    for (char c : Visible(text)) out += c == '"' ? std::string("\"\"") : std::string(1, c);
     return out + "\"";
 }

@@ -135,8 +135,10 @@ subs=(
   '%nosuch%'      '%nosuch%'
   '%row.0%'       '%row.0%'
   '50% %v'        '50% %v'
+  '%crlf%'        'x\x0D\x0Ay'
 )
-text=$'n = SETINT 1 41\n? v = GETINT 1\n.set row 65608|0|a title\n'
+# crlf ends its line as GETLASTERROR's answer does: echoed, it stays on one line.
+text=$'n = SETINT 1 41\n? v = GETINT 1\n.set row 65608|0|a title\nSETSTR 2 e"x\\r\\ny"\n? crlf = GETSTR 2\n'
 for ((i = 0; i < ${#subs[@]}; i += 2)); do text+=".echo [${subs[i]}]"$'\n'; done
 run_script "$text"
 [ "$status" -eq 0 ] || fail "names: exit $status: $(cat "$work/err.lf")"
