@@ -55,6 +55,27 @@ trakx_prepare() {
   exit "$rc"
 }
 
+# Passes the build's messages on without its progress lines; a first build, which
+# takes minutes (more on a busy machine), says when a quarter, half and three quarters
+# of it are done, so that a long silence does not look like a hang.
+trakx_build_progress() {
+  local first=$1 line pct shown=0
+  while IFS= read -r line || [ -n "$line" ]; do
+    case "$line" in
+      '-- '*) ;;
+      '['*'%]'*)
+        pct=${line%%%]*}
+        pct=${pct#[}
+        pct=${pct// /}
+        if $first && [[ "$pct" =~ ^[0-9]+$ ]] && [ "$pct" -lt 100 ] && [ $((pct / 25 * 25)) -gt "$shown" ]; then
+          shown=$((pct / 25 * 25))
+          trakx_step "building: $shown% done"
+        fi ;;
+      *) printf '%s\n' "$line" ;;
+    esac
+  done
+}
+
 # Builds the project (configure once): the targets named, or all of it. A failed
 # configure or build fails here, with the compiler's messages shown: the binaries an
 # earlier build left must not be tested, or packaged, as if they were this one's.
@@ -72,9 +93,9 @@ trakx_build() {
       return 1
     fi
   fi
-  # Progress lines are dropped; the status is the build's, whatever the filter did.
+  # The status is the build's, whatever the filter did.
   if ! (set -o pipefail
-        cmake --build "$TRAKX_BUILD" -j"$(nproc)" "${targets[@]}" 2>&1 | { grep -v -E '^(\[ *[0-9]+%\]|-- )' || true; }); then
+        cmake --build "$TRAKX_BUILD" -j"$(nproc)" "${targets[@]}" 2>&1 | trakx_build_progress "$first"); then
     echo "trakx: the build failed (messages above); nothing was run" >&2
     return 1
   fi
