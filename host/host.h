@@ -61,5 +61,9 @@ bool IsHostWord(const std::string& name);
 bool Substituted(const std::string& word, std::string& out, std::string& error);
 // Keeps a value under a name for later substitutions.
 void SetName(const std::string& name, const std::string& value);
+// The %...% of a statement's words that begin with a name no statement of the script
+// keeps (`kept`), each with a hint when a kept name differs only in case: a misspelt
+// name would otherwise pass on as written, unnoticed.
+std::vector<std::string> UnkeptNames(const std::vector<std::string>& words, const std::vector<std::string>& kept);
 // The value of a host word (the window's handle, its client area's origin).
 bool HostWordValue(const std::string& name, long& value);

@@ -318,6 +318,11 @@ static int ReadScript(FILE* input, const char* name, std::vector<Statement>& scr
         Say(stderr, where + std::to_string(errorLine) + ": syntax error: " + error);
         return 2;
     }
+    std::vector<std::string> kept;
+    for (const Statement& s : script) {
+        if (!s.name.empty()) kept.push_back(s.name);
+        if (s.directive && s.words[0] == "set" && s.words.size() > 1) kept.push_back(s.words[1]);
+    }
     for (const Statement& s : script) {
         if (s.directive && !FindDirective(s)) {
             Say(stderr, where + std::to_string(s.line) +
@@ -331,6 +336,8 @@ static int ReadScript(FILE* input, const char* name, std::vector<Statement>& scr
             return 2;
         }
         for (const std::string& warning : StatementWarnings(s))
+            Say(stderr, where + std::to_string(s.line) + ": warning: " + warning);
+        for (const std::string& warning : UnkeptNames(s.words, kept))
             Say(stderr, where + std::to_string(s.line) + ": warning: " + warning);
     }
     return 0;

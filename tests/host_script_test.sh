@@ -165,6 +165,24 @@ for ((i = 0; i < ${#mistakes[@]}; i += 3)); do
     fail "'${mistakes[i]}': no '${mistakes[i + 2]}' in: $(cat "$work/err.lf")"
 done
 
+# A name no statement keeps is warned about when the script is read (it is passed on
+# as written): each script, then its one warning ("" for none).
+unkept=(
+  $'.set row 1|2\n.echo %rwo.1%'            ':2: warning: %rwo.1%: no statement keeps a name rwo'
+  $'? v = GETINT 1\n.echo %V+1%'             ':2: warning: %V+1%: no statement keeps a name V (NAME = ... or .set NAME) (did you mean %v%?'
+  $'.echo %w%\n? w = GETINT 1'               ''
+  $'.set n 1\n.echo 50% %n% 100% %HWND% %n.1+2% %%'  ''
+)
+for ((i = 0; i < ${#unkept[@]}; i += 2)); do
+  run_script "${unkept[i]}"
+  if [ -z "${unkept[i + 1]}" ]; then
+    [ "$status" -eq 0 ] && ! grep -q warning "$work/err.lf" || fail "'${unkept[i]}': exit $status: $(cat "$work/err.lf")"
+  else
+    [ "$status" -eq 0 ] && [ "$(grep -c warning "$work/err.lf")" -eq 1 ] && grep -qF -- "${unkept[i + 1]}" "$work/err.lf" ||
+      fail "'${unkept[i]}': exit $status, not the one warning '${unkept[i + 1]}': $(cat "$work/err.lf")"
+  fi
+done
+
 # ---- loops and their cap -----------------------------------------------------
 # String slots 1..ROWS hold a, b, c...; the loop reads them until slot ROWS+1 answers
 # empty. Each case: rows, cap, exit code, the turns that must have run.
