@@ -117,7 +117,17 @@ trakx_start_session() {
   if ! [ -S "$socket" ]; then
     Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
     TRAKX_XVFB_PID=$!
-    for _ in $(seq 50); do [ -S "$socket" ] && break; sleep 0.1; done
+    # A busy or emulated machine can take seconds to start it; going on without it
+    # would leave the host without a window and every test without a display.
+    local limit=${TRAKX_XVFB_WAIT:-60} tenths=0
+    while ! [ -S "$socket" ]; do
+      if ! kill -0 "$TRAKX_XVFB_PID" 2>/dev/null || [ "$tenths" -ge $((limit * 10)) ]; then
+        echo "trakx: the virtual display $DISPLAY (Xvfb) did not start within $limit s; nothing was run" >&2
+        exit 1
+      fi
+      sleep 0.1
+      tenths=$((tenths + 1))
+    done
   fi
   mkdir -p "$(dirname "$WINEPREFIX")"
   wineserver -p 2>/dev/null || true
