@@ -50,6 +50,11 @@ cases=(
   'DLLDECLARE 2 1 "int MulDiv(int a" "int b)"' ''
   'DLLSTRUCT typedef struct { int x; } P;' 'DLLSTRUCT'"'"'s declaration is not quoted'
   'DLLSTRUCT "typedef struct {" "int x; } P;"' ''
+  'DLLCALLBACK 1 BOOL CALLBACK P(HWND h, LPARAM l) 1' 'DLLCALLBACK'"'"'s declaration is not quoted: its blanks split it into 6 words; quote it whole, "BOOL CALLBACK P(HWND h, LPARAM l)"'
+  'DLLCALLBACK 1 "BOOL CALLBACK P(HWND h, LPARAM l)" 1' ''
+  'DLLCALLBACK 1 "BOOL CALLBACK P(HWND h," "LPARAM l)" 1' ''
+  'DLLINTERFACE interface IFoo : IUnknown { HRESULT Bar(int x); };' 'DLLINTERFACE'"'"'s declaration is not quoted: its blanks split it into 9 words'
+  'DLLINTERFACE "interface IFoo : IUnknown { HRESULT Bar(int x); };"' ''
 )
 script="$work/warn.trx"
 : > "$script"
