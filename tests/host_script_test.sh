@@ -162,6 +162,10 @@ mistakes=(
   $'.echo ran\n? 1x = GETINT 1'            2 ':2: syntax error: "1x" cannot be a name'
   $'.echo ran\nx ='                        2 ':2: syntax error: a name needs a statement after its ='
   $'.echo ran\n.set 1x 5'                  2 ':2: syntax error: .set needs a name'
+  $'.echo ran\n? n=GETINT 1'               2 ':2: syntax error: a name'"'"'s = needs a blank on each side: n = KEYWORD'
+  $'.echo ran\nn= SETINT 1 1'              2 ':2: syntax error: a name'"'"'s = needs a blank on each side: n = KEYWORD'
+  $'.echo ran\n? n =GETINT 1'              2 ':2: syntax error: a name'"'"'s = needs a blank on each side: n = KEYWORD'
+  $'SETSTR 1 a=b\n? GETSTR 1\n.expect a=b' 0 ''
 )
 for ((i = 0; i < ${#mistakes[@]}; i += 3)); do
   run_script "${mistakes[i]}"
