@@ -478,6 +478,14 @@ int main(int argc, char** argv) {
         } else if (strcmp(argv[i], "--version") == 0) {
             PrintVersions();
             return 0;
+        } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+            // A misspelt option (--fersh) would otherwise be taken as the script's name
+            // and quietly replaced by the one after it.
+            fprintf(stderr, "trakx-host: unknown option %s (-h lists them)\n", argv[i]);
+            return 2;
+        } else if (scriptPath) {
+            fprintf(stderr, "trakx-host: one script at a time: %s and %s\n", scriptPath, argv[i]);
+            return 2;
         } else scriptPath = argv[i];
     }
     SetConsoleOutputCP(CP_UTF8);

@@ -28,10 +28,14 @@ trakx_script_path() {
 # working folder build/run/NAME/, which --fresh empties first; the other options go
 # to the host. Output lines end in LF, as Linux tools expect.
 trakx_run_host() {
-  local fresh=false options=(--lf) script="$TRAKX_ROOT/examples/tour.trx" arg
+  local fresh=false options=(--lf) script="$TRAKX_ROOT/examples/tour.trx" arg scripts=0
   for arg in "$@"; do
-    case "$arg" in --fresh) fresh=true ;; -?*) options+=("$arg") ;; *) script=$arg ;; esac
+    case "$arg" in --fresh) fresh=true ;; -?*) options+=("$arg") ;; *) script=$arg scripts=$((scripts + 1)) ;; esac
   done
+  if [ "$scripts" -gt 1 ]; then
+    echo "trakx: one script at a time (run.sh -h says how)" >&2
+    return 2
+  fi
   local workdir
   workdir="$TRAKX_BUILD/run/$(basename "$script" .trx)"
   ! $fresh || rm -rf "$workdir"

@@ -109,6 +109,18 @@ grep -q ':2: syntax error: unknown directive' "$work/err" || fail "no line numbe
 output=$(printf 'SETINT 1 5\n? GETINT 1\n.expect 5\n' | wine "$host" -q - 2>&1 | tr -d '\r')
 [ "$output" = $'0  [status 0]\n"5"  [status 0]' ] || fail "- did not read standard input: $output"
 
+# A misspelt option, or a second script, is refused before anything runs (rather than
+# taken as the script's name and quietly replaced by the next one).
+printf '.echo ran\n' > "$work/one.trx"
+for args in "--fersh Z:$work/one.trx" "Z:$work/one.trx -x" "Z:$work/one.trx Z:$work/one.trx"; do
+  # shellcheck disable=SC2086
+  wine "$host" $args > "$work/out" 2>&1
+  status=$?
+  output=$(tr -d '\r' < "$work/out")
+  [ "$status" -eq 2 ] && grep -q 'trakx-host: \(unknown option\|one script at a time\)' <<<"$output" &&
+    ! grep -q ran <<<"$output" || fail "'$args': exit $status: $output"
+done
+
 # Runs a script given as text; leaves its output in out and err, its exit code in status.
 run_script() {
   printf '%s' "$1" > "$work/s.trx"

@@ -144,6 +144,11 @@ if [ -n "$built" ]; then
   status=$?
   [ "$status" -eq 0 ] && [ ! -e "$folder/left.txt" ] && [ -f "$folder/made.txt" ] ||
     fail "--fresh: exit $status, folder: $(ls "$folder"): $(cat "$work/host.out")"
+  # Two scripts are refused, not the first quietly dropped.
+  output=$(with_scripts run_host -q "$work/fresh.trx" "$work/fresh.trx" 2>&1)
+  status=$?
+  [ "$status" -eq 2 ] && grep -q 'one script at a time' <<<"$output" && ! grep -q status <<<"$output" ||
+    fail "two scripts: exit $status: $output"
 fi
 
 [ "$failures" -eq 0 ] && echo "scripts: all checks passed"
