@@ -36,7 +36,9 @@ std::vector<std::string> StatementWarnings(const Statement& s);
 // Writes the window's client area to a PNG file; answers false on failure.
 bool SaveClientPicture(HWND window, const std::string& path);
 
-// Text as a quoted script word, control characters shown as \xNN.
+// Text with its control characters shown as \xNN; Quote also quotes it as a script
+// word.
+std::string Visible(const std::string& text);
 std::string Quote(const std::string& text);
 
 // ---- encodings (encoding.cpp) --------------------------------------------------
@@ -59,5 +61,9 @@ bool IsHostWord(const std::string& name);
 bool Substituted(const std::string& word, std::string& out, std::string& error);
 // Keeps a value under a name for later substitutions.
 void SetName(const std::string& name, const std::string& value);
+// The %...% of a statement's words that begin with a name no statement of the script
+// keeps (`kept`), each with a hint when a kept name differs only in case: a misspelt
+// name would otherwise pass on as written, unnoticed.
+std::vector<std::string> UnkeptNames(const std::vector<std::string>& words, const std::vector<std::string>& kept);
 // The value of a host word (the window's handle, its client area's origin).
 bool HostWordValue(const std::string& name, long& value);

@@ -123,19 +123,26 @@ static void WarnDrawColour(const Statement& s, std::vector<std::string>& warning
     warnings.push_back("the colour " + Quote(colour) + " is not one DRAW knows: it draws black");
 }
 
-// A prototype or structure pasted without quotes is split at its blanks, and the
-// library joins the pieces with commas ("int, MulDiv(int, a,, ..."). Split at its
-// commas on purpose, the first piece holds the '(' or '{'.
+// A prototype, structure or interface pasted without quotes is split at its blanks,
+// and the library joins the pieces with commas ("int, MulDiv(int, a,, ..."). Split at
+// its commas on purpose, the first piece holds the '(' or '{'.
 static void WarnUnquotedDeclaration(const Statement& s, std::vector<std::string>& warnings) {
     size_t first = 0;
     const char* mark = "(";
+    bool callback = lstrcmpiA(s.words[0].c_str(), "DLLCALLBACK") == 0;
     if (lstrcmpiA(s.words[0].c_str(), "DLLDECLARE") == 0) first = 3;
-    else if (lstrcmpiA(s.words[0].c_str(), "DLLSTRUCT") == 0) first = 1, mark = "{";
-    if (!first || s.words.size() <= first + 1 || s.words[first].find(mark) != std::string::npos) return;
+    else if (callback) first = 2;
+    else if (lstrcmpiA(s.words[0].c_str(), "DLLSTRUCT") == 0 || lstrcmpiA(s.words[0].c_str(), "DLLINTERFACE") == 0)
+        first = 1, mark = "{";
+    // A callback's answer and event follow its prototype, which ends at its ')'.
+    size_t last = s.words.size() - 1;
+    if (callback)
+        for (last = first; last + 1 < s.words.size() && s.words[last].find(')') == std::string::npos; ++last) {}
+    if (!first || last <= first || s.words[first].find(mark) != std::string::npos) return;
     std::string whole;
-    for (size_t i = first; i < s.words.size(); ++i) whole += (i > first ? " " : "") + s.words[i];
+    for (size_t i = first; i <= last; ++i) whole += (i > first ? " " : "") + s.words[i];
     warnings.push_back(s.words[0] + "'s declaration is not quoted: its blanks split it into " +
-                       std::to_string(s.words.size() - first) + " words; quote it whole, " + Quote(whole) +
+                       std::to_string(last + 1 - first) + " words; quote it whole, " + Quote(whole) +
                        " (a quoted text may run over several lines)");
 }
 

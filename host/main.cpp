@@ -190,8 +190,10 @@ static int ListBox(const Statement& s, std::string& error) {
     return 0;
 }
 
+// An answer kept under a name may end in CR LF (GETLASTERROR, FILEREAD): shown as
+// \x0D\x0A, as answers are, it cannot break the output's lines.
 static int Echo(const Statement& s, std::string&) {
-    Say(stdout, Joined(s.words, 1));
+    Say(stdout, Visible(Joined(s.words, 1)));
     return 0;
 }
 
@@ -316,6 +318,11 @@ static int ReadScript(FILE* input, const char* name, std::vector<Statement>& scr
         Say(stderr, where + std::to_string(errorLine) + ": syntax error: " + error);
         return 2;
     }
+    std::vector<std::string> kept;
+    for (const Statement& s : script) {
+        if (!s.name.empty()) kept.push_back(s.name);
+        if (s.directive && s.words[0] == "set" && s.words.size() > 1) kept.push_back(s.words[1]);
+    }
     for (const Statement& s : script) {
         if (s.directive && !FindDirective(s)) {
             Say(stderr, where + std::to_string(s.line) +
@@ -329,6 +336,8 @@ static int ReadScript(FILE* input, const char* name, std::vector<Statement>& scr
             return 2;
         }
         for (const std::string& warning : StatementWarnings(s))
+            Say(stderr, where + std::to_string(s.line) + ": warning: " + warning);
+        for (const std::string& warning : UnkeptNames(s.words, kept))
             Say(stderr, where + std::to_string(s.line) + ": warning: " + warning);
     }
     return 0;
@@ -469,6 +478,14 @@ int main(int argc, char** argv) {
         } else if (strcmp(argv[i], "--version") == 0) {
             PrintVersions();
             return 0;
+        } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+            // A misspelt option (--fersh) would otherwise be taken as the script's name
+            // and quietly replaced by the one after it.
+            fprintf(stderr, "trakx-host: unknown option %s (-h lists them)\n", argv[i]);
+            return 2;
+        } else if (scriptPath) {
+            fprintf(stderr, "trakx-host: one script at a time: %s and %s\n", scriptPath, argv[i]);
+            return 2;
         } else scriptPath = argv[i];
     }
     SetConsoleOutputCP(CP_UTF8);

@@ -111,3 +111,30 @@ bool Substituted(const std::string& word, std::string& out, std::string& error) 
     out += word.substr(i);
     return true;
 }
+
+std::vector<std::string> UnkeptNames(const std::vector<std::string>& words, const std::vector<std::string>& kept) {
+    std::vector<std::string> found;
+    for (const std::string& word : words) {
+        // The % signs pair up as Substituted pairs them.
+        for (size_t i = 0;;) {
+            size_t open = word.find('%', i), close = open == std::string::npos ? open : word.find('%', open + 1);
+            if (close == std::string::npos) break;
+            std::string inside = word.substr(open + 1, close - open - 1);
+            std::string name = inside.substr(0, inside.find_first_of(".+-*/"));
+            bool known = IsHostWord(name);
+            std::string hint;
+            for (const std::string& k : kept) {
+                if (k == name) known = true;
+                else if (lstrcmpiA(k.c_str(), name.c_str()) == 0) hint = " (did you mean %" + k + "%? names are matched as written)";
+            }
+            if (!IsName(name) || known) {
+                i = known ? close + 1 : close;
+                continue;
+            }
+            found.push_back("%" + inside + "%: no statement keeps a name " + name + " (NAME = ... or .set NAME)" + hint +
+                            "; it is passed on as written");
+            i = close;
+        }
+    }
+    return found;
+}

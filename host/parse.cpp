@@ -117,6 +117,15 @@ static bool Classify(std::vector<std::string> words, Statement& s, std::string& 
         s.directive = true;
         first.erase(0, 1);
     }
+    // "n=GETINT 1", "n= GETINT 1" and "n =GETINT 1" name no keyword: the library would
+    // only answer that it does not know the word.
+    size_t eq = words[0].find('=');
+    bool glued = eq != std::string::npos && eq > 0 && IsName(words[0].substr(0, eq));
+    if (!s.directive && (glued || (words.size() >= 2 && words[1].size() > 1 && words[1][0] == '=' && IsName(words[0])))) {
+        std::string name = glued ? words[0].substr(0, eq) : words[0];
+        error = "a name's = needs a blank on each side: " + name + " = KEYWORD ...";
+        return false;
+    }
     if (!s.directive && words.size() >= 2 && words[1] == "=") {
         if (!IsName(words[0])) {
             error = "\"" + words[0] + "\" cannot be a name: a name is a letter or _, then letters, digits or _";
@@ -195,12 +204,11 @@ bool ParseScript(const std::string& script, std::vector<Statement>& out, int& er
     return true;
 }
 
-std::string Quote(const std::string& text) {
-    std::string out = "\"";
+// Control characters as \xNN, so that each printed item stays on its own line.
+std::string Visible(const std::string& text) {
+    std::string out;
     for (unsigned char c : text) {
-        if (c == '"') {
-            out += "\"\"";
-        } else if (c < 0x20 || c == 0x7f) {
+        if (c < 0x20 || c == 0x7f) {
             char hex[8];
             snprintf(hex, sizeof hex, "\\x%02X", c);
             out += hex;
@@ -208,5 +216,11 @@ std::string Quote(const std::string& text) {
             out += static_cast<char>(c);
         }
     }
+    return out;
+}
+
+std::string Quote(const std::string& text) {
+    std::string out = "\"";
+    for (char c : Visible(text)) out += c == '"' ? std::string("\"\"") : std::string(1, c);
     return out + "\"";
 }

@@ -28,10 +28,14 @@ trakx_script_path() {
 # working folder build/run/NAME/, which --fresh empties first; the other options go
 # to the host. Output lines end in LF, as Linux tools expect.
 trakx_run_host() {
-  local fresh=false options=(--lf) script="$TRAKX_ROOT/examples/tour.trx" arg
+  local fresh=false options=(--lf) script="$TRAKX_ROOT/examples/tour.trx" arg scripts=0
   for arg in "$@"; do
-    case "$arg" in --fresh) fresh=true ;; -?*) options+=("$arg") ;; *) script=$arg ;; esac
+    case "$arg" in --fresh) fresh=true ;; -?*) options+=("$arg") ;; *) script=$arg scripts=$((scripts + 1)) ;; esac
   done
+  if [ "$scripts" -gt 1 ]; then
+    echo "trakx: one script at a time (run.sh -h says how)" >&2
+    return 2
+  fi
   local workdir
   workdir="$TRAKX_BUILD/run/$(basename "$script" .trx)"
   ! $fresh || rm -rf "$workdir"
@@ -55,6 +59,27 @@ trakx_prepare() {
   exit "$rc"
 }
 
+# Passes the build's messages on without its progress lines; a first build, which
+# takes minutes (more on a busy machine), says when a quarter, half and three quarters
+# of it are done, so that a long silence does not look like a hang.
+trakx_build_progress() {
+  local first=$1 line pct shown=0
+  while IFS= read -r line || [ -n "$line" ]; do
+    case "$line" in
+      '-- '*) ;;
+      '['*'%]'*)
+        pct=${line%%%]*}
+        pct=${pct#[}
+        pct=${pct// /}
+        if $first && [[ "$pct" =~ ^[0-9]+$ ]] && [ "$pct" -lt 100 ] && [ $((pct / 25 * 25)) -gt "$shown" ]; then
+          shown=$((pct / 25 * 25))
+          trakx_step "building: $shown% done"
+        fi ;;
+      *) printf '%s\n' "$line" ;;
+    esac
+  done
+}
+
 # Builds the project (configure once): the targets named, or all of it. A failed
 # configure or build fails here, with the compiler's messages shown: the binaries an
 # earlier build left must not be tested, or packaged, as if they were this one's.
@@ -72,9 +97,9 @@ trakx_build() {
       return 1
     fi
   fi
-  # Progress lines are dropped; the status is the build's, whatever the filter did.
+  # The status is the build's, whatever the filter did.
   if ! (set -o pipefail
-        cmake --build "$TRAKX_BUILD" -j"$(nproc)" "${targets[@]}" 2>&1 | { grep -v -E '^(\[ *[0-9]+%\]|-- )' || true; }); then
+        cmake --build "$TRAKX_BUILD" -j"$(nproc)" "${targets[@]}" 2>&1 | trakx_build_progress "$first"); then
     echo "trakx: the build failed (messages above); nothing was run" >&2
     return 1
   fi
@@ -96,7 +121,17 @@ trakx_start_session() {
   if ! [ -S "$socket" ]; then
     Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
     TRAKX_XVFB_PID=$!
-    for _ in $(seq 50); do [ -S "$socket" ] && break; sleep 0.1; done
+    # A busy or emulated machine can take seconds to start it; going on without it
+    # would leave the host without a window and every test without a display.
+    local limit=${TRAKX_XVFB_WAIT:-60} tenths=0
+    while ! [ -S "$socket" ]; do
+      if ! kill -0 "$TRAKX_XVFB_PID" 2>/dev/null || [ "$tenths" -ge $((limit * 10)) ]; then
+        echo "trakx: the virtual display $DISPLAY (Xvfb) did not start within $limit s; nothing was run" >&2
+        exit 1
+      fi
+      sleep 0.1
+      tenths=$((tenths + 1))
+    done
   fi
   mkdir -p "$(dirname "$WINEPREFIX")"
   wineserver -p 2>/dev/null || true

@@ -50,6 +50,11 @@ cases=(
   'DLLDECLARE 2 1 "int MulDiv(int a" "int b)"' ''
   'DLLSTRUCT typedef struct { int x; } P;' 'DLLSTRUCT'"'"'s declaration is not quoted'
   'DLLSTRUCT "typedef struct {" "int x; } P;"' ''
+  'DLLCALLBACK 1 BOOL CALLBACK P(HWND h, LPARAM l) 1' 'DLLCALLBACK'"'"'s declaration is not quoted: its blanks split it into 6 words; quote it whole, "BOOL CALLBACK P(HWND h, LPARAM l)"'
+  'DLLCALLBACK 1 "BOOL CALLBACK P(HWND h, LPARAM l)" 1' ''
+  'DLLCALLBACK 1 "BOOL CALLBACK P(HWND h," "LPARAM l)" 1' ''
+  'DLLINTERFACE interface IFoo : IUnknown { HRESULT Bar(int x); };' 'DLLINTERFACE'"'"'s declaration is not quoted: its blanks split it into 9 words'
+  'DLLINTERFACE "interface IFoo : IUnknown { HRESULT Bar(int x); };"' ''
 )
 script="$work/warn.trx"
 : > "$script"
@@ -104,6 +109,18 @@ grep -q ':2: syntax error: unknown directive' "$work/err" || fail "no line numbe
 output=$(printf 'SETINT 1 5\n? GETINT 1\n.expect 5\n' | wine "$host" -q - 2>&1 | tr -d '\r')
 [ "$output" = $'0  [status 0]\n"5"  [status 0]' ] || fail "- did not read standard input: $output"
 
+# A misspelt option, or a second script, is refused before anything runs (rather than
+# taken as the script's name and quietly replaced by the next one).
+printf '.echo ran\n' > "$work/one.trx"
+for args in "--fersh Z:$work/one.trx" "Z:$work/one.trx -x" "Z:$work/one.trx Z:$work/one.trx"; do
+  # shellcheck disable=SC2086
+  wine "$host" $args > "$work/out" 2>&1
+  status=$?
+  output=$(tr -d '\r' < "$work/out")
+  [ "$status" -eq 2 ] && grep -q 'trakx-host: \(unknown option\|one script at a time\)' <<<"$output" &&
+    ! grep -q ran <<<"$output" || fail "'$args': exit $status: $output"
+done
+
 # Runs a script given as text; leaves its output in out and err, its exit code in status.
 run_script() {
   printf '%s' "$1" > "$work/s.trx"
@@ -135,8 +152,10 @@ subs=(
   '%nosuch%'      '%nosuch%'
   '%row.0%'       '%row.0%'
   '50% %v'        '50% %v'
+  '%crlf%'        'x\x0D\x0Ay'
 )
-text=$'n = SETINT 1 41\n? v = GETINT 1\n.set row 65608|0|a title\n'
+# crlf ends its line as GETLASTERROR's answer does: echoed, it stays on one line.
+text=$'n = SETINT 1 41\n? v = GETINT 1\n.set row 65608|0|a title\nSETSTR 2 e"x\\r\\ny"\n? crlf = GETSTR 2\n'
 for ((i = 0; i < ${#subs[@]}; i += 2)); do text+=".echo [${subs[i]}]"$'\n'; done
 run_script "$text"
 [ "$status" -eq 0 ] || fail "names: exit $status: $(cat "$work/err.lf")"
@@ -155,12 +174,34 @@ mistakes=(
   $'.echo ran\n? 1x = GETINT 1'            2 ':2: syntax error: "1x" cannot be a name'
   $'.echo ran\nx ='                        2 ':2: syntax error: a name needs a statement after its ='
   $'.echo ran\n.set 1x 5'                  2 ':2: syntax error: .set needs a name'
+  $'.echo ran\n? n=GETINT 1'               2 ':2: syntax error: a name'"'"'s = needs a blank on each side: n = KEYWORD'
+  $'.echo ran\nn= SETINT 1 1'              2 ':2: syntax error: a name'"'"'s = needs a blank on each side: n = KEYWORD'
+  $'.echo ran\n? n =GETINT 1'              2 ':2: syntax error: a name'"'"'s = needs a blank on each side: n = KEYWORD'
+  $'SETSTR 1 a=b\n? GETSTR 1\n.expect a=b' 0 ''
 )
 for ((i = 0; i < ${#mistakes[@]}; i += 3)); do
   run_script "${mistakes[i]}"
   [ "$status" -eq "${mistakes[i + 1]}" ] || fail "'${mistakes[i]}': exit $status, not ${mistakes[i + 1]}"
   [ -z "${mistakes[i + 2]}" ] || grep -qF -- "${mistakes[i + 2]}" "$work/err.lf" ||
     fail "'${mistakes[i]}': no '${mistakes[i + 2]}' in: $(cat "$work/err.lf")"
+done
+
+# A name no statement keeps is warned about when the script is read (it is passed on
+# as written): each script, then its one warning ("" for none).
+unkept=(
+  $'.set row 1|2\n.echo %rwo.1%'            ':2: warning: %rwo.1%: no statement keeps a name rwo'
+  $'? v = GETINT 1\n.echo %V+1%'             ':2: warning: %V+1%: no statement keeps a name V (NAME = ... or .set NAME) (did you mean %v%?'
+  $'.echo %w%\n? w = GETINT 1'               ''
+  $'.set n 1\n.echo 50% %n% 100% %HWND% %n.1+2% %%'  ''
+)
+for ((i = 0; i < ${#unkept[@]}; i += 2)); do
+  run_script "${unkept[i]}"
+  if [ -z "${unkept[i + 1]}" ]; then
+    [ "$status" -eq 0 ] && ! grep -q warning "$work/err.lf" || fail "'${unkept[i]}': exit $status: $(cat "$work/err.lf")"
+  else
+    [ "$status" -eq 0 ] && [ "$(grep -c warning "$work/err.lf")" -eq 1 ] && grep -qF -- "${unkept[i + 1]}" "$work/err.lf" ||
+      fail "'${unkept[i]}': exit $status, not the one warning '${unkept[i + 1]}': $(cat "$work/err.lf")"
+  fi
 done
 
 # ---- loops and their cap -----------------------------------------------------

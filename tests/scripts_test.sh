@@ -8,6 +8,7 @@
 #   - a run waiting for the emulator's lock leaves the files of the run in progress;
 #   - run.sh's script argument: a relative path is resolved in the caller's folder,
 #     "-" saves standard input to a file under the build folder;
+#   - a virtual display that does not come up stops the session with a message;
 #   - run.sh's host run (with the built host, when the build folder is given): the
 #     working folder kept, or emptied with --fresh; output lines ending in LF alone.
 # usage: scripts_test.sh [build folder]
@@ -104,6 +105,25 @@ output=$(printf 'SETINT 1 5\n? GETINT 1\n' | with_scripts resolve - 2>&1)
 [ "$output" = "$work/build/run/stdin.trx" ] || fail "- resolved to: $output"
 [ "$(cat "$work/build/run/stdin.trx" 2>/dev/null)" = $'SETINT 1 5\n? GETINT 1' ] || fail "- did not save standard input"
 
+# ---- a display that does not come up ---------------------------------------------
+# Stand-ins for Xvfb that never make the display's socket: one ends at once, one
+# keeps running. The session stops with a message instead of running the host
+# without a window.
+mkdir -p "$work/xvfb-ends" "$work/xvfb-hangs"
+printf '#!/bin/sh\nexit 1\n' > "$work/xvfb-ends/Xvfb"
+printf '#!/bin/sh\nexec sleep 30\n' > "$work/xvfb-hangs/Xvfb"
+chmod +x "$work/xvfb-ends/Xvfb" "$work/xvfb-hangs/Xvfb"
+for stand_in in ends hangs; do
+  start=$(date +%s)
+  output=$(with_scripts bash -c "source '$root/scripts/env.sh'; PATH='$work/xvfb-$stand_in':\$PATH
+    TRAKX_DISPLAY_NUM=64997 TRAKX_XVFB_WAIT=2; trap 'kill \$TRAKX_XVFB_PID 2>/dev/null' EXIT
+    trakx_start_session; echo started" 2>&1)
+  status=$?
+  [ "$status" -ne 0 ] && grep -q 'the virtual display :64997 (Xvfb) did not start within 2 s' <<<"$output" &&
+    ! grep -q started <<<"$output" && [ $(($(date +%s) - start)) -lt 10 ] ||
+    fail "Xvfb that $stand_in without its display: exit $status: $output"
+done
+
 # ---- the host's run: its working folder and its line ends ------------------------
 if [ -n "$built" ]; then
   # A build folder of its own whose bin is the real one: the working folders land here.
@@ -124,6 +144,11 @@ if [ -n "$built" ]; then
   status=$?
   [ "$status" -eq 0 ] && [ ! -e "$folder/left.txt" ] && [ -f "$folder/made.txt" ] ||
     fail "--fresh: exit $status, folder: $(ls "$folder"): $(cat "$work/host.out")"
+  # Two scripts are refused, not the first quietly dropped.
+  output=$(with_scripts run_host -q "$work/fresh.trx" "$work/fresh.trx" 2>&1)
+  status=$?
+  [ "$status" -eq 2 ] && grep -q 'one script at a time' <<<"$output" && ! grep -q status <<<"$output" ||
+    fail "two scripts: exit $status: $output"
 fi
 
 [ "$failures" -eq 0 ] && echo "scripts: all checks passed"
