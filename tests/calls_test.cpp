@@ -625,6 +625,35 @@ TEST_F(CallsTest, StructureLayoutMatchesTheCompilers) {
     EXPECT_EQ(Function({"DLLERROR"}), "parameter 1 (m, PMIXED): BUF:4 holds 8 bytes, the parameter needs 48");
 }
 
+// An array's count may name any of the system's constants, valued as the compiler
+// values them; one that is no count (negative, a handle, too large) is refused.
+TEST_F(CallsTest, ArrayCountsNameTheSystemsConstants) {
+    struct Named {
+        char name[KL_NAMELENGTH];
+        WCHAR profile[MAX_PROFILE_LEN + 1];
+        DWORD guid[HW_PROFILE_GUIDLEN * 2];
+    };
+    ASSERT_EQ(Command({"DLLSTRUCT", "struct NAMED { char name[KL_NAMELENGTH]; WCHAR profile[MAX_PROFILE_LEN + 1]; "
+                                    "DWORD guid[HW_PROFILE_GUIDLEN * 2]; };"}), 0)
+        << Function({"DLLERROR"});
+    ASSERT_EQ(Command({"BUFNEW", "1", "NAMED"}), 0);
+    EXPECT_EQ(Function({"BUFSIZE", "1"}), std::to_string(sizeof(Named)));
+    EXPECT_EQ(Command({"BUFSET", "1", "name", "00000409"}), 0);
+    EXPECT_EQ(Function({"BUFGET", "1", std::to_string(offsetof(Named, name)), "STR"}), "00000409");
+    EXPECT_EQ(Command({"BUFSET", "1", "guid[" + std::to_string(HW_PROFILE_GUIDLEN * 2 - 1) + "]", "7"}), 0);
+    EXPECT_EQ(Function({"BUFGET", "1", std::to_string(sizeof(Named) - 4), "DWORD"}), "7");
+    const char* const refused[][2] = {
+        {"struct S { char a[CW_USEDEFAULT]; };", "bad count 'CW_USEDEFAULT' in a"},
+        {"struct S { char a[HKEY_CURRENT_USER]; };", "bad count 'HKEY_CURRENT_USER' in a"},
+        {"struct S { char a[GENERIC_READ]; };", "bad count 'GENERIC_READ' in a"},
+        {"struct S { char a[2 * GENERIC_ALL]; };", "bad count 'GENERIC_ALL' in a"},
+    };
+    for (const auto& c : refused) {
+        EXPECT_EQ(Command({"DLLSTRUCT", c[0]}), -1) << c[0];
+        EXPECT_EQ(Function({"DLLERROR"}), c[1]) << c[0];
+    }
+}
+
 TEST_F(CallsTest, RefusedStructureDeclarations) {
     ASSERT_EQ(Command({"DLLSTRUCT", kMixed}), 0);
     struct Case {
@@ -937,6 +966,45 @@ TEST_F(CallsTest, CountedPointersToValuesAndStructuresAreBuffers) {
                   "LPDWORD lpNumberOfBytesWritten, LPVOID lpOverlapped)");
     EXPECT_EQ(Call("4", {"NULL", "TEXT:hello", "5", "OUT", "NULL"}), "0") << Function({"DLLERROR"});
     EXPECT_EQ(Status(), 0);
+}
+
+// VARIANTs, BSTRs and objects the callee writes through a counted pointer: the library
+// holds one of each, so a count of more is refused before the call as for any value,
+// and a buffer given is checked against the count. Counts are found by annotation or
+// by name (celt, cElements), also behind a method's This.
+TEST_F(CallsTest, CountedArraysOfComValuesHoldWhatTheCountSays) {
+    ASSERT_EQ(Command({"BUFNEW", "1", "64"}), 0);
+    struct Case {
+        const char* prototype;
+        std::vector<std::string> args;
+        const char* error;  // "" : the call is made (and answers the dwords it filled)
+    } cases[] = {
+        {"DWORD FillDwords(_Out_writes_bytes_(cb) VARIANT* v, DWORD cb)", {"OUT", "64"},
+         "parameter 1 (v): the value holds 16 bytes, cb says 64"},
+        {"DWORD FillDwords(_Out_writes_bytes_(cb) VARIANT* v, DWORD cb)", {"BUF:1", "65"},
+         "parameter 1 (v): BUF:1 holds 64 bytes, cb says 65"},
+        {"DWORD FillDwords(_Out_writes_bytes_(cb) VARIANT* v, DWORD cb)", {"BUF:1", "64"}, ""},
+        {"DWORD FillDwords(BSTR* names, DWORD cb)", {"OUT", "8"}, "parameter 1 (names): the value holds 4 bytes, cb says 8"},
+        {"DWORD FillDwords(BSTR* names, DWORD cb)", {"x", "8"}, "parameter 1 (names): the value holds 4 bytes, cb says 8"},
+        {"DWORD FillDwords(_Out_writes_(n) IUnknown** items, DWORD n)", {"OBJ:1", "2"},
+         "parameter 1 (items): the value holds 4 bytes, n says 8"},
+        {"DWORD FillDwords(_Out_writes_(n) IUnknown** items, DWORD n)", {"BUF:1", "16"}, ""},
+        {"DWORD FillDwords(IUnknown* This, ULONG celt, VARIANT* rgVar)", {"NULL", "2", "OUT"},
+         "parameter 3 (rgVar): the value holds 16 bytes, celt says 32"},
+        {"DWORD FillDwords(IUnknown* This, ULONG cElements, VARIANT* rgVar)", {"NULL", "5", "BUF:1"},
+         "parameter 3 (rgVar): BUF:1 holds 64 bytes, cElements says 80"},
+    };
+    for (const Case& c : cases) {
+        Declare(1, 1, c.prototype);
+        std::string answer = Call("1", c.args);
+        if (*c.error) {
+            EXPECT_EQ(answer, "") << c.prototype;
+            EXPECT_EQ(Status(), 1005) << c.prototype;
+            EXPECT_EQ(Function({"DLLERROR"}), c.error) << c.prototype;
+        } else {
+            EXPECT_EQ(answer, c.args[1] == "64" ? "16" : "4") << c.prototype << ": " << Function({"DLLERROR"});
+        }
+    }
 }
 
 // Every in-and-out spelling takes a text and reads it back; a size annotation names
