@@ -540,6 +540,15 @@ TEST_F(CallsTest, CallsBackIntoTheLibraryKeepTheOuterStatus) {
     EXPECT_EQ(Status(), 0);
     EXPECT_EQ(Function({"DLLERROR"}), "");
     EXPECT_EQ(Call("2", {"8"}), "8");
+
+    // A callee releasing its own library, or the objects, through the library: refused,
+    // so that the call returns into code that is still there.
+    auto commandAddress = address(reinterpret_cast<void*>(commandProc));
+    for (const std::string& words : {MakeBlock({"DLLUNLOAD", "1"}), MakeBlock({"DLLUNLOAD"})}) {
+        EXPECT_EQ(Call("1", {commandAddress, address(words.data())}), "7") << words;
+        EXPECT_EQ(Status(), 0) << Function({"DLLERROR"});
+    }
+    EXPECT_EQ(Call("2", {"9"}), "9");
 }
 
 // A typed function bound from a released library refuses to be called.
