@@ -675,6 +675,8 @@ TEST_F(CallsTest, RefusedStructureDeclarations) {
         {"struct S { int a : 3; };", "bit fields are not supported (field a)"},
         {"struct S { char a[MAX_PATHS]; };", "expected a count in a at 'MAX_PATHS'"},
         {"struct S { };", "a structure without fields"},
+        {"struct S { char a[0]; DWORD b[ANYSIZE_ARRAY - 1]; };", "a structure of 0 bytes"},
+        {"union U { struct { BYTE b[0]; } s; };", "a structure of 0 bytes"},
         {"#pragma pack(3) struct S { int a; };", "packing 3 is not 1, 2, 4, 8 or 16"},
         {"struct S { int a; } extra", "unexpected 'extra' after the structure"},
         // Element counts multiply in 64 bits: no product wraps below the limit.
