@@ -941,6 +941,12 @@ TEST_F(CallsTest, CountedPointersToValuesAndStructuresAreBuffers) {
     EXPECT_EQ(Function({"DLLERROR"}), "parameter 1 (lpidProcess): OUT:2 is smaller than cb says");
     EXPECT_EQ(Call("1", {"OUT:4", "16"}), "4");
     EXPECT_EQ(Function({"DLLOUT", "lpidProcess"}), "1|2|3|4");
+    // Counts and sizes given by a constant's name are checked as numbers are.
+    EXPECT_EQ(Call("1", {"BUF:1", "MAX_PATH"}), "");
+    EXPECT_EQ(Function({"DLLERROR"}), "parameter 1 (lpidProcess): BUF:1 holds 4 bytes, cb says 260");
+    EXPECT_EQ(Call("1", {"OUT:ANYSIZE_ARRAY", "MAX_PATH|4"}), "");
+    EXPECT_EQ(Function({"DLLERROR"}), "parameter 1 (lpidProcess): OUT:ANYSIZE_ARRAY is smaller than cb says");
+    EXPECT_EQ(Call("1", {"OUT:MAX_PATH", "MAX_PATH"}), "65");
 
     ASSERT_EQ(Command({"DLLSTRUCT", "typedef struct tagPOINT { LONG x; LONG y; } POINT;"}), 0);
     Declare(2, 1, "int FillPoints(_Out_writes_(count) POINT* points, int count)");
