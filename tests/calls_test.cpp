@@ -489,6 +489,8 @@ TEST_F(CallsTest, FaultsAreSurvivedAsDllfuncSurvivesThem) {
 TEST_F(CallsTest, RealsUnderTheCalleesControlWord) {
     Declare(1, 1, "double ExtendedUnderControlWord(int which, DWORD control)");
     Declare(2, 1, "float ExtendedUnderControlWord(int which, DWORD control)");
+    ASSERT_EQ(Command({"DLLLOAD", "5", "oleaut32.dll"}), 0);
+    Declare(3, 5, "HRESULT VariantCopy(VARIANT* pvargDest, const VARIANT* pvargSrc)");
     ASSERT_EQ(Command({"BUFNEW", "1", "16"}), 0);
     const WORD overflowAndInexactUnmasked = 0x027F & ~0x28, inexactUnmaskedAt24Bits = 0x007F & ~0x20;
     struct Case {
@@ -519,6 +521,11 @@ TEST_F(CallsTest, RealsUnderTheCalleesControlWord) {
         EXPECT_EQ(Command({"BUFSET", "1", "8", "0.1", "float"}), 0) << g_crashNote;
         EXPECT_EQ(Function({"BUFGET", "1", "0", "double"}), "0.1") << g_crashNote;
         EXPECT_EQ(Function({"BUFGET", "1", "8", "float"}), "0.1") << g_crashNote;
+        // So are the automation's conversions of VARIANT arguments and answers.
+        for (const char* value : {"0.1", "DATE:2026-12-11 08:30:00"}) {
+            EXPECT_EQ(Call("3", {"OUT", value}), "0x00000000") << g_crashNote << ": " << Function({"DLLERROR"});
+            EXPECT_EQ(Function({"DLLOUT", "pvargDest"}), value + (value[0] == 'D' ? 5 : 0)) << g_crashNote;
+        }
         asm volatile("fnclex\n\tfldcw %0" : : "m"(own));
     }
     g_crashNote.clear();
