@@ -758,6 +758,13 @@ TEST_F(CallsTest, BufferPlacesStayInsideTheirBuffer) {
     EXPECT_EQ(Function({"DLLERROR"}), "a buffer holds 1 to 16777216 bytes, not 16777217");
     EXPECT_EQ(Command({"BUFNEW", "5", "NOSUCH"}), -1);
     EXPECT_EQ(Function({"DLLERROR"}), "'NOSUCH' is neither a size nor a declared structure");
+    // A size by the system's names, as integers are read.
+    EXPECT_EQ(Command({"BUFNEW", "5", "MAX_PATH+1"}), 0) << Function({"DLLERROR"});
+    EXPECT_EQ(Function({"BUFSIZE", "5"}), "261");
+    EXPECT_EQ(Command({"BUFNEW", "5", "GENERIC_READ"}), -1);
+    EXPECT_EQ(Function({"DLLERROR"}), "a buffer holds 1 to 16777216 bytes, not GENERIC_READ");
+    EXPECT_EQ(Command({"BUFNEW", "5", "ERROR_SUCCESS"}), -1);
+    EXPECT_EQ(Function({"DLLERROR"}), "a buffer holds 1 to 16777216 bytes, not 0");
     EXPECT_EQ(Command({"BUFNEW", "5", "16777216"}), 0);
     EXPECT_EQ(Function({"BUFSIZE", "5"}), "16777216");
     EXPECT_EQ(Command({"BUFFREE", "5"}), 0);
