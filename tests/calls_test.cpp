@@ -1024,6 +1024,11 @@ TEST_F(CallsTest, CountedArraysOfComValuesHoldWhatTheCountSays) {
          "parameter 3 (rgVar): the value holds 16 bytes, celt says 32"},
         {"DWORD FillDwords(IUnknown* This, ULONG cElements, VARIANT* rgVar)", {"NULL", "5", "BUF:1"},
          "parameter 3 (rgVar): BUF:1 holds 64 bytes, cElements says 80"},
+        // A pointer to pointers that an annotation sizes.
+        {"DWORD FillDwords(_Out_writes_bytes_(cb) LPVOID* items, DWORD cb)", {"5", "8"},
+         "parameter 1 (items): the value holds 4 bytes, cb says 8"},
+        {"DWORD FillDwords(_Out_writes_bytes_(cb) LPVOID* items, DWORD cb)", {"OBJ:1", "8"},
+         "parameter 1 (items): the value holds 4 bytes, cb says 8"},
     };
     for (const Case& c : cases) {
         Declare(1, 1, c.prototype);
@@ -1036,6 +1041,8 @@ TEST_F(CallsTest, CountedArraysOfComValuesHoldWhatTheCountSays) {
             EXPECT_EQ(answer, c.args[1] == "64" ? "16" : "4") << c.prototype << ": " << Function({"DLLERROR"});
         }
     }
+    EXPECT_EQ(Call("1", {"OUT", "64"}), "16") << Function({"DLLERROR"});
+    EXPECT_EQ(Function({"DLLOUT", "items"}), "1|2|3|4|5|6|7|8|9|10|11|12|13|14|15|16");
 }
 
 // Every in-and-out spelling takes a text and reads it back; a size annotation names

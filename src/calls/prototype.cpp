@@ -292,14 +292,15 @@ static int CountNameKind(const char* name, bool values) {
 
 // Whether a count can size the parameter: a pointer the callee may write (not const)
 // to text, bytes, values or structures. A pointer to a pointer receives one address,
-// unless it is an array of VARIANTs, BSTRs or objects (IEnumVARIANT::Next's rgVar):
-// the library holds one of those, which a count of more must not pass.
+// unless an annotation sizes it (_Out_writes_(n) LPVOID*), or it is an array of
+// VARIANTs, BSTRs or objects (IEnumVARIANT::Next's rgVar): the library holds one of
+// those, which a count of more must not pass.
 static bool TakesCount(const TypedParam& param) {
     if (param.type.flags & TypeConst) return false;
     switch (param.pass) {
     case Pass::AnsiText: case Pass::WideText: case Pass::Address: case Pass::StructRef: return true;
     case Pass::VariantRef: case Pass::BstrOut: case Pass::InterfaceOut: return true;
-    case Pass::ScalarRef: return param.type.pointers == 1;
+    case Pass::ScalarRef: return param.type.pointers == 1 || param.countName[0];
     default: return false;
     }
 }
@@ -335,6 +336,7 @@ static void ResolveCounts(Prototype* proto) {
                     continue;
                 }
             }
+            if (param.pass == Pass::ScalarRef && param.type.pointers > 1) continue;  // by annotation only
             const int neighbours[2] = {i + 1, i - 1};
             for (int j : neighbours) {
                 if (j < 0 || j >= proto->paramCount || !CanCount(proto->params[j])) continue;
