@@ -1029,6 +1029,8 @@ TEST_F(CallsTest, CountedArraysOfComValuesHoldWhatTheCountSays) {
          "parameter 1 (items): the value holds 4 bytes, cb says 8"},
         {"DWORD FillDwords(_Out_writes_bytes_(cb) LPVOID* items, DWORD cb)", {"OBJ:1", "8"},
          "parameter 1 (items): the value holds 4 bytes, cb says 8"},
+        {"DWORD FillDwords(LPOLESTR* rgelt, ULONG celt)", {"0", "2"}, "parameter 1 (rgelt): the value holds 4 bytes, celt says 8"},
+        {"DWORD FillDwords(LPSTR* lines, DWORD count)", {"0", "2"}, "parameter 1 (lines): the value holds 4 bytes, count says 8"},
     };
     for (const Case& c : cases) {
         Declare(1, 1, c.prototype);
@@ -1041,8 +1043,16 @@ TEST_F(CallsTest, CountedArraysOfComValuesHoldWhatTheCountSays) {
             EXPECT_EQ(answer, c.args[1] == "64" ? "16" : "4") << c.prototype << ": " << Function({"DLLERROR"});
         }
     }
+    Declare(1, 1, "DWORD FillDwords(_Out_writes_bytes_(cb) LPVOID* items, DWORD cb)");
     EXPECT_EQ(Call("1", {"OUT", "64"}), "16") << Function({"DLLERROR"});
     EXPECT_EQ(Function({"DLLOUT", "items"}), "1|2|3|4|5|6|7|8|9|10|11|12|13|14|15|16");
+    Declare(1, 1, "DWORD FillDwords(LPSTR* lines, DWORD count)");
+    EXPECT_EQ(Call("1", {"OUT", "4"}), "1") << Function({"DLLERROR"});
+    EXPECT_EQ(Function({"DLLOUT", "lines"}), "1|0|0|0");
+    // A size in bytes beside a pointer to a pointer is the block's it receives.
+    Declare(1, 1, "DWORD FillDwords(LPBYTE* ppData, DWORD cbData)");
+    EXPECT_EQ(Call("1", {"OUT", "4"}), "1") << Function({"DLLERROR"});
+    EXPECT_EQ(Function({"DLLOUT", "ppData"}), "1");
 }
 
 // Every in-and-out spelling takes a text and reads it back; a size annotation names

@@ -56,9 +56,10 @@ int ReadReference(const char* text, DWORD* address, DWORD* bytes) {
 }
 
 // BUFNEW b size-or-structure: makes buffer b (1..100) of 1 to 16 MB bytes (a number
-// or constants' names), or of a declared structure's size with its field names, all zero; a buffer held there
-// before is freed. -1 for a number outside 1..100, a bad size, an unknown structure,
-// no memory, or while a DLLCALL is running (its callee may hold the old block).
+// or constants' names), or of a declared structure's size with its field names, all
+// zero; a buffer held there before is freed. -1 for a number outside 1..100, a bad
+// size, an unknown structure, no memory, or while a DLLCALL is running (its callee
+// may hold the old block).
 int BufferNew() {
     CallErrorClear();
     Buffer* buffer = BufferSlotAt(ReadDigits(Arg(1)));

@@ -291,16 +291,16 @@ static int CountNameKind(const char* name, bool values) {
 }
 
 // Whether a count can size the parameter: a pointer the callee may write (not const)
-// to text, bytes, values or structures. A pointer to a pointer receives one address,
-// unless an annotation sizes it (_Out_writes_(n) LPVOID*), or it is an array of
-// VARIANTs, BSTRs or objects (IEnumVARIANT::Next's rgVar): the library holds one of
-// those, which a count of more must not pass.
+// to text, bytes, values or structures. A pointer to a pointer is an array of addresses
+// when an annotation or a count of elements sizes it (IEnumString::Next's rgelt
+// beside celt), as are VARIANTs, BSTRs and objects (IEnumVARIANT::Next's rgVar): the
+// library holds one of those, which a count of more must not pass.
 static bool TakesCount(const TypedParam& param) {
     if (param.type.flags & TypeConst) return false;
     switch (param.pass) {
     case Pass::AnsiText: case Pass::WideText: case Pass::Address: case Pass::StructRef: return true;
     case Pass::VariantRef: case Pass::BstrOut: case Pass::InterfaceOut: return true;
-    case Pass::ScalarRef: return param.type.pointers == 1 || param.countName[0];
+    case Pass::ScalarRef: return true;
     default: return false;
     }
 }
@@ -336,7 +336,9 @@ static void ResolveCounts(Prototype* proto) {
                     continue;
                 }
             }
-            if (param.pass == Pass::ScalarRef && param.type.pointers > 1) continue;  // by annotation only
+            // Beside a pointer to a pointer, a size in bytes is the block's it receives
+            // (LPBYTE* ppData, DWORD cbData): only a count of elements counts its addresses.
+            bool addresses = param.pass == Pass::ScalarRef && param.type.pointers > 1;
             const int neighbours[2] = {i + 1, i - 1};
             for (int j : neighbours) {
                 if (j < 0 || j >= proto->paramCount || !CanCount(proto->params[j])) continue;
@@ -346,7 +348,7 @@ static void ResolveCounts(Prototype* proto) {
                                 proto->params[j - 1].pass != Pass::Interface)))
                     continue;
                 int kind = CountNameKind(proto->params[j].name, values);
-                if (!kind) continue;
+                if (!kind || (addresses && kind != 1)) continue;
                 param.countParam = static_cast<signed char>(j);
                 taken[j] = true;
                 if (kind == 2) param.flags |= CountInBytes;
