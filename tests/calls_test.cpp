@@ -489,6 +489,8 @@ TEST_F(CallsTest, FaultsAreSurvivedAsDllfuncSurvivesThem) {
 TEST_F(CallsTest, RealsUnderTheCalleesControlWord) {
     Declare(1, 1, "double ExtendedUnderControlWord(int which, DWORD control)");
     Declare(2, 1, "float ExtendedUnderControlWord(int which, DWORD control)");
+    ASSERT_EQ(Command({"DLLLOAD", "5", "oleaut32.dll"}), 0);
+    Declare(3, 5, "HRESULT VariantCopy(VARIANT* pvargDest, const VARIANT* pvargSrc)");
     ASSERT_EQ(Command({"BUFNEW", "1", "16"}), 0);
     const WORD overflowAndInexactUnmasked = 0x027F & ~0x28, inexactUnmaskedAt24Bits = 0x007F & ~0x20;
     struct Case {
@@ -519,6 +521,11 @@ TEST_F(CallsTest, RealsUnderTheCalleesControlWord) {
         EXPECT_EQ(Command({"BUFSET", "1", "8", "0.1", "float"}), 0) << g_crashNote;
         EXPECT_EQ(Function({"BUFGET", "1", "0", "double"}), "0.1") << g_crashNote;
         EXPECT_EQ(Function({"BUFGET", "1", "8", "float"}), "0.1") << g_crashNote;
+        // So are the automation's conversions of VARIANT arguments and answers.
+        for (const char* value : {"0.1", "DATE:2026-12-11 08:30:00"}) {
+            EXPECT_EQ(Call("3", {"OUT", value}), "0x00000000") << g_crashNote << ": " << Function({"DLLERROR"});
+            EXPECT_EQ(Function({"DLLOUT", "pvargDest"}), value + (value[0] == 'D' ? 5 : 0)) << g_crashNote;
+        }
         asm volatile("fnclex\n\tfldcw %0" : : "m"(own));
     }
     g_crashNote.clear();
@@ -540,6 +547,15 @@ TEST_F(CallsTest, CallsBackIntoTheLibraryKeepTheOuterStatus) {
     EXPECT_EQ(Status(), 0);
     EXPECT_EQ(Function({"DLLERROR"}), "");
     EXPECT_EQ(Call("2", {"8"}), "8");
+
+    // A callee releasing its own library, or the objects, through the library: refused,
+    // so that the call returns into code that is still there.
+    auto commandAddress = address(reinterpret_cast<void*>(commandProc));
+    for (const std::string& words : {MakeBlock({"DLLUNLOAD", "1"}), MakeBlock({"DLLUNLOAD"})}) {
+        EXPECT_EQ(Call("1", {commandAddress, address(words.data())}), "7") << words;
+        EXPECT_EQ(Status(), 0) << Function({"DLLERROR"});
+    }
+    EXPECT_EQ(Call("2", {"9"}), "9");
 }
 
 // A typed function bound from a released library refuses to be called.
@@ -625,6 +641,35 @@ TEST_F(CallsTest, StructureLayoutMatchesTheCompilers) {
     EXPECT_EQ(Function({"DLLERROR"}), "parameter 1 (m, PMIXED): BUF:4 holds 8 bytes, the parameter needs 48");
 }
 
+// An array's count may name any of the system's constants, valued as the compiler
+// values them; one that is no count (negative, a handle, too large) is refused.
+TEST_F(CallsTest, ArrayCountsNameTheSystemsConstants) {
+    struct Named {
+        char name[KL_NAMELENGTH];
+        WCHAR profile[MAX_PROFILE_LEN + 1];
+        DWORD guid[HW_PROFILE_GUIDLEN * 2];
+    };
+    ASSERT_EQ(Command({"DLLSTRUCT", "struct NAMED { char name[KL_NAMELENGTH]; WCHAR profile[MAX_PROFILE_LEN + 1]; "
+                                    "DWORD guid[HW_PROFILE_GUIDLEN * 2]; };"}), 0)
+        << Function({"DLLERROR"});
+    ASSERT_EQ(Command({"BUFNEW", "1", "NAMED"}), 0);
+    EXPECT_EQ(Function({"BUFSIZE", "1"}), std::to_string(sizeof(Named)));
+    EXPECT_EQ(Command({"BUFSET", "1", "name", "00000409"}), 0);
+    EXPECT_EQ(Function({"BUFGET", "1", std::to_string(offsetof(Named, name)), "STR"}), "00000409");
+    EXPECT_EQ(Command({"BUFSET", "1", "guid[" + std::to_string(HW_PROFILE_GUIDLEN * 2 - 1) + "]", "7"}), 0);
+    EXPECT_EQ(Function({"BUFGET", "1", std::to_string(sizeof(Named) - 4), "DWORD"}), "7");
+    const char* const refused[][2] = {
+        {"struct S { char a[CW_USEDEFAULT]; };", "bad count 'CW_USEDEFAULT' in a"},
+        {"struct S { char a[HKEY_CURRENT_USER]; };", "bad count 'HKEY_CURRENT_USER' in a"},
+        {"struct S { char a[GENERIC_READ]; };", "bad count 'GENERIC_READ' in a"},
+        {"struct S { char a[2 * GENERIC_ALL]; };", "bad count 'GENERIC_ALL' in a"},
+    };
+    for (const auto& c : refused) {
+        EXPECT_EQ(Command({"DLLSTRUCT", c[0]}), -1) << c[0];
+        EXPECT_EQ(Function({"DLLERROR"}), c[1]) << c[0];
+    }
+}
+
 TEST_F(CallsTest, RefusedStructureDeclarations) {
     ASSERT_EQ(Command({"DLLSTRUCT", kMixed}), 0);
     struct Case {
@@ -637,6 +682,8 @@ TEST_F(CallsTest, RefusedStructureDeclarations) {
         {"struct S { int a : 3; };", "bit fields are not supported (field a)"},
         {"struct S { char a[MAX_PATHS]; };", "expected a count in a at 'MAX_PATHS'"},
         {"struct S { };", "a structure without fields"},
+        {"struct S { char a[0]; DWORD b[ANYSIZE_ARRAY - 1]; };", "a structure of 0 bytes"},
+        {"union U { struct { BYTE b[0]; } s; };", "a structure of 0 bytes"},
         {"#pragma pack(3) struct S { int a; };", "packing 3 is not 1, 2, 4, 8 or 16"},
         {"struct S { int a; } extra", "unexpected 'extra' after the structure"},
         // Element counts multiply in 64 bits: no product wraps below the limit.
@@ -711,6 +758,13 @@ TEST_F(CallsTest, BufferPlacesStayInsideTheirBuffer) {
     EXPECT_EQ(Function({"DLLERROR"}), "a buffer holds 1 to 16777216 bytes, not 16777217");
     EXPECT_EQ(Command({"BUFNEW", "5", "NOSUCH"}), -1);
     EXPECT_EQ(Function({"DLLERROR"}), "'NOSUCH' is neither a size nor a declared structure");
+    // A size by the system's names, as integers are read.
+    EXPECT_EQ(Command({"BUFNEW", "5", "MAX_PATH+1"}), 0) << Function({"DLLERROR"});
+    EXPECT_EQ(Function({"BUFSIZE", "5"}), "261");
+    EXPECT_EQ(Command({"BUFNEW", "5", "GENERIC_READ"}), -1);
+    EXPECT_EQ(Function({"DLLERROR"}), "a buffer holds 1 to 16777216 bytes, not GENERIC_READ");
+    EXPECT_EQ(Command({"BUFNEW", "5", "ERROR_SUCCESS"}), -1);
+    EXPECT_EQ(Function({"DLLERROR"}), "a buffer holds 1 to 16777216 bytes, not 0");
     EXPECT_EQ(Command({"BUFNEW", "5", "16777216"}), 0);
     EXPECT_EQ(Function({"BUFSIZE", "5"}), "16777216");
     EXPECT_EQ(Command({"BUFFREE", "5"}), 0);
@@ -901,6 +955,12 @@ TEST_F(CallsTest, CountedPointersToValuesAndStructuresAreBuffers) {
     EXPECT_EQ(Function({"DLLERROR"}), "parameter 1 (lpidProcess): OUT:2 is smaller than cb says");
     EXPECT_EQ(Call("1", {"OUT:4", "16"}), "4");
     EXPECT_EQ(Function({"DLLOUT", "lpidProcess"}), "1|2|3|4");
+    // Counts and sizes given by a constant's name are checked as numbers are.
+    EXPECT_EQ(Call("1", {"BUF:1", "MAX_PATH"}), "");
+    EXPECT_EQ(Function({"DLLERROR"}), "parameter 1 (lpidProcess): BUF:1 holds 4 bytes, cb says 260");
+    EXPECT_EQ(Call("1", {"OUT:ANYSIZE_ARRAY", "MAX_PATH|4"}), "");
+    EXPECT_EQ(Function({"DLLERROR"}), "parameter 1 (lpidProcess): OUT:ANYSIZE_ARRAY is smaller than cb says");
+    EXPECT_EQ(Call("1", {"OUT:MAX_PATH", "MAX_PATH"}), "65");
 
     ASSERT_EQ(Command({"DLLSTRUCT", "typedef struct tagPOINT { LONG x; LONG y; } POINT;"}), 0);
     Declare(2, 1, "int FillPoints(_Out_writes_(count) POINT* points, int count)");
@@ -937,6 +997,62 @@ TEST_F(CallsTest, CountedPointersToValuesAndStructuresAreBuffers) {
                   "LPDWORD lpNumberOfBytesWritten, LPVOID lpOverlapped)");
     EXPECT_EQ(Call("4", {"NULL", "TEXT:hello", "5", "OUT", "NULL"}), "0") << Function({"DLLERROR"});
     EXPECT_EQ(Status(), 0);
+}
+
+// VARIANTs, BSTRs and objects the callee writes through a counted pointer: the library
+// holds one of each, so a count of more is refused before the call as for any value,
+// and a buffer given is checked against the count. Counts are found by annotation or
+// by name (celt, cElements), also behind a method's This.
+TEST_F(CallsTest, CountedArraysOfComValuesHoldWhatTheCountSays) {
+    ASSERT_EQ(Command({"BUFNEW", "1", "64"}), 0);
+    struct Case {
+        const char* prototype;
+        std::vector<std::string> args;
+        const char* error;  // "" : the call is made (and answers the dwords it filled)
+    } cases[] = {
+        {"DWORD FillDwords(_Out_writes_bytes_(cb) VARIANT* v, DWORD cb)", {"OUT", "64"},
+         "parameter 1 (v): the value holds 16 bytes, cb says 64"},
+        {"DWORD FillDwords(_Out_writes_bytes_(cb) VARIANT* v, DWORD cb)", {"BUF:1", "65"},
+         "parameter 1 (v): BUF:1 holds 64 bytes, cb says 65"},
+        {"DWORD FillDwords(_Out_writes_bytes_(cb) VARIANT* v, DWORD cb)", {"BUF:1", "64"}, ""},
+        {"DWORD FillDwords(BSTR* names, DWORD cb)", {"OUT", "8"}, "parameter 1 (names): the value holds 4 bytes, cb says 8"},
+        {"DWORD FillDwords(BSTR* names, DWORD cb)", {"x", "8"}, "parameter 1 (names): the value holds 4 bytes, cb says 8"},
+        {"DWORD FillDwords(_Out_writes_(n) IUnknown** items, DWORD n)", {"OBJ:1", "2"},
+         "parameter 1 (items): the value holds 4 bytes, n says 8"},
+        {"DWORD FillDwords(_Out_writes_(n) IUnknown** items, DWORD n)", {"BUF:1", "16"}, ""},
+        {"DWORD FillDwords(IUnknown* This, ULONG celt, VARIANT* rgVar)", {"NULL", "2", "OUT"},
+         "parameter 3 (rgVar): the value holds 16 bytes, celt says 32"},
+        {"DWORD FillDwords(IUnknown* This, ULONG cElements, VARIANT* rgVar)", {"NULL", "5", "BUF:1"},
+         "parameter 3 (rgVar): BUF:1 holds 64 bytes, cElements says 80"},
+        // A pointer to pointers that an annotation sizes.
+        {"DWORD FillDwords(_Out_writes_bytes_(cb) LPVOID* items, DWORD cb)", {"5", "8"},
+         "parameter 1 (items): the value holds 4 bytes, cb says 8"},
+        {"DWORD FillDwords(_Out_writes_bytes_(cb) LPVOID* items, DWORD cb)", {"OBJ:1", "8"},
+         "parameter 1 (items): the value holds 4 bytes, cb says 8"},
+        {"DWORD FillDwords(LPOLESTR* rgelt, ULONG celt)", {"0", "2"}, "parameter 1 (rgelt): the value holds 4 bytes, celt says 8"},
+        {"DWORD FillDwords(LPSTR* lines, DWORD count)", {"0", "2"}, "parameter 1 (lines): the value holds 4 bytes, count says 8"},
+    };
+    for (const Case& c : cases) {
+        Declare(1, 1, c.prototype);
+        std::string answer = Call("1", c.args);
+        if (*c.error) {
+            EXPECT_EQ(answer, "") << c.prototype;
+            EXPECT_EQ(Status(), 1005) << c.prototype;
+            EXPECT_EQ(Function({"DLLERROR"}), c.error) << c.prototype;
+        } else {
+            EXPECT_EQ(answer, c.args[1] == "64" ? "16" : "4") << c.prototype << ": " << Function({"DLLERROR"});
+        }
+    }
+    Declare(1, 1, "DWORD FillDwords(_Out_writes_bytes_(cb) LPVOID* items, DWORD cb)");
+    EXPECT_EQ(Call("1", {"OUT", "64"}), "16") << Function({"DLLERROR"});
+    EXPECT_EQ(Function({"DLLOUT", "items"}), "1|2|3|4|5|6|7|8|9|10|11|12|13|14|15|16");
+    Declare(1, 1, "DWORD FillDwords(LPSTR* lines, DWORD count)");
+    EXPECT_EQ(Call("1", {"OUT", "4"}), "1") << Function({"DLLERROR"});
+    EXPECT_EQ(Function({"DLLOUT", "lines"}), "1|0|0|0");
+    // A size in bytes beside a pointer to a pointer is the block's it receives.
+    Declare(1, 1, "DWORD FillDwords(LPBYTE* ppData, DWORD cbData)");
+    EXPECT_EQ(Call("1", {"OUT", "4"}), "1") << Function({"DLLERROR"});
+    EXPECT_EQ(Function({"DLLOUT", "ppData"}), "1");
 }
 
 // Every in-and-out spelling takes a text and reads it back; a size annotation names

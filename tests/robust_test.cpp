@@ -75,6 +75,7 @@ const char* const kPrototypes[] = {
     "int Words20(void)", "DWORD FillDwords([out] DWORD* lpidProcess, [in] DWORD cb)",
     "int FillPoints(_Out_writes_(count) PMIXED points, int count)", "int FillBytesCounted(LPBYTE buffer, LPDWORD lpcbSize)",
     "int UpperWide(_Inout_updates_(n) LPWSTR text, int n)",
+    "DWORD FillDwords(_Out_writes_bytes_(cb) VARIANT* v, DWORD cb)",
     "HRESULT CounterCreate(int value, REFIID riid, void **ppv)",
     // refused
     "int Noop(HWNDX h)", "int NoSuchExport(int)", "int Noop(", "Noop(int)", "int Noop(int a,, int b)", "int (int)",

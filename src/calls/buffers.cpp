@@ -55,10 +55,11 @@ int ReadReference(const char* text, DWORD* address, DWORD* bytes) {
     return 0;
 }
 
-// BUFNEW b size-or-structure: makes buffer b (1..100) of 1 to 16 MB bytes, or of a
-// declared structure's size with its field names, all zero; a buffer held there
-// before is freed. -1 for a number outside 1..100, a bad size, an unknown structure,
-// no memory, or while a DLLCALL is running (its callee may hold the old block).
+// BUFNEW b size-or-structure: makes buffer b (1..100) of 1 to 16 MB bytes (a number
+// or constants' names), or of a declared structure's size with its field names, all
+// zero; a buffer held there before is freed. -1 for a number outside 1..100, a bad
+// size, an unknown structure, no memory, or while a DLLCALL is running (its callee
+// may hold the old block).
 int BufferNew() {
     CallErrorClear();
     Buffer* buffer = BufferSlotAt(ReadDigits(Arg(1)));
@@ -68,8 +69,15 @@ int BufferNew() {
     int structIndex = -1;
     if (size < 0) {
         structIndex = FindStruct(Arg(2));
-        if (structIndex < 0) return CallFail("'%.40s' is neither a size nor a declared structure", Arg(2)), -1;
-        size = static_cast<long>(g_state.calls.structs[structIndex].size);
+        // Else a size by the system's names (MAX_PATH, MAX_PATH+1), as integers are read.
+        TypeRef bytes = {};
+        bytes.base = Base::U32;
+        ULONGLONG named = 0;
+        if (structIndex < 0 && !ReadNamedInteger(Arg(2), bytes, &named))
+            return CallFail("'%.40s' is neither a size nor a declared structure", Arg(2)), -1;
+        if (structIndex < 0 && named > BufferMaxBytes)
+            return CallFail("a buffer holds 1 to %lu bytes, not %.40s", BufferMaxBytes, Arg(2)), -1;
+        size = static_cast<long>(structIndex < 0 ? named : g_state.calls.structs[structIndex].size);
     }
     if (size < 1 || static_cast<DWORD>(size) > BufferMaxBytes)
         return CallFail("a buffer holds 1 to %lu bytes, not %ld", BufferMaxBytes, size), -1;

@@ -163,7 +163,8 @@ static bool MakeOutBlocks(const Prototype& proto) {
             const char* holder = Arg(FirstCallArg + i);
             bool known = true;
             if (kind == ArgText) bytes = CallTextBytes, holder = "the text's storage";
-            else if (kind == ArgStorage) bytes = param.elementBytes, holder = "the value";
+            else if (kind == ArgStorage || kind == ArgVariant || kind == ArgBstrOut || kind == ArgObjectOut)
+                bytes = param.elementBytes, holder = "the value";  // one, in the library's storage
             else known = kind == ArgReference && ReadReference(Arg(FirstCallArg + i), &address, &bytes) > 0;
             if (known && counted > bytes)
                 return CallFailValue("parameter %d (%s): %s holds %lu bytes, %s says %lu", i + 1, param.name, holder,

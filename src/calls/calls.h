@@ -92,11 +92,11 @@ void NoteFailedCode(const Prototype& proto, DWORD code);
 // host's again afterwards, with no exception flag left for it to raise.
 WORD QuietFpuBegin();
 void QuietFpuEnd(WORD saved);
-// Decimal float text, locale-independent; false for anything else. Runs between
-// QuietFpuBegin and QuietFpuEnd.
+// Decimal float text, locale-independent; false for anything else. Runs under the
+// library's own control word (QuietFpuBegin and QuietFpuEnd around it).
 bool ReadReal(const char* text, double* value);
 // The shortest decimal text that reads back to the same value (of float when
-// single). Runs between QuietFpuBegin and QuietFpuEnd.
+// single). Runs under the library's own control word.
 void FormatReal(double value, bool single, char* out);
 // A value of a scalar type at an address into text (integers by their sign, reals
 // shortest). Answers into out.

@@ -122,7 +122,7 @@ static char LocalePoint() {
     return conv && conv->decimal_point && conv->decimal_point[0] ? conv->decimal_point[0] : '.';
 }
 
-bool ReadReal(const char* text, double* value) {
+static bool ReadRealQuietly(const char* text, double* value) {
     const char* p = text;
     if (*p == '+' || *p == '-') ++p;
     if (SameWord(p, "inf") || SameWord(p, "infinity") || SameWord(p, "nan")) {
@@ -152,7 +152,7 @@ bool ReadReal(const char* text, double* value) {
     return !(errno == ERANGE && isinf(*value));  // too large for a double
 }
 
-void FormatReal(double value, bool single, char* out) {
+static void FormatRealQuietly(double value, bool single, char* out) {
     if (isnan(value)) return (void)strcpy(out, "nan");
     if (isinf(value)) return (void)strcpy(out, value < 0 ? "-inf" : "inf");
     if (value == 0) return (void)strcpy(out, signbit(value) ? "-0" : "0");
@@ -199,6 +199,22 @@ void FormatReal(double value, bool single, char* out) {
         }
         sprintf(o, "e%+d", exponent);
     }
+}
+
+// Under the library's own control word whoever calls them: the automation's
+// conversions run after a callee that may have unmasked the x87 exceptions, and the
+// runtime's conversions of inexact reals would raise them in the host.
+bool ReadReal(const char* text, double* value) {
+    WORD fpu = QuietFpuBegin();
+    bool read = ReadRealQuietly(text, value);
+    QuietFpuEnd(fpu);
+    return read;
+}
+
+void FormatReal(double value, bool single, char* out) {
+    WORD fpu = QuietFpuBegin();
+    FormatRealQuietly(value, single, out);
+    QuietFpuEnd(fpu);
 }
 
 // ---- scalars at an address --------------------------------------------------------------

@@ -280,7 +280,10 @@ static int CountNameKind(const char* name, bool values) {
     const char* s = lower;
     while (*s == 'l' || *s == 'p') ++s;  // lpcbData, pcchSize
     if (strncmp(s, "cb", 2) == 0 || strstr(lower, "byte")) return 2;
-    if (values) return strstr(lower, "size") || strstr(lower, "len") ? 2 : strstr(lower, "count") ? 1 : 0;
+    // COM's counts of elements: celt, cElements, cMaxNames.
+    const char* cased = name + (s - lower);
+    bool elements = strncmp(s, "celt", 4) == 0 || (cased[0] == 'c' && isupper(static_cast<unsigned char>(cased[1])));
+    if (values) return strstr(lower, "size") || strstr(lower, "len") ? 2 : strstr(lower, "count") || elements ? 1 : 0;
     if (strncmp(s, "cch", 3) == 0 || strstr(lower, "size") || strstr(lower, "count") || strstr(lower, "len") ||
         strstr(lower, "max") || strstr(lower, "char"))
         return 1;
@@ -288,12 +291,25 @@ static int CountNameKind(const char* name, bool values) {
 }
 
 // Whether a count can size the parameter: a pointer the callee may write (not const)
-// to text, bytes, values or structures. A pointer to a pointer receives one address.
+// to text, bytes, values or structures. A pointer to a pointer is an array of addresses
+// when an annotation or a count of elements sizes it (IEnumString::Next's rgelt
+// beside celt), as are VARIANTs, BSTRs and objects (IEnumVARIANT::Next's rgVar): the
+// library holds one of those, which a count of more must not pass.
 static bool TakesCount(const TypedParam& param) {
     if (param.type.flags & TypeConst) return false;
     switch (param.pass) {
     case Pass::AnsiText: case Pass::WideText: case Pass::Address: case Pass::StructRef: return true;
-    case Pass::ScalarRef: return param.type.pointers == 1;
+    case Pass::VariantRef: case Pass::BstrOut: case Pass::InterfaceOut: return true;
+    case Pass::ScalarRef: return true;
+    default: return false;
+    }
+}
+
+// Whether the parameter points at values (or structures) rather than text or bytes.
+static bool PointsAtValues(const TypedParam& param) {
+    switch (param.pass) {
+    case Pass::ScalarRef: case Pass::StructRef: case Pass::VariantRef: case Pass::BstrOut: case Pass::InterfaceOut:
+        return true;
     default: return false;
     }
 }
@@ -309,7 +325,7 @@ static void ResolveCounts(Prototype* proto) {
     for (int round = 0; round < 2; ++round) {
         for (int i = 0; i < proto->paramCount; ++i) {
             TypedParam& param = proto->params[i];
-            bool values = param.pass == Pass::ScalarRef || param.pass == Pass::StructRef;
+            bool values = PointsAtValues(param);
             if (!TakesCount(param) || values != (round == 1)) continue;
             if (param.countName[0]) {
                 for (int j = 0; j < proto->paramCount; ++j)
@@ -320,14 +336,19 @@ static void ResolveCounts(Prototype* proto) {
                     continue;
                 }
             }
+            // Beside a pointer to a pointer, a size in bytes is the block's it receives
+            // (LPBYTE* ppData, DWORD cbData): only a count of elements counts its addresses.
+            bool addresses = param.pass == Pass::ScalarRef && param.type.pointers > 1;
             const int neighbours[2] = {i + 1, i - 1};
             for (int j : neighbours) {
                 if (j < 0 || j >= proto->paramCount || !CanCount(proto->params[j])) continue;
+                // (An interface pointer before it, a method's This, holds no buffer.)
                 if (values && (proto->params[j].pass != Pass::Int32 || taken[j] ||
-                               (j < i && j > 0 && proto->params[j - 1].type.pointers)))
+                               (j < i && j > 0 && proto->params[j - 1].type.pointers &&
+                                proto->params[j - 1].pass != Pass::Interface)))
                     continue;
                 int kind = CountNameKind(proto->params[j].name, values);
-                if (!kind) continue;
+                if (!kind || (addresses && kind != 1)) continue;
                 param.countParam = static_cast<signed char>(j);
                 taken[j] = true;
                 if (kind == 2) param.flags |= CountInBytes;

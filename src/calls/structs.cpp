@@ -329,6 +329,8 @@ int StructDeclare() {
     }
     if (ok && lex.kind != Tok::End) ok = CallFail("unexpected %s after the structure", LexShown(lex));
     if (ok && st.fieldCount == 0) ok = CallFail("a structure without fields");
+    // Arrays of no elements only: nothing could be passed, checked or read by its size.
+    if (ok && layout.end == 0) ok = CallFail("a structure of 0 bytes");
     if (ok && nameCount == 0) ok = CallFail("the structure has no name");
     if (!ok) return EndBuilding(false), -1;
     st.size = RoundUp(layout.end, st.align);

@@ -9,6 +9,7 @@
 #include "../host/state.h"
 #include "../host/text.h"
 #include "calls.h"
+#include "constants.h"
 
 // ---- DLLERROR ------------------------------------------------------------------------
 
@@ -473,6 +474,16 @@ static bool ParseCountTerm(Lexer* lex, ULONGLONG* value, const char* where, int 
     for (const NamedConstant& constant : kConstants) {
         if (!LexIsWord(*lex, constant.name)) continue;
         *value = constant.value;
+        LexNext(lex);
+        return true;
+    }
+    // Any other of the system's constants (KL_NAMELENGTH, MAX_PROFILE_LEN), as the
+    // headers size their arrays: a count of 0 to the limit.
+    ConstantValue constant;
+    if (lex->kind == Tok::Ident && FindConstant(lex->start, static_cast<size_t>(lex->length), &constant)) {
+        if (constant.handle || ConstantNegative(constant) || constant.bits > CountLimit)
+            return CallFail("bad count %s in %s", LexShown(*lex), where);
+        *value = constant.bits;
         LexNext(lex);
         return true;
     }

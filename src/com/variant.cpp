@@ -92,7 +92,10 @@ static bool ReadDate(const char* text, DATE* value) {
     time.wHour = static_cast<WORD>(hour);
     time.wMinute = static_cast<WORD>(minute);
     time.wSecond = static_cast<WORD>(second);
-    return SystemTimeToVariantTime(&time, value) != 0;
+    WORD fpu = QuietFpuBegin();  // the system's real arithmetic, under the library's word
+    bool made = SystemTimeToVariantTime(&time, value) != 0;
+    QuietFpuEnd(fpu);
+    return made;
 }
 
 static bool MakeText(const char* text, VARIANT* v) {
@@ -334,7 +337,10 @@ static void FormatCurrency(CY value, char* out) {
 
 static bool FormatDate(DATE value, char* out) {
     SYSTEMTIME time;
-    if (!VariantTimeToSystemTime(value, &time)) return false;
+    WORD fpu = QuietFpuBegin();
+    bool made = VariantTimeToSystemTime(value, &time) != 0;
+    QuietFpuEnd(fpu);
+    if (!made) return false;
     sprintf(out, "%04u-%02u-%02u %02u:%02u:%02u", time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute,
             time.wSecond);
     return true;

@@ -85,8 +85,11 @@ int LibraryBindFunction() {
 // DLLUNLOAD number: releases the library once and forgets it together with the
 // functions bound from it, so that none of them can be called into freed code.
 // An empty slot does nothing; a number outside 1..10 answers -1. DLLUNLOAD of
-// nothing (no number) also releases every object the library holds.
+// nothing (no number) also releases every object the library holds. While a typed
+// call or a call into an object runs (a callee or a modal loop calling back in), it
+// answers -1 and releases nothing: the code and objects on the stack stay.
 int LibraryUnload() {
+    if (g_state.calls.depth || g_state.com.callDepth) return -1;
     long number = ReadLong(Arg(1));
     HMODULE* slot = LibrarySlotAt(number);
     if (!*Arg(1)) ComReleaseAll();
