@@ -96,6 +96,7 @@ TEST_F(CallsTest, RefusedPrototypesSayWhatAndWhereAndChangeNothing) {
         {{"7", "1", "int Noop(int (*f)(int))"},
          "function pointers are not supported in parameter 1: declare it as a pointer type"},
         {{"7", "1", ""}, "no prototype given"},
+        {{"7", "1", "int Noop(int " + std::string(256, '*') + " value)"}, "more than 16 levels of '*' in parameter 1"},
         {{"0", "1", "int Noop(int)"}, "typed-function number '0' is not 1 to 100"},
         {{"101", "1", "int Noop(int)"}, "typed-function number '101' is not 1 to 100"},
         {{"7", "9", "int Noop(int)"}, "library 9 holds nothing (load it with DLLLOAD)"},

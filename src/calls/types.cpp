@@ -412,6 +412,9 @@ bool ParseType(Lexer* lex, TypeRef* type, const char* where, int* stars) {
         } else if (LexIsPunct(*lex, '*') || LexIsPunct(*lex, '&')) {
             if (!hasNamed && !specified) return CallFail("expected a type before '*' in %s", where);
             if (type->pointers == 0 && isConst) type->flags |= TypeConst;
+            // The level is kept in a byte: more would wrap it round to a value.
+            if (type->pointers >= DeclarationNestingMax)
+                return CallFail("more than %d levels of '*' in %s", DeclarationNestingMax, where);
             ++type->pointers;
             if (stars) ++*stars;
         } else {
