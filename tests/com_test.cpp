@@ -346,6 +346,19 @@ TEST_F(OwnObjectTest, ByReferenceArgumentsComeBackInTheirStringSlot) {
     ASSERT_EQ(Command({"SETSTR", "4", "ab"}), 0);
     Call({"COMINVOKE", "1", "Twice", "REF:4"});
     EXPECT_EQ(Function({"GETSTR", "4"}), "abab");
+    // A slot is written only when the server changed its value: "007" passes as the
+    // number 7, but a call that was refused, failed or left it alone keeps the text.
+    ASSERT_EQ(Command({"SETSTR", "5", "007"}), 0);
+    for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
+             {"COMINVOKE", "1", "Twice", "REF:5", "INT:x"},  // refused before the call
+             {"COMINVOKE", "1", "Nope", "REF:5"},            // no such member
+             {"COMINVOKE", "1", "Echo", "REF:5"},            // read, not written
+         }) {
+        Call(words);
+        EXPECT_EQ(Function({"GETSTR", "5"}), "007") << words[2] << " " << words.back();
+    }
+    Call({"COMINVOKE", "1", "Twice", "REF:5"});
+    EXPECT_EQ(Function({"GETSTR", "5"}), "14");
     // Passed by value, the server refuses it, and the message names the argument.
     EXPECT_EQ(Call({"COMINVOKE", "1", "Twice", "5"}), "");
     EXPECT_EQ(Status(), 1006);
