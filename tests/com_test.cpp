@@ -570,6 +570,26 @@ TEST_F(OwnObjectTest, GetFindsTheRunningInstance) {
     EXPECT_EQ(revoke(), S_OK);
 }
 
+// A file path is a moniker: the class its extension names loads the file.
+TEST_F(OwnObjectTest, GetBindsAFilePathThroughItsClass) {
+    char folder[MAX_PATH];
+    ASSERT_NE(GetTempPathA(MAX_PATH, folder), 0u);
+    std::string path = std::string(folder) + "trakx-moniker.trakxauto";
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written;
+    WriteFile(file, "from a file\r\n", 13, &written, nullptr);
+    CloseHandle(file);
+    EXPECT_EQ(Command({"COMGET", "2", path}), 0) << Error();
+    EXPECT_EQ(Call({"COMPROP", "2", "Name"}), "from a file");
+    // A file that is not there, and one whose extension names no class, change no slot.
+    EXPECT_EQ(Command({"COMGET", "3", std::string(folder) + "trakx-missing.trakxauto"}), 1006);
+    EXPECT_NE(Error().find("COMGET"), std::string::npos) << Error();
+    EXPECT_EQ(Command({"COMGET", "3", std::string(folder) + "trakx-moniker.nosuchextension"}), 1006);
+    EXPECT_EQ(Count(), "2");
+    DeleteFileA(path.c_str());
+}
+
 TEST_F(OwnObjectTest, UnloadReleasesEveryObjectAndSink) {
     Call({"COMPROP", "1", "Child"});
     Call({"COMINVOKE", "1", "Typed", "ARRAY"});

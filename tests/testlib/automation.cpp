@@ -108,7 +108,8 @@ private:
     IDispatch* sinks_[4] = {};
 };
 
-class Automation : public ITrakxAutomation, public IProvideClassInfo2, public IConnectionPointContainer {
+class Automation : public ITrakxAutomation, public IProvideClassInfo2, public IConnectionPointContainer,
+                   public IPersistFile {
 public:
     // plain: answers neither IProvideClassInfo nor IProvideClassInfo2, so a client
     // finds its events through its type library alone.
@@ -133,6 +134,8 @@ public:
             *out = static_cast<IProvideClassInfo2*>(this);
         else if (IsEqualIID(iid, IID_IConnectionPointContainer))
             *out = static_cast<IConnectionPointContainer*>(this);
+        else if (IsEqualIID(iid, IID_IPersistFile) || IsEqualIID(iid, IID_IPersist))
+            *out = static_cast<IPersistFile*>(this);
         if (!*out) return E_NOINTERFACE;
         AddRef();
         return S_OK;
@@ -207,6 +210,29 @@ public:
         AddRef();
         return S_OK;
     }
+
+    // IPersistFile: a file named *.trakxauto binds to an object (a file moniker) whose
+    // Name is the file's first line.
+    HRESULT STDMETHODCALLTYPE GetClassID(CLSID* clsid) override { return *clsid = kClassId, S_OK; }
+    HRESULT STDMETHODCALLTYPE IsDirty() override { return S_FALSE; }
+    HRESULT STDMETHODCALLTYPE Load(LPCOLESTR path, DWORD) override {
+        HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
+        char text[200];
+        DWORD read = 0;
+        ReadFile(file, text, sizeof text - 1, &read, nullptr);
+        CloseHandle(file);
+        text[read] = '\0';
+        text[strcspn(text, "\r\n")] = '\0';
+        wchar_t wide[200];
+        MultiByteToWideChar(CP_ACP, 0, text, -1, wide, 200);
+        SysFreeString(name_);
+        name_ = SysAllocString(wide);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Save(LPCOLESTR, BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SaveCompleted(LPCOLESTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetCurFile(LPOLESTR* path) override { return *path = nullptr, E_NOTIMPL; }
 
     EventPoint points_;
 
@@ -784,6 +810,8 @@ static HRESULT RegisterUnder(HKEY root, const char* prefix, const char* path) {
     if (SUCCEEDED(hr)) hr = SetKey(root, key, "ThreadingModel", "Apartment");
     wsprintfA(key, "%sCLSID\\%s\\ProgID", prefix, clsid);
     if (SUCCEEDED(hr)) hr = SetKey(root, key, nullptr, kProgId);
+    wsprintfA(key, "%s.trakxauto", prefix);  // files a moniker binds to this class
+    if (SUCCEEDED(hr)) hr = SetKey(root, key, nullptr, kProgId);
     return hr;
 }
 
@@ -805,7 +833,10 @@ HRESULT __stdcall AutomationRegister() {
             DWORD size = sizeof seen;
             RegQueryValueExA(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(seen), &size);
             RegCloseKey(key);
-            if (lstrcmpiA(seen, path) == 0) return S_OK;
+            char progid[64] = "";
+            LONG progidSize = sizeof progid;
+            RegQueryValueA(HKEY_CLASSES_ROOT, ".trakxauto", progid, &progidSize);
+            if (lstrcmpiA(seen, path) == 0 && lstrcmpA(progid, kProgId) == 0) return S_OK;
         }
     }
     return RegisterUnder(HKEY_CLASSES_ROOT, "", path);
