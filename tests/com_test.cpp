@@ -372,6 +372,15 @@ TEST_F(OwnObjectTest, ExceptionsFaultsAndFailuresHalfWayGiveEverythingBack) {
     for (const char* part : {"Fail on object 1 (Trakx.Automation): 0x80040201", "source: Trakx.Automation",
                              "description: disk is full", "help context 42"})
         EXPECT_NE(error.find(part), std::string::npos) << part << " in " << error;
+    // An exception described only when asked (the deferred fill-in); one whose fill-in
+    // faults is still answered as a failed call.
+    EXPECT_EQ(Call({"COMINVOKE", "1", "Fail", "later"}), "");
+    EXPECT_EQ(Status(), 1006);
+    EXPECT_NE(Error().find("0x80040202"), std::string::npos) << Error();
+    EXPECT_NE(Error().find("description: filled in later"), std::string::npos) << Error();
+    EXPECT_EQ(Call({"COMINVOKE", "1", "Fail", "fault later"}), "");
+    EXPECT_EQ(Status(), 1006);
+    EXPECT_NE(Error().find("Fail on object 1 (Trakx.Automation)"), std::string::npos) << Error();
     // A fault inside the server is survived as DLLFUNC survives one.
     EXPECT_EQ(Call({"COMINVOKE", "1", "Crash"}), "");
     EXPECT_EQ(Status(), 1003);

@@ -72,7 +72,14 @@ static void FailInvoke(const char* name, const ComObject* slot, const char* via,
                        UINT argError, int count) {
     char where[160];
     DescribeTarget(slot, via, where, sizeof where);
-    if (hr == DISP_E_EXCEPTION && info->pfnDeferredFillIn) info->pfnDeferredFillIn(info);
+    if (hr == DISP_E_EXCEPTION && info->pfnDeferredFillIn) {
+        // The server's own code: a fill-in that faults leaves the exception undescribed.
+        HRESULT ignored;
+        const DWORD words[] = {reinterpret_cast<DWORD>(info)};
+        if (!ComGuardedApi(reinterpret_cast<FARPROC>(info->pfnDeferredFillIn), words, 1, &ignored,
+                           "the exception's fill-in"))
+            memset(info, 0, sizeof *info);
+    }
     HRESULT shown = hr;
     if (hr == DISP_E_EXCEPTION) shown = info->scode ? info->scode : (info->wCode ? 0x800A0000 | info->wCode : hr);
     char text[200];

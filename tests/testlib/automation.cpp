@@ -470,6 +470,19 @@ HRESULT Automation::ItemPut(VARIANT* key, VARIANT* value) {
     return VariantCopyInd(&values_[at], value);
 }
 
+// Fail's exception described on demand (EXCEPINFO's deferred fill-in), or a fill-in
+// that faults.
+static HRESULT __stdcall FillLater(EXCEPINFO* info) {
+    info->pfnDeferredFillIn = nullptr;
+    info->scode = 0x80040202;
+    info->bstrDescription = SysAllocString(L"filled in later");
+    return S_OK;
+}
+static HRESULT __stdcall FaultLater(EXCEPINFO*) {
+    *static_cast<volatile int*>(nullptr) = 1;
+    return S_OK;
+}
+
 struct ThreadFire {
     Automation* object;
     BSTR text;
@@ -558,6 +571,14 @@ HRESULT Automation::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* para
             VARIANT text;
             VariantInit(&text);
             VariantChangeType(&text, arg(0), 0, VT_BSTR);
+            bool later = V_VT(&text) == VT_BSTR && _wcsicmp(V_BSTR(&text), L"later") == 0;
+            bool faulting = V_VT(&text) == VT_BSTR && _wcsicmp(V_BSTR(&text), L"fault later") == 0;
+            if (later || faulting) {
+                VariantClear(&text);
+                info->scode = 0;
+                info->pfnDeferredFillIn = later ? FillLater : FaultLater;
+                return DISP_E_EXCEPTION;
+            }
             info->bstrDescription = V_VT(&text) == VT_BSTR ? V_BSTR(&text) : SysAllocString(L"?");
             info->dwHelpContext = 42;
         }
