@@ -404,6 +404,13 @@ TEST_F(OwnObjectTest, ExceptionsFaultsAndFailuresHalfWayGiveEverythingBack) {
     EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", "BADOBJECT"}), "OBJ:2");
     EXPECT_EQ(Call({"COMPROP", "2", "Count"}), "");
     EXPECT_EQ(Status(), 1003);
+    // Its reference taken for a typed call's VARIANT faults too: nothing is called.
+    ASSERT_EQ(Command({"DLLLOAD", "2", "oleaut32.dll"}), 0);
+    ASSERT_EQ(Command({"DLLDECLARE", "3", "2", "HRESULT VariantClear(VARIANT *pvarg)"}), 0) << Error();
+    EXPECT_EQ(Call({"DLLCALL", "VariantClear", "OBJ:2"}), "");
+    EXPECT_EQ(Status(), 1003);
+    EXPECT_EQ(Call({"DLLCALL", "VariantClear", "OBJ:1"}), "0x00000000");  // a good one: its copy cleared
+    EXPECT_EQ(Status(), 0) << Error();
     EXPECT_EQ(Command({"COMRELEASE", "2"}), 0);
     EXPECT_EQ(Count(), "1");
     EXPECT_TRUE(boxes.empty());
