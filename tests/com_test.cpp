@@ -586,6 +586,36 @@ TEST_F(OwnObjectTest, GetFindsTheRunningInstance) {
     EXPECT_EQ(revoke(), S_OK);
 }
 
+// A host that runs script code as soon as it hears an event: here a menu choice that a
+// server's message loop dispatches inside a call into the object. The automation
+// keywords it runs then are refused until the call returns, so the object under call
+// is not released under it, nor the call's arguments overwritten.
+static std::vector<std::string> g_nestedAnswers;
+
+TEST_F(OwnObjectTest, KeywordsRunFromAnEventInsideACallAreRefused) {
+    static decltype(this) self;
+    self = this;
+    g_nestedAnswers.clear();
+    eventHook = [](const char*) {
+        auto& test = *self;
+        g_nestedAnswers.push_back(std::to_string(test.Command({"COMRELEASE", "1"})));
+        g_nestedAnswers.push_back(test.Call({"COMINVOKE", "1", "Echo", "nested"}) + "/" +
+                                  std::to_string(test.Status()));
+        g_nestedAnswers.push_back(std::to_string(test.Command({"COMCREATE", "2", "Scripting.Dictionary"})));
+        g_nestedAnswers.push_back(test.Count());
+    };
+    ASSERT_EQ(Command({"MENU", "CREATE", "1", "MENU", "&File", "0"}), 0);
+    ASSERT_EQ(Command({"MENU", "CREATE", "2", "ITEM", "&Open", "1"}), 0);
+    ASSERT_TRUE(PostMessageA(window, WM_COMMAND, 10002, 0));
+    EXPECT_EQ(Call({"COMINVOKE", "1", "FireAndPump"}), "");
+    EXPECT_EQ(Status(), 0) << Error();
+    eventHook = nullptr;
+    EXPECT_EQ(events, std::vector<std::string>{"OpenMENU"});
+    EXPECT_EQ(g_nestedAnswers, (std::vector<std::string>{"1006", "/1006", "1006", "1"}));
+    EXPECT_EQ(Call({"COMPROP", "1", "Count"}), "3");  // the object is still there, and serves again
+    PumpMessages();
+}
+
 // A file path is a moniker: the class its extension names loads the file.
 TEST_F(OwnObjectTest, GetBindsAFilePathThroughItsClass) {
     char folder[MAX_PATH];

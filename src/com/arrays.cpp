@@ -156,6 +156,7 @@ const char* ComArrayMember(ComObject* slot, bool put) {
 // Answers 0 or the failure's status; a failure leaves slot j as it was.
 int ComEnum() {
     CallErrorClear();
+    if (ComInsideCall()) return 0;
     ComObject* into = ComSlotArg(Arg(1), false);
     ComObject* from = into ? ComSlotArg(Arg(2), true) : nullptr;
     if (!from) return 0;
@@ -206,6 +207,7 @@ const char* ComNext() {
     CallErrorClear();
     char* out = g_state.host.resultBuffer;
     out[0] = '\0';
+    if (ComInsideCall()) return out;
     ComObject* slot = ComSlotArg(Arg(1), true);
     if (!slot) return out;
     VARIANT item;

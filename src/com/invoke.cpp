@@ -260,6 +260,7 @@ static const char* GetMember(WORD flags) {
     CallErrorClear();
     char* out = g_state.host.resultBuffer;
     out[0] = '\0';
+    if (ComInsideCall()) return out;
     ComObject* slot = ComSlotArg(Arg(1), true);
     if (!slot) return out;
     if (slot->kind == ComKind::Array) return ComArrayMember(slot, false);
@@ -285,6 +286,7 @@ const char* ComInvoke() { return GetMember(DISPATCH_METHOD | DISPATCH_PROPERTYGE
 // of the failure (as COMPROP's).
 int ComPropSet() {
     CallErrorClear();
+    if (ComInsideCall()) return 0;
     ComObject* slot = ComSlotArg(Arg(1), true);
     if (!slot) return 0;
     if (g_state.host.argCount <= FirstIndexArg)

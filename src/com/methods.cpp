@@ -25,6 +25,7 @@ static bool ReadWords(const void* address, DWORD* words, SIZE_T count) {
 const char* ComCall() {
     CallErrorClear();
     if (g_state.calls.depth) return CallFailValue("COMCALL inside a function a call made: not allowed"), "";
+    if (ComInsideCall()) return "";
     ComObject* slot = ComSlotArg(Arg(1), true);
     if (!slot) return "";
     int number = ComSlotNumber(slot);
@@ -86,6 +87,7 @@ const char* ComCall() {
 // a fault; a failure changes no slot.
 int ComQuery() {
     CallErrorClear();
+    if (ComInsideCall()) return 0;
     ComObject* target = ComSlotArg(Arg(1), false);
     ComObject* source = target ? ComSlotArg(Arg(2), true) : nullptr;
     if (!source) return 0;
@@ -115,6 +117,7 @@ int ComQuery() {
 // slot, interface or an address where no object can be read.
 int ComAdopt() {
     CallErrorClear();
+    if (ComInsideCall()) return 0;
     ComObject* target = ComSlotArg(Arg(1), false);
     if (!target) return 0;
     TypeRef type = {};
