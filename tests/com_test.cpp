@@ -589,7 +589,8 @@ TEST_F(OwnObjectTest, GetFindsTheRunningInstance) {
 // A host that runs script code as soon as it hears an event: here a menu choice that a
 // server's message loop dispatches inside a call into the object. The automation
 // keywords it runs then are refused until the call returns, so the object under call
-// is not released under it, nor the call's arguments overwritten.
+// is not released under it (nor by DLLUNLOAD of nothing), nor the call's arguments
+// overwritten.
 static std::vector<std::string> g_nestedAnswers;
 
 TEST_F(OwnObjectTest, KeywordsRunFromAnEventInsideACallAreRefused) {
@@ -602,6 +603,7 @@ TEST_F(OwnObjectTest, KeywordsRunFromAnEventInsideACallAreRefused) {
         g_nestedAnswers.push_back(test.Call({"COMINVOKE", "1", "Echo", "nested"}) + "/" +
                                   std::to_string(test.Status()));
         g_nestedAnswers.push_back(std::to_string(test.Command({"COMCREATE", "2", "Scripting.Dictionary"})));
+        test.Command({"DLLUNLOAD"});  // of nothing: the objects wait too
         g_nestedAnswers.push_back(test.Count());
     };
     ASSERT_EQ(Command({"MENU", "CREATE", "1", "MENU", "&File", "0"}), 0);

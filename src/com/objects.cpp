@@ -124,6 +124,8 @@ bool ComStartup() {
 }
 
 void ComReleaseAll() {
+    // Not while a call into an object is under way: its object would go under it.
+    if (g_state.com.callDepth > 0) return;
     for (ComObject& slot : g_state.com.objects) ComSlotRelease(&slot);
 }
 
