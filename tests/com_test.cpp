@@ -557,6 +557,17 @@ TEST_F(OwnObjectTest, ObjectsPassToForeignFunctions) {
     EXPECT_EQ(Status(), 1005);
     ASSERT_EQ(Command({"DLLDECLARE", "2", "1", "long DispatchCount(HANDLE object)"}), 0) << Error();
     EXPECT_EQ(Call({"DLLCALL", "2", "OBJ:1"}), "3");
+    // Not to a parameter the callee writes a value, a text or a structure into: it
+    // would write over the object.
+    ASSERT_EQ(Command({"DLLDECLARE", "3", "1", "int StoreInt(int* target, int value)"}), 0) << Error();
+    ASSERT_EQ(Command({"DLLDECLARE", "4", "1", "int FillAnsi([out] LPSTR buffer, int count)"}), 0) << Error();
+    for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
+             {"DLLCALL", "StoreInt", "OBJ:1", "7"}, {"DLLCALL", "FillAnsi", "OBJ:1", "8"}}) {
+        EXPECT_EQ(Call(words), "") << words[1];
+        EXPECT_EQ(Status(), 1005) << words[1];
+        EXPECT_NE(Error().find("OBJ:"), std::string::npos) << Error();
+    }
+    EXPECT_EQ(Call({"COMPROP", "1", "Count"}), "3");  // the object is as it was
 }
 
 TEST_F(OwnObjectTest, AnswersWithNoFreeSlotGiveTheirObjectBack) {
