@@ -629,6 +629,26 @@ TEST_F(OwnObjectTest, KeywordsRunFromAnEventInsideACallAreRefused) {
     PumpMessages();
 }
 
+// An enumerator is an interface pointer like any other: its pasted interface's methods
+// are called by name, and it is asked for other interfaces.
+TEST_F(OwnObjectTest, AnEnumeratorTakesPastedMethods) {
+    ASSERT_EQ(Command({"DLLINTERFACE",
+                       "MIDL_INTERFACE(\"00020404-0000-0000-C000-000000000046\") IEnumVARIANT : public IUnknown "
+                       "{ public: virtual HRESULT STDMETHODCALLTYPE Next(ULONG celt, VARIANT *rgVar, ULONG "
+                       "*pCeltFetched) = 0; virtual HRESULT STDMETHODCALLTYPE Skip(ULONG celt) = 0; virtual HRESULT "
+                       "STDMETHODCALLTYPE Reset(void) = 0; virtual HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT "
+                       "**ppEnum) = 0; };"}),
+              0)
+        << Error();
+    ASSERT_EQ(Command({"COMENUM", "2", "1"}), 0) << Error();
+    EXPECT_EQ(Call({"COMCALL", "2", "Skip", "1"}), "0x00000000") << Error();
+    EXPECT_EQ(Call({"COMNEXT", "2"}), "two");
+    EXPECT_EQ(Call({"COMCALL", "2", "Clone", "OBJ:3"}), "0x00000000") << Error();
+    EXPECT_EQ(Call({"COMNEXT", "3"}), "OBJ:4");  // the clone walks on from where it was made
+    EXPECT_EQ(Command({"COMQUERY", "5", "2", "IUnknown"}), 0) << Error();
+    EXPECT_EQ(Count(), "5");
+}
+
 // A file path is a moniker: the class its extension names loads the file.
 TEST_F(OwnObjectTest, GetBindsAFilePathThroughItsClass) {
     char folder[MAX_PATH];

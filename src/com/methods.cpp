@@ -29,7 +29,7 @@ const char* ComCall() {
     ComObject* slot = ComSlotArg(Arg(1), true);
     if (!slot) return "";
     int number = ComSlotNumber(slot);
-    if (slot->kind != ComKind::Object)
+    if (!ComHoldsInterface(slot))
         return ComFail(StatusBadValue, "object %d holds no interface pointer", number), "";
     int held = ObjectInterface(slot);
     const char* name = Arg(2);
@@ -91,7 +91,7 @@ int ComQuery() {
     ComObject* target = ComSlotArg(Arg(1), false);
     ComObject* source = target ? ComSlotArg(Arg(2), true) : nullptr;
     if (!source) return 0;
-    if (source->kind != ComKind::Object)
+    if (!ComHoldsInterface(source))
         return ComFail(StatusBadValue, "object %d holds no interface pointer", ComSlotNumber(source)), 0;
     GUID iid;
     int index;

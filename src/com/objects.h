@@ -46,6 +46,10 @@ void ComSlotStore(ComObject* slot, IUnknown* pointer, REFIID iid, const char* cl
 void ComSlotStoreArray(ComObject* slot, SAFEARRAY* array, const char* className);
 // Slots holding something.
 int ComSlotsHeld();
+// Whether the slot holds an interface pointer (an object, or an enumerator COMENUM made).
+inline bool ComHoldsInterface(const ComObject* slot) {
+    return (slot->kind == ComKind::Object || slot->kind == ComKind::Enumerator) && slot->unknown;
+}
 // (ComReleaseAll and ComAtUnload, which the host frame calls, are in handlers.h.)
 
 // "OBJ:k": 1 with the slot when it holds something, 0 when the text is no such word,

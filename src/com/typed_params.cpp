@@ -30,7 +30,7 @@ static bool ConvertInterface(int index, const char* text) {
     int object = ComReadObjectWord(text, &slot);
     if (object < 0) return false;
     if (object > 0) {
-        if (slot->kind != ComKind::Object)
+        if (!ComHoldsInterface(slot))
             return CallFailValue("%s: object %d holds no interface pointer", ParamWhere(index), ComSlotNumber(slot));
         const TypeRef& type = ParamOf(index).type;
         int wanted = type.base == Base::Interface ? type.structIndex : -1;
