@@ -295,6 +295,9 @@ TEST_F(OwnObjectTest, AnswersOfEveryKind) {
         EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", c.kind}), c.answer) << c.kind;
         EXPECT_EQ(Status(), 0) << c.kind << ": " << Error();
     }
+    // A decimal of a scale no decimal has is refused, not written out.
+    EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", "BADDECIMAL"}), "");
+    EXPECT_EQ(Status(), 1006);
     // Objects and arrays go into the lowest free slot.
     EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", "DISPATCH"}), "OBJ:2");
     EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", "UNKNOWN"}), "OBJ:3");

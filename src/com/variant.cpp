@@ -400,7 +400,10 @@ bool ComFormatValue(const VARIANT* v, char* out, size_t capacity) {
     case VT_R8: FormatReal(V_R8(value), false, number); break;
     case VT_BOOL: WriteLong(number, V_BOOL(value) ? -1 : 0); break;
     case VT_CY: FormatCurrency(V_CY(value), number); break;
-    case VT_DECIMAL: FormatDecimal(V_DECIMAL(value), number); break;
+    case VT_DECIMAL:
+        if (V_DECIMAL(value).scale > 28) return false;  // no decimal has more: a server's garbage
+        FormatDecimal(V_DECIMAL(value), number);
+        break;
     case VT_ERROR: sprintf(number, "0x%08lX", static_cast<unsigned long>(V_ERROR(value))); break;
     case VT_HRESULT: sprintf(number, "0x%08lX", static_cast<unsigned long>(V_I4(value))); break;
     case VT_DATE:

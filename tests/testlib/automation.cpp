@@ -377,6 +377,12 @@ HRESULT Automation::Typed(BSTR kind, VARIANT* v) {
         d.sign = DECIMAL_NEG;
         V_DECIMAL(v) = d;
         V_VT(v) = VT_DECIMAL;
+    } else if (is(L"BADDECIMAL")) {  // a scale no decimal may have (at most 28)
+        DECIMAL d = {};
+        d.Lo32 = 5;
+        d.scale = 255;
+        V_DECIMAL(v) = d;
+        V_VT(v) = VT_DECIMAL;
     } else if (is(L"BOOL")) V_VT(v) = VT_BOOL, V_BOOL(v) = VARIANT_TRUE;
     else if (is(L"FALSE")) V_VT(v) = VT_BOOL, V_BOOL(v) = VARIANT_FALSE;
     else if (is(L"DATE")) {
