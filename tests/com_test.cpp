@@ -295,9 +295,14 @@ TEST_F(OwnObjectTest, AnswersOfEveryKind) {
         EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", c.kind}), c.answer) << c.kind;
         EXPECT_EQ(Status(), 0) << c.kind << ": " << Error();
     }
-    // A decimal of a scale no decimal has is refused, not written out.
+    // A decimal of a scale no decimal has is refused, not written out; so are the
+    // elements of an array whose element size no VARIANT holds.
     EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", "BADDECIMAL"}), "");
     EXPECT_EQ(Status(), 1006);
+    EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", "BADARRAY"}), "OBJ:2");
+    EXPECT_EQ(Call({"COMPROP", "2", "Item", "1"}), "");
+    EXPECT_EQ(Status(), 1006);
+    EXPECT_EQ(Command({"COMRELEASE", "2"}), 0);
     // Objects and arrays go into the lowest free slot.
     EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", "DISPATCH"}), "OBJ:2");
     EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", "UNKNOWN"}), "OBJ:3");

@@ -31,13 +31,16 @@ static HRESULT ElementAt(SAFEARRAY* array, LONG* indices, VARIANT* v) {
     VariantInit(v);
     if (type == VT_VARIANT) return SafeArrayGetElement(array, indices, v);
     if (type == VT_DECIMAL) {
+        if (SafeArrayGetElemsize(array) != sizeof(DECIMAL)) return DISP_E_BADVARTYPE;
         DECIMAL value;
         hr = SafeArrayGetElement(array, indices, &value);
         if (SUCCEEDED(hr)) V_DECIMAL(v) = value, V_VT(v) = VT_DECIMAL;
         return hr;
     }
     if (type == VT_RECORD) return DISP_E_BADVARTYPE;
-    // Every other element type fits the VARIANT's value part, where it is copied.
+    // Every other element type fits the VARIANT's value part, where it is copied; an
+    // array that says its elements are larger (a server's garbage) would overrun it.
+    if (SafeArrayGetElemsize(array) > sizeof(V_I8(v))) return DISP_E_BADVARTYPE;
     hr = SafeArrayGetElement(array, indices, &V_I8(v));
     if (SUCCEEDED(hr)) V_VT(v) = type;
     return hr;
