@@ -299,6 +299,8 @@ TEST_F(OwnObjectTest, AnswersOfEveryKind) {
     // elements of an array whose element size no VARIANT holds.
     EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", "BADDECIMAL"}), "");
     EXPECT_EQ(Status(), 1006);
+    EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", "NULLBYREF"}), "");  // a by-reference value that points nowhere
+    EXPECT_EQ(Status(), 1006);
     EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", "BADARRAY"}), "OBJ:2");
     EXPECT_EQ(Call({"COMPROP", "2", "Item", "1"}), "");
     EXPECT_EQ(Status(), 1006);

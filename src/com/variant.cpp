@@ -378,6 +378,7 @@ bool ComFormatValue(const VARIANT* v, char* out, size_t capacity) {
     // A by-reference scalar: the value where it points, read through a copy.
     VARIANT direct;
     if ((type & VT_BYREF) && !(type & VT_ARRAY)) {
+        if (!V_BYREF(value)) return false;  // a server's by-reference value that points nowhere
         VariantInit(&direct);
         if (FAILED(VariantCopyInd(&direct, const_cast<VARIANT*>(value)))) return false;
         bool done = ComFormatValue(&direct, out, capacity);
@@ -427,6 +428,8 @@ const char* ComAnswer(VARIANT* v, const char* className) {
     VariantInit(&owned);
     // A by-reference result is read where it points.
     if (V_VT(v) & VT_BYREF) {
+        if (!V_BYREF(v))
+            return V_VT(v) = VT_EMPTY, ComFail(StatusComFailed, "%s: a by-reference value points nowhere", className), out;
         if (FAILED(VariantCopyInd(&owned, v))) return ComFail(StatusComFailed, "a by-reference result could not be read"), out;
         VariantClear(v);
         *v = owned;

@@ -400,6 +400,7 @@ HRESULT Automation::Typed(BSTR kind, VARIANT* v) {
     else if (is(L"NOTHING")) V_VT(v) = VT_DISPATCH, V_DISPATCH(v) = nullptr;
     else if (is(L"ARRAY")) V_VT(v) = VT_ARRAY | VT_VARIANT, V_ARRAY(v) = VariantList();
     else if (is(L"GRID")) V_VT(v) = VT_ARRAY | VT_I4, V_ARRAY(v) = Grid();
+    else if (is(L"NULLBYREF")) V_VT(v) = VT_BYREF | VT_I4, V_I4REF(v) = nullptr;  // points nowhere
     else if (is(L"BADARRAY")) {  // integers said to take 64 bytes each: no VARIANT holds one
         SAFEARRAY* array = SafeArrayCreateVector(VT_I4, 0, 32);
         array->cbElements = 64;
