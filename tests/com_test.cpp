@@ -571,8 +571,11 @@ TEST_F(OwnObjectTest, ObjectsPassToForeignFunctions) {
     // would write over the object.
     ASSERT_EQ(Command({"DLLDECLARE", "3", "1", "int StoreInt(int* target, int value)"}), 0) << Error();
     ASSERT_EQ(Command({"DLLDECLARE", "4", "1", "int FillAnsi([out] LPSTR buffer, int count)"}), 0) << Error();
+    ASSERT_EQ(Command({"DLLDECLARE", "5", "1", "int FillBytesCounted(LPBYTE buffer, LPDWORD lpcbSize)"}), 0)
+        << Error();
     for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
-             {"DLLCALL", "StoreInt", "OBJ:1", "7"}, {"DLLCALL", "FillAnsi", "OBJ:1", "8"}}) {
+             {"DLLCALL", "StoreInt", "OBJ:1", "7"}, {"DLLCALL", "FillAnsi", "OBJ:1", "8"},
+             {"DLLCALL", "FillBytesCounted", "OBJ:1", "OUT"}}) {
         EXPECT_EQ(Call(words), "") << words[1];
         EXPECT_EQ(Status(), 1005) << words[1];
         EXPECT_NE(Error().find("OBJ:"), std::string::npos) << Error();

@@ -385,7 +385,7 @@ int ConvertPlace(int index, const char* text, DWORD need) {
     if (int object = ComObjectAddress(text, WordsOf(index))) {
         // An object goes to an untyped address (void *), never to a place the callee
         // writes a value, a text or a structure into: that would be written over it.
-        if (object > 0 && ParamAt(index).pass != Pass::Address)
+        if (object > 0 && (ParamAt(index).pass != Pass::Address || ParamAt(index).type.base != Base::Void))
             return CallFailValue("%s: OBJ:k passes an object to an interface pointer or a void *, not to a %s",
                                  Where(index), ParamAt(index).type.name), -1;
         return object;
