@@ -295,6 +295,16 @@ TEST_F(OwnObjectTest, AnswersOfEveryKind) {
         EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", c.kind}), c.answer) << c.kind;
         EXPECT_EQ(Status(), 0) << c.kind << ": " << Error();
     }
+    // A decimal of a scale no decimal has is refused, not written out; so are the
+    // elements of an array whose element size no VARIANT holds.
+    EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", "BADDECIMAL"}), "");
+    EXPECT_EQ(Status(), 1006);
+    EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", "NULLBYREF"}), "");  // a by-reference value that points nowhere
+    EXPECT_EQ(Status(), 1006);
+    EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", "BADARRAY"}), "OBJ:2");
+    EXPECT_EQ(Call({"COMPROP", "2", "Item", "1"}), "");
+    EXPECT_EQ(Status(), 1006);
+    EXPECT_EQ(Command({"COMRELEASE", "2"}), 0);
     // Objects and arrays go into the lowest free slot.
     EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", "DISPATCH"}), "OBJ:2");
     EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", "UNKNOWN"}), "OBJ:3");
@@ -346,6 +356,19 @@ TEST_F(OwnObjectTest, ByReferenceArgumentsComeBackInTheirStringSlot) {
     ASSERT_EQ(Command({"SETSTR", "4", "ab"}), 0);
     Call({"COMINVOKE", "1", "Twice", "REF:4"});
     EXPECT_EQ(Function({"GETSTR", "4"}), "abab");
+    // A slot is written only when the server changed its value: "007" passes as the
+    // number 7, but a call that was refused, failed or left it alone keeps the text.
+    ASSERT_EQ(Command({"SETSTR", "5", "007"}), 0);
+    for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
+             {"COMINVOKE", "1", "Twice", "REF:5", "INT:x"},  // refused before the call
+             {"COMINVOKE", "1", "Nope", "REF:5"},            // no such member
+             {"COMINVOKE", "1", "Echo", "REF:5"},            // read, not written
+         }) {
+        Call(words);
+        EXPECT_EQ(Function({"GETSTR", "5"}), "007") << words[2] << " " << words.back();
+    }
+    Call({"COMINVOKE", "1", "Twice", "REF:5"});
+    EXPECT_EQ(Function({"GETSTR", "5"}), "14");
     // Passed by value, the server refuses it, and the message names the argument.
     EXPECT_EQ(Call({"COMINVOKE", "1", "Twice", "5"}), "");
     EXPECT_EQ(Status(), 1006);
@@ -359,6 +382,15 @@ TEST_F(OwnObjectTest, ExceptionsFaultsAndFailuresHalfWayGiveEverythingBack) {
     for (const char* part : {"Fail on object 1 (Trakx.Automation): 0x80040201", "source: Trakx.Automation",
                              "description: disk is full", "help context 42"})
         EXPECT_NE(error.find(part), std::string::npos) << part << " in " << error;
+    // An exception described only when asked (the deferred fill-in); one whose fill-in
+    // faults is still answered as a failed call.
+    EXPECT_EQ(Call({"COMINVOKE", "1", "Fail", "later"}), "");
+    EXPECT_EQ(Status(), 1006);
+    EXPECT_NE(Error().find("0x80040202"), std::string::npos) << Error();
+    EXPECT_NE(Error().find("description: filled in later"), std::string::npos) << Error();
+    EXPECT_EQ(Call({"COMINVOKE", "1", "Fail", "fault later"}), "");
+    EXPECT_EQ(Status(), 1006);
+    EXPECT_NE(Error().find("Fail on object 1 (Trakx.Automation)"), std::string::npos) << Error();
     // A fault inside the server is survived as DLLFUNC survives one.
     EXPECT_EQ(Call({"COMINVOKE", "1", "Crash"}), "");
     EXPECT_EQ(Status(), 1003);
@@ -382,6 +414,13 @@ TEST_F(OwnObjectTest, ExceptionsFaultsAndFailuresHalfWayGiveEverythingBack) {
     EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", "BADOBJECT"}), "OBJ:2");
     EXPECT_EQ(Call({"COMPROP", "2", "Count"}), "");
     EXPECT_EQ(Status(), 1003);
+    // Its reference taken for a typed call's VARIANT faults too: nothing is called.
+    ASSERT_EQ(Command({"DLLLOAD", "2", "oleaut32.dll"}), 0);
+    ASSERT_EQ(Command({"DLLDECLARE", "3", "2", "HRESULT VariantClear(VARIANT *pvarg)"}), 0) << Error();
+    EXPECT_EQ(Call({"DLLCALL", "VariantClear", "OBJ:2"}), "");
+    EXPECT_EQ(Status(), 1003);
+    EXPECT_EQ(Call({"DLLCALL", "VariantClear", "OBJ:1"}), "0x00000000");  // a good one: its copy cleared
+    EXPECT_EQ(Status(), 0) << Error();
     EXPECT_EQ(Command({"COMRELEASE", "2"}), 0);
     EXPECT_EQ(Count(), "1");
     EXPECT_TRUE(boxes.empty());
@@ -528,6 +567,20 @@ TEST_F(OwnObjectTest, ObjectsPassToForeignFunctions) {
     EXPECT_EQ(Status(), 1005);
     ASSERT_EQ(Command({"DLLDECLARE", "2", "1", "long DispatchCount(HANDLE object)"}), 0) << Error();
     EXPECT_EQ(Call({"DLLCALL", "2", "OBJ:1"}), "3");
+    // Not to a parameter the callee writes a value, a text or a structure into: it
+    // would write over the object.
+    ASSERT_EQ(Command({"DLLDECLARE", "3", "1", "int StoreInt(int* target, int value)"}), 0) << Error();
+    ASSERT_EQ(Command({"DLLDECLARE", "4", "1", "int FillAnsi([out] LPSTR buffer, int count)"}), 0) << Error();
+    ASSERT_EQ(Command({"DLLDECLARE", "5", "1", "int FillBytesCounted(LPBYTE buffer, LPDWORD lpcbSize)"}), 0)
+        << Error();
+    for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
+             {"DLLCALL", "StoreInt", "OBJ:1", "7"}, {"DLLCALL", "FillAnsi", "OBJ:1", "8"},
+             {"DLLCALL", "FillBytesCounted", "OBJ:1", "OUT"}}) {
+        EXPECT_EQ(Call(words), "") << words[1];
+        EXPECT_EQ(Status(), 1005) << words[1];
+        EXPECT_NE(Error().find("OBJ:"), std::string::npos) << Error();
+    }
+    EXPECT_EQ(Call({"COMPROP", "1", "Count"}), "3");  // the object is as it was
 }
 
 TEST_F(OwnObjectTest, AnswersWithNoFreeSlotGiveTheirObjectBack) {
@@ -555,6 +608,78 @@ TEST_F(OwnObjectTest, GetFindsTheRunningInstance) {
     EXPECT_EQ(Command({"COMGET", "2", "Trakx.Automation"}), 0) << Error();
     EXPECT_EQ(Call({"COMPROP", "2", "Count"}), "3");
     EXPECT_EQ(revoke(), S_OK);
+}
+
+// A host that runs script code as soon as it hears an event: here a menu choice that a
+// server's message loop dispatches inside a call into the object. The automation
+// keywords it runs then are refused until the call returns, so the object under call
+// is not released under it (nor by DLLUNLOAD of nothing), nor the call's arguments
+// overwritten.
+static std::vector<std::string> g_nestedAnswers;
+
+TEST_F(OwnObjectTest, KeywordsRunFromAnEventInsideACallAreRefused) {
+    static decltype(this) self;
+    self = this;
+    g_nestedAnswers.clear();
+    eventHook = [](const char*) {
+        auto& test = *self;
+        g_nestedAnswers.push_back(std::to_string(test.Command({"COMRELEASE", "1"})));
+        g_nestedAnswers.push_back(test.Call({"COMINVOKE", "1", "Echo", "nested"}) + "/" +
+                                  std::to_string(test.Status()));
+        g_nestedAnswers.push_back(std::to_string(test.Command({"COMCREATE", "2", "Scripting.Dictionary"})));
+        test.Command({"DLLUNLOAD"});  // of nothing: the objects wait too
+        g_nestedAnswers.push_back(test.Count());
+    };
+    ASSERT_EQ(Command({"MENU", "CREATE", "1", "MENU", "&File", "0"}), 0);
+    ASSERT_EQ(Command({"MENU", "CREATE", "2", "ITEM", "&Open", "1"}), 0);
+    ASSERT_TRUE(PostMessageA(window, WM_COMMAND, 10002, 0));
+    EXPECT_EQ(Call({"COMINVOKE", "1", "FireAndPump"}), "");
+    EXPECT_EQ(Status(), 0) << Error();
+    eventHook = nullptr;
+    EXPECT_EQ(events, std::vector<std::string>{"OpenMENU"});
+    EXPECT_EQ(g_nestedAnswers, (std::vector<std::string>{"1006", "/1006", "1006", "1"}));
+    EXPECT_EQ(Call({"COMPROP", "1", "Count"}), "3");  // the object is still there, and serves again
+    PumpMessages();
+}
+
+// An enumerator is an interface pointer like any other: its pasted interface's methods
+// are called by name, and it is asked for other interfaces.
+TEST_F(OwnObjectTest, AnEnumeratorTakesPastedMethods) {
+    ASSERT_EQ(Command({"DLLINTERFACE",
+                       "MIDL_INTERFACE(\"00020404-0000-0000-C000-000000000046\") IEnumVARIANT : public IUnknown "
+                       "{ public: virtual HRESULT STDMETHODCALLTYPE Next(ULONG celt, VARIANT *rgVar, ULONG "
+                       "*pCeltFetched) = 0; virtual HRESULT STDMETHODCALLTYPE Skip(ULONG celt) = 0; virtual HRESULT "
+                       "STDMETHODCALLTYPE Reset(void) = 0; virtual HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT "
+                       "**ppEnum) = 0; };"}),
+              0)
+        << Error();
+    ASSERT_EQ(Command({"COMENUM", "2", "1"}), 0) << Error();
+    EXPECT_EQ(Call({"COMCALL", "2", "Skip", "1"}), "0x00000000") << Error();
+    EXPECT_EQ(Call({"COMNEXT", "2"}), "two");
+    EXPECT_EQ(Call({"COMCALL", "2", "Clone", "OBJ:3"}), "0x00000000") << Error();
+    EXPECT_EQ(Call({"COMNEXT", "3"}), "OBJ:4");  // the clone walks on from where it was made
+    EXPECT_EQ(Command({"COMQUERY", "5", "2", "IUnknown"}), 0) << Error();
+    EXPECT_EQ(Count(), "5");
+}
+
+// A file path is a moniker: the class its extension names loads the file.
+TEST_F(OwnObjectTest, GetBindsAFilePathThroughItsClass) {
+    char folder[MAX_PATH];
+    ASSERT_NE(GetTempPathA(MAX_PATH, folder), 0u);
+    std::string path = std::string(folder) + "trakx-moniker.trakxauto";
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written;
+    WriteFile(file, "from a file\r\n", 13, &written, nullptr);
+    CloseHandle(file);
+    EXPECT_EQ(Command({"COMGET", "2", path}), 0) << Error();
+    EXPECT_EQ(Call({"COMPROP", "2", "Name"}), "from a file");
+    // A file that is not there, and one whose extension names no class, change no slot.
+    EXPECT_EQ(Command({"COMGET", "3", std::string(folder) + "trakx-missing.trakxauto"}), 1006);
+    EXPECT_NE(Error().find("COMGET"), std::string::npos) << Error();
+    EXPECT_EQ(Command({"COMGET", "3", std::string(folder) + "trakx-moniker.nosuchextension"}), 1006);
+    EXPECT_EQ(Count(), "2");
+    DeleteFileA(path.c_str());
 }
 
 TEST_F(OwnObjectTest, UnloadReleasesEveryObjectAndSink) {

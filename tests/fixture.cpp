@@ -42,9 +42,13 @@ static const bool g_crashReporting = [] {
 }();
 
 std::vector<std::string> TrakxTest::events;
+void (*TrakxTest::eventHook)(const char* name);
 std::vector<RecordedBox> TrakxTest::boxes;
 
-static void __cdecl RecordEvent(const char* name) { TrakxTest::events.push_back(name ? name : "(null)"); }
+static void __cdecl RecordEvent(const char* name) {
+    TrakxTest::events.push_back(name ? name : "(null)");
+    if (TrakxTest::eventHook) TrakxTest::eventHook(name);
+}
 
 static int WINAPI RecordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
     TrakxTest::boxes.push_back({owner, text ? text : "", caption ? caption : "", style});
@@ -178,6 +182,7 @@ static LRESULT CALLBACK TestWindowProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
 
 void TrakxTest::SetUp() {
     events.clear();
+    eventHook = nullptr;
     boxes.clear();
     g_heap = HeapControl();
     static bool registered = false;

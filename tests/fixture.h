@@ -59,6 +59,9 @@ class TrakxTest : public ::testing::Test {
 public:
     // What the host callback received, in order.
     static std::vector<std::string> events;
+    // Called with each event as the host callback receives it (a host that runs script
+    // code at once); reset for every test.
+    static void (*eventHook)(const char* name);
     // Every message box the library asked for.
     static std::vector<RecordedBox> boxes;
 

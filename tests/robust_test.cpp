@@ -50,7 +50,7 @@ const char* const kWords[] = {
     "OBJ:1", "OBJ:2", "OBJ:3", "OBJ:0", "OBJ:1001", "OBJ:", "MISSING", "ARR:a|2|3.5", "ARR:", "STR:", "INT:x",
     "I8:5", "DBL:1e308", "BOOL:TRUE", "BOOL:x", "DATE:2024-02-29", "DATE:2024-02-30 25:00:00", "CY:1.2345",
     "CY:922337203685477.5808", "Count", "Item", "Keys", "Items", "Exists", "Add", "Remove", "Pattern", "Execute",
-    "Item.Value", ".", "..", "a..b", "Count.", "COUNT",
+    "Item.Value", ".", "..", "a..b", "Count.", "COUNT", "REF:20", "REF:x", "REF:-1",
 };
 
 // Classes and names the driver creates or binds: objects that touch no files.

@@ -398,7 +398,14 @@ int ConvertPlace(int index, const char* text, DWORD need) {
     calls.argKind[index] = ArgNone;
     if (SameWord(text, kNullWord)) return WordsOf(index)[0] = 0, 1;
     if (int callback = ReadCallbackWord(text, WordsOf(index))) return callback;
-    if (int object = ComObjectAddress(text, WordsOf(index))) return object;
+    if (int object = ComObjectAddress(text, WordsOf(index))) {
+        // An object goes to an untyped address (void *), never to a place the callee
+        // writes a value, a text or a structure into: that would be written over it.
+        if (object > 0 && (ParamAt(index).pass != Pass::Address || ParamAt(index).type.base != Base::Void))
+            return CallFailValue("%s: OBJ:k passes an object to an interface pointer or a void *, not to a %s",
+                                 Where(index), ParamAt(index).type.name), -1;
+        return object;
+    }
     if (HasPrefix(text, kAddressPrefix)) {
         if (!ReadWord(text + strlen(kAddressPrefix), Base::Handle, WordsOf(index)))
             return CallFailValue("%s: '%.40s' is not an address", Where(index), text), -1;

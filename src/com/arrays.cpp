@@ -31,13 +31,16 @@ static HRESULT ElementAt(SAFEARRAY* array, LONG* indices, VARIANT* v) {
     VariantInit(v);
     if (type == VT_VARIANT) return SafeArrayGetElement(array, indices, v);
     if (type == VT_DECIMAL) {
+        if (SafeArrayGetElemsize(array) != sizeof(DECIMAL)) return DISP_E_BADVARTYPE;
         DECIMAL value;
         hr = SafeArrayGetElement(array, indices, &value);
         if (SUCCEEDED(hr)) V_DECIMAL(v) = value, V_VT(v) = VT_DECIMAL;
         return hr;
     }
     if (type == VT_RECORD) return DISP_E_BADVARTYPE;
-    // Every other element type fits the VARIANT's value part, where it is copied.
+    // Every other element type fits the VARIANT's value part, where it is copied; an
+    // array that says its elements are larger (a server's garbage) would overrun it.
+    if (SafeArrayGetElemsize(array) > sizeof(V_I8(v))) return DISP_E_BADVARTYPE;
     hr = SafeArrayGetElement(array, indices, &V_I8(v));
     if (SUCCEEDED(hr)) V_VT(v) = type;
     return hr;
@@ -156,6 +159,7 @@ const char* ComArrayMember(ComObject* slot, bool put) {
 // Answers 0 or the failure's status; a failure leaves slot j as it was.
 int ComEnum() {
     CallErrorClear();
+    if (ComInsideCall()) return 0;
     ComObject* into = ComSlotArg(Arg(1), false);
     ComObject* from = into ? ComSlotArg(Arg(2), true) : nullptr;
     if (!from) return 0;
@@ -206,6 +210,7 @@ const char* ComNext() {
     CallErrorClear();
     char* out = g_state.host.resultBuffer;
     out[0] = '\0';
+    if (ComInsideCall()) return out;
     ComObject* slot = ComSlotArg(Arg(1), true);
     if (!slot) return out;
     VARIANT item;

@@ -51,6 +51,7 @@ struct ComCallArgs {
     bool borrowed[ComArgMax];       // a slot's pointer or array lent for the call: not cleared
     signed char refSlot[ComArgMax]; // REF:n: string slot n gets the value back, -1 none
     VARIANT refValues[ComArgMax];   // what a by-reference argument points at
+    VARIANT refOriginal[ComArgMax]; // its value before the call: an unchanged one is not written back
     int count;
 };
 

@@ -310,6 +310,7 @@ void ComEventsDisconnect(ComObject* slot) {
 // prefix it disconnects. Answers 0, or 1005/1006/1003 with DLLERROR saying why.
 int ComEvents() {
     CallErrorClear();
+    if (ComInsideCall()) return 0;
     ComObject* slot = ComSlotArg(Arg(1), true);
     if (!slot) return 0;
     const char* prefix = Arg(2);

@@ -72,7 +72,14 @@ static void FailInvoke(const char* name, const ComObject* slot, const char* via,
                        UINT argError, int count) {
     char where[160];
     DescribeTarget(slot, via, where, sizeof where);
-    if (hr == DISP_E_EXCEPTION && info->pfnDeferredFillIn) info->pfnDeferredFillIn(info);
+    if (hr == DISP_E_EXCEPTION && info->pfnDeferredFillIn) {
+        // The server's own code: a fill-in that faults leaves the exception undescribed.
+        HRESULT ignored;
+        const DWORD words[] = {reinterpret_cast<DWORD>(info)};
+        if (!ComGuardedApi(reinterpret_cast<FARPROC>(info->pfnDeferredFillIn), words, 1, &ignored,
+                           "the exception's fill-in"))
+            memset(info, 0, sizeof *info);
+    }
     HRESULT shown = hr;
     if (hr == DISP_E_EXCEPTION) shown = info->scode ? info->scode : (info->wCode ? 0x800A0000 | info->wCode : hr);
     char text[200];
@@ -253,6 +260,7 @@ static const char* GetMember(WORD flags) {
     CallErrorClear();
     char* out = g_state.host.resultBuffer;
     out[0] = '\0';
+    if (ComInsideCall()) return out;
     ComObject* slot = ComSlotArg(Arg(1), true);
     if (!slot) return out;
     if (slot->kind == ComKind::Array) return ComArrayMember(slot, false);
@@ -278,6 +286,7 @@ const char* ComInvoke() { return GetMember(DISPATCH_METHOD | DISPATCH_PROPERTYGE
 // of the failure (as COMPROP's).
 int ComPropSet() {
     CallErrorClear();
+    if (ComInsideCall()) return 0;
     ComObject* slot = ComSlotArg(Arg(1), true);
     if (!slot) return 0;
     if (g_state.host.argCount <= FirstIndexArg)

@@ -25,10 +25,11 @@ static bool ReadWords(const void* address, DWORD* words, SIZE_T count) {
 const char* ComCall() {
     CallErrorClear();
     if (g_state.calls.depth) return CallFailValue("COMCALL inside a function a call made: not allowed"), "";
+    if (ComInsideCall()) return "";
     ComObject* slot = ComSlotArg(Arg(1), true);
     if (!slot) return "";
     int number = ComSlotNumber(slot);
-    if (slot->kind != ComKind::Object)
+    if (!ComHoldsInterface(slot))
         return ComFail(StatusBadValue, "object %d holds no interface pointer", number), "";
     int held = ObjectInterface(slot);
     const char* name = Arg(2);
@@ -86,10 +87,11 @@ const char* ComCall() {
 // a fault; a failure changes no slot.
 int ComQuery() {
     CallErrorClear();
+    if (ComInsideCall()) return 0;
     ComObject* target = ComSlotArg(Arg(1), false);
     ComObject* source = target ? ComSlotArg(Arg(2), true) : nullptr;
     if (!source) return 0;
-    if (source->kind != ComKind::Object)
+    if (!ComHoldsInterface(source))
         return ComFail(StatusBadValue, "object %d holds no interface pointer", ComSlotNumber(source)), 0;
     GUID iid;
     int index;
@@ -115,6 +117,7 @@ int ComQuery() {
 // slot, interface or an address where no object can be read.
 int ComAdopt() {
     CallErrorClear();
+    if (ComInsideCall()) return 0;
     ComObject* target = ComSlotArg(Arg(1), false);
     if (!target) return 0;
     TypeRef type = {};

@@ -90,6 +90,12 @@ void ComClearValue(VARIANT* v) {
     VariantClear(v);
 }
 
+bool ComInsideCall() {
+    if (g_state.com.callDepth <= 0) return false;
+    ComFail(StatusComFailed, "a call into an object is under way: its object and slots wait until it returns");
+    return true;
+}
+
 // ---- starting and ending COM ----------------------------------------------------------
 
 bool ComStartup() {
@@ -118,6 +124,8 @@ bool ComStartup() {
 }
 
 void ComReleaseAll() {
+    // Not while a call into an object is under way: its object would go under it.
+    if (g_state.com.callDepth > 0) return;
     for (ComObject& slot : g_state.com.objects) ComSlotRelease(&slot);
 }
 
@@ -227,6 +235,7 @@ static int FailCall(const char* keyword, const char* name, HRESULT hr) {
 // DLLERROR saying why; a failure changes no slot.
 int ComCreate() {
     CallErrorClear();
+    if (ComInsideCall()) return 0;
     ComObject* slot = ComSlotArg(Arg(1), false);
     if (!slot || !ComStartup()) return 0;
     CLSID clsid;
@@ -289,6 +298,7 @@ static HRESULT BindThroughInprocParser(const char* name, const WCHAR* wide, IDis
 // as COMCREATE's.
 int ComGet() {
     CallErrorClear();
+    if (ComInsideCall()) return 0;
     ComObject* slot = ComSlotArg(Arg(1), false);
     if (!slot || !ComStartup()) return 0;
     const char* name = Arg(2);
@@ -332,6 +342,7 @@ int ComGet() {
 // An empty slot or a number outside 1..1000 answers 1005.
 int ComRelease() {
     CallErrorClear();
+    if (ComInsideCall()) return 0;
     ComObject* slot = ComSlotArg(Arg(1), true);
     if (slot) ComSlotRelease(slot);
     return 0;

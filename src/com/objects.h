@@ -21,6 +21,11 @@ bool ComFail(int status, const char* format, ...) __attribute__((format(printf, 
 // The system's text for an HRESULT, without its line break, into out (cut to fit).
 void ComErrorText(HRESULT hr, char* out, size_t capacity);
 
+// A keyword that arrives while a call into an object is under way (the host ran
+// script code for an event a server's message loop dispatched) is refused: status
+// 1006, DLLERROR says why. The slot under call and the call's arguments stay intact.
+bool ComInsideCall();
+
 // ---- the slots ------------------------------------------------------------------------
 // The slot of a number 1..1000, or null when the number lies outside the table.
 ComObject* ComSlotAt(long number);
@@ -41,6 +46,10 @@ void ComSlotStore(ComObject* slot, IUnknown* pointer, REFIID iid, const char* cl
 void ComSlotStoreArray(ComObject* slot, SAFEARRAY* array, const char* className);
 // Slots holding something.
 int ComSlotsHeld();
+// Whether the slot holds an interface pointer (an object, or an enumerator COMENUM made).
+inline bool ComHoldsInterface(const ComObject* slot) {
+    return (slot->kind == ComKind::Object || slot->kind == ComKind::Enumerator) && slot->unknown;
+}
 // (ComReleaseAll and ComAtUnload, which the host frame calls, are in handlers.h.)
 
 // "OBJ:k": 1 with the slot when it holds something, 0 when the text is no such word,

@@ -30,7 +30,7 @@ static bool ConvertInterface(int index, const char* text) {
     int object = ComReadObjectWord(text, &slot);
     if (object < 0) return false;
     if (object > 0) {
-        if (slot->kind != ComKind::Object)
+        if (!ComHoldsInterface(slot))
             return CallFailValue("%s: object %d holds no interface pointer", ParamWhere(index), ComSlotNumber(slot));
         const TypeRef& type = ParamOf(index).type;
         int wanted = type.base == Base::Interface ? type.structIndex : -1;
@@ -161,6 +161,14 @@ static bool MakeVariant(int index, const char* text, VARIANT* variant) {
     if (!borrowed) return true;
     VARIANT lent = *variant;
     VariantInit(variant);
+    // An object's reference is taken under the fault handler, as every call into it:
+    // a slot may hold what a server answered that is no object.
+    if (V_VT(&lent) == VT_DISPATCH || V_VT(&lent) == VT_UNKNOWN) {
+        HRESULT ignored;
+        if (!ComGuardedCall(V_UNKNOWN(&lent), 1, nullptr, 0, &ignored, "AddRef")) return false;
+        *variant = lent;
+        return true;
+    }
     if (FAILED(VariantCopy(variant, &lent))) return CallFailValue("%s: no memory for a copy of %.40s", ParamWhere(index), text);
     return true;
 }
@@ -183,7 +191,8 @@ static bool ConvertValue16(int index, const char* text) {
 // storage; what is there after the call is answered (DLLOUT) and cleared.
 static bool ConvertVariantRef(int index, const char* text) {
     CallsState& calls = g_state.calls;
-    int place = ConvertPlace(index, text, sizeof(VARIANT));
+    // OBJ:k is a value here (the object in a VARIANT), not the place the pointer names.
+    int place = HasPrefix(text, kObjectPrefix) ? 0 : ConvertPlace(index, text, sizeof(VARIANT));
     if (place) return place > 0;
     VARIANT& variant = *reinterpret_cast<VARIANT*>(&calls.storage[index]);
     VariantInit(&variant);
@@ -283,7 +292,7 @@ void FinishComArguments(const Prototype& proto, bool take, bool trusted) {
             if (take && !byValue) VariantToText(variant, text, MaxString);
             // A callee that faulted or broke its prototype may have left anything in
             // the one it was pointed to: that one is left as it is (its contents leak).
-            if (byValue || trusted) VariantClear(&variant);
+            if (byValue || trusted) ComClearValue(&variant);
             calls.argKind[i] = proto.params[i].pass == Pass::Value16 ? ArgNone : ArgAnswered;
             break;
         }

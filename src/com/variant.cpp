@@ -249,6 +249,7 @@ bool ComReadArguments(int first, int last, ComCallArgs* call) {
         VariantInit(&call->values[at]);
         call->borrowed[at] = true;
         call->refSlot[at] = -1;
+        VariantInit(&call->refOriginal[at]);
     }
     call->count = count;
     for (int i = 0; i < count; ++i) {
@@ -265,7 +266,11 @@ bool ComReadArguments(int first, int last, ComCallArgs* call) {
             }
             VARIANT& target = call->refValues[at];
             VariantInit(&target);
-            if (!ComReadPlain(slotText, &target)) return ComClearArguments(call), false;
+            if (!ComReadPlain(slotText, &target) || FAILED(VariantCopy(&call->refOriginal[at], &target))) {
+                VariantClear(&target);
+                ComFail(StatusComFailed, "argument %d: no memory for '%.40s'", i + 1, text);
+                return ComClearArguments(call), false;
+            }
             call->refSlot[at] = static_cast<signed char>(number);
             V_VT(&call->values[at]) = VT_BYREF | VT_VARIANT;
             V_VARIANTREF(&call->values[at]) = &target;
@@ -276,14 +281,35 @@ bool ComReadArguments(int first, int last, ComCallArgs* call) {
     return true;
 }
 
+// Whether a by-reference argument still holds the value it was made with (a number or
+// a text, as ComReadPlain makes them).
+static bool SameValue(const VARIANT& before, const VARIANT& after) {
+    if (V_VT(&before) != V_VT(&after)) return false;
+    switch (V_VT(&before)) {
+    case VT_I4: return V_I4(&before) == V_I4(&after);
+    case VT_I8: return V_I8(&before) == V_I8(&after);
+    case VT_R8: return memcmp(&V_R8(&before), &V_R8(&after), sizeof(double)) == 0;
+    case VT_BSTR: {
+        UINT length = SysStringByteLen(V_BSTR(&before));
+        return length == SysStringByteLen(V_BSTR(&after)) &&
+               (!length || memcmp(V_BSTR(&before), V_BSTR(&after), length) == 0);
+    }
+    default: return false;
+    }
+}
+
 void ComClearArguments(ComCallArgs* call) {
     char* scratch = g_state.host.sliceBuffer;
     for (int at = 0; at < call->count; ++at) {
         if (call->refSlot[at] >= 0) {
+            // Only a value the server changed is written back: "007" passes as 7, and a
+            // call refused or left alone keeps the script's text as it was.
             char* slotText = StringSlotAt(call->refSlot[at]);
             VARIANT& target = call->refValues[at];
-            if (slotText && ComFormatValue(&target, scratch, MaxString)) CopyBounded(slotText, MaxString, scratch);
+            if (slotText && !SameValue(call->refOriginal[at], target) && ComFormatValue(&target, scratch, MaxString))
+                CopyBounded(slotText, MaxString, scratch);
             VariantClear(&target);
+            VariantClear(&call->refOriginal[at]);
             VariantInit(&call->values[at]);
         } else if (call->borrowed[at]) {
             VariantInit(&call->values[at]);
@@ -358,6 +384,7 @@ bool ComFormatValue(const VARIANT* v, char* out, size_t capacity) {
     // A by-reference scalar: the value where it points, read through a copy.
     VARIANT direct;
     if ((type & VT_BYREF) && !(type & VT_ARRAY)) {
+        if (!V_BYREF(value)) return false;  // a server's by-reference value that points nowhere
         VariantInit(&direct);
         if (FAILED(VariantCopyInd(&direct, const_cast<VARIANT*>(value)))) return false;
         bool done = ComFormatValue(&direct, out, capacity);
@@ -380,7 +407,10 @@ bool ComFormatValue(const VARIANT* v, char* out, size_t capacity) {
     case VT_R8: FormatReal(V_R8(value), false, number); break;
     case VT_BOOL: WriteLong(number, V_BOOL(value) ? -1 : 0); break;
     case VT_CY: FormatCurrency(V_CY(value), number); break;
-    case VT_DECIMAL: FormatDecimal(V_DECIMAL(value), number); break;
+    case VT_DECIMAL:
+        if (V_DECIMAL(value).scale > 28) return false;  // no decimal has more: a server's garbage
+        FormatDecimal(V_DECIMAL(value), number);
+        break;
     case VT_ERROR: sprintf(number, "0x%08lX", static_cast<unsigned long>(V_ERROR(value))); break;
     case VT_HRESULT: sprintf(number, "0x%08lX", static_cast<unsigned long>(V_I4(value))); break;
     case VT_DATE:
@@ -404,6 +434,8 @@ const char* ComAnswer(VARIANT* v, const char* className) {
     VariantInit(&owned);
     // A by-reference result is read where it points.
     if (V_VT(v) & VT_BYREF) {
+        if (!V_BYREF(v))
+            return V_VT(v) = VT_EMPTY, ComFail(StatusComFailed, "%s: a by-reference value points nowhere", className), out;
         if (FAILED(VariantCopyInd(&owned, v))) return ComFail(StatusComFailed, "a by-reference result could not be read"), out;
         VariantClear(v);
         *v = owned;

@@ -108,7 +108,8 @@ private:
     IDispatch* sinks_[4] = {};
 };
 
-class Automation : public ITrakxAutomation, public IProvideClassInfo2, public IConnectionPointContainer {
+class Automation : public ITrakxAutomation, public IProvideClassInfo2, public IConnectionPointContainer,
+                   public IPersistFile {
 public:
     // plain: answers neither IProvideClassInfo nor IProvideClassInfo2, so a client
     // finds its events through its type library alone.
@@ -133,6 +134,8 @@ public:
             *out = static_cast<IProvideClassInfo2*>(this);
         else if (IsEqualIID(iid, IID_IConnectionPointContainer))
             *out = static_cast<IConnectionPointContainer*>(this);
+        else if (IsEqualIID(iid, IID_IPersistFile) || IsEqualIID(iid, IID_IPersist))
+            *out = static_cast<IPersistFile*>(this);
         if (!*out) return E_NOINTERFACE;
         AddRef();
         return S_OK;
@@ -207,6 +210,29 @@ public:
         AddRef();
         return S_OK;
     }
+
+    // IPersistFile: a file named *.trakxauto binds to an object (a file moniker) whose
+    // Name is the file's first line.
+    HRESULT STDMETHODCALLTYPE GetClassID(CLSID* clsid) override { return *clsid = kClassId, S_OK; }
+    HRESULT STDMETHODCALLTYPE IsDirty() override { return S_FALSE; }
+    HRESULT STDMETHODCALLTYPE Load(LPCOLESTR path, DWORD) override {
+        HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
+        char text[200];
+        DWORD read = 0;
+        ReadFile(file, text, sizeof text - 1, &read, nullptr);
+        CloseHandle(file);
+        text[read] = '\0';
+        text[strcspn(text, "\r\n")] = '\0';
+        wchar_t wide[200];
+        MultiByteToWideChar(CP_ACP, 0, text, -1, wide, 200);
+        SysFreeString(name_);
+        name_ = SysAllocString(wide);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Save(LPCOLESTR, BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SaveCompleted(LPCOLESTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetCurFile(LPOLESTR* path) override { return *path = nullptr, E_NOTIMPL; }
 
     EventPoint points_;
 
@@ -351,6 +377,12 @@ HRESULT Automation::Typed(BSTR kind, VARIANT* v) {
         d.sign = DECIMAL_NEG;
         V_DECIMAL(v) = d;
         V_VT(v) = VT_DECIMAL;
+    } else if (is(L"BADDECIMAL")) {  // a scale no decimal may have (at most 28)
+        DECIMAL d = {};
+        d.Lo32 = 5;
+        d.scale = 255;
+        V_DECIMAL(v) = d;
+        V_VT(v) = VT_DECIMAL;
     } else if (is(L"BOOL")) V_VT(v) = VT_BOOL, V_BOOL(v) = VARIANT_TRUE;
     else if (is(L"FALSE")) V_VT(v) = VT_BOOL, V_BOOL(v) = VARIANT_FALSE;
     else if (is(L"DATE")) {
@@ -368,6 +400,13 @@ HRESULT Automation::Typed(BSTR kind, VARIANT* v) {
     else if (is(L"NOTHING")) V_VT(v) = VT_DISPATCH, V_DISPATCH(v) = nullptr;
     else if (is(L"ARRAY")) V_VT(v) = VT_ARRAY | VT_VARIANT, V_ARRAY(v) = VariantList();
     else if (is(L"GRID")) V_VT(v) = VT_ARRAY | VT_I4, V_ARRAY(v) = Grid();
+    else if (is(L"NULLBYREF")) V_VT(v) = VT_BYREF | VT_I4, V_I4REF(v) = nullptr;  // points nowhere
+    else if (is(L"BADARRAY")) {  // integers said to take 64 bytes each: no VARIANT holds one
+        SAFEARRAY* array = SafeArrayCreateVector(VT_I4, 0, 32);
+        array->cbElements = 64;
+        array->rgsabound[0].cElements = 2;
+        V_VT(v) = VT_ARRAY | VT_I4, V_ARRAY(v) = array;
+    }
     else if (is(L"BYREF")) V_VT(v) = VT_BYREF | VT_I4, V_I4REF(v) = &g_byRefTarget;
     else if (is(L"TEXTS")) {
         SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 0, 3);
@@ -442,6 +481,19 @@ HRESULT Automation::ItemPut(VARIANT* key, VARIANT* value) {
     VariantClear(&text);
     if (at < 0) return E_OUTOFMEMORY;
     return VariantCopyInd(&values_[at], value);
+}
+
+// Fail's exception described on demand (EXCEPINFO's deferred fill-in), or a fill-in
+// that faults.
+static HRESULT __stdcall FillLater(EXCEPINFO* info) {
+    info->pfnDeferredFillIn = nullptr;
+    info->scode = 0x80040202;
+    info->bstrDescription = SysAllocString(L"filled in later");
+    return S_OK;
+}
+static HRESULT __stdcall FaultLater(EXCEPINFO*) {
+    *static_cast<volatile int*>(nullptr) = 1;
+    return S_OK;
 }
 
 struct ThreadFire {
@@ -532,6 +584,14 @@ HRESULT Automation::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* para
             VARIANT text;
             VariantInit(&text);
             VariantChangeType(&text, arg(0), 0, VT_BSTR);
+            bool later = V_VT(&text) == VT_BSTR && _wcsicmp(V_BSTR(&text), L"later") == 0;
+            bool faulting = V_VT(&text) == VT_BSTR && _wcsicmp(V_BSTR(&text), L"fault later") == 0;
+            if (later || faulting) {
+                VariantClear(&text);
+                info->scode = 0;
+                info->pfnDeferredFillIn = later ? FillLater : FaultLater;
+                return DISP_E_EXCEPTION;
+            }
             info->bstrDescription = V_VT(&text) == VT_BSTR ? V_BSTR(&text) : SysAllocString(L"?");
             info->dwHelpContext = 42;
         }
@@ -784,6 +844,8 @@ static HRESULT RegisterUnder(HKEY root, const char* prefix, const char* path) {
     if (SUCCEEDED(hr)) hr = SetKey(root, key, "ThreadingModel", "Apartment");
     wsprintfA(key, "%sCLSID\\%s\\ProgID", prefix, clsid);
     if (SUCCEEDED(hr)) hr = SetKey(root, key, nullptr, kProgId);
+    wsprintfA(key, "%s.trakxauto", prefix);  // files a moniker binds to this class
+    if (SUCCEEDED(hr)) hr = SetKey(root, key, nullptr, kProgId);
     return hr;
 }
 
@@ -805,7 +867,10 @@ HRESULT __stdcall AutomationRegister() {
             DWORD size = sizeof seen;
             RegQueryValueExA(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(seen), &size);
             RegCloseKey(key);
-            if (lstrcmpiA(seen, path) == 0) return S_OK;
+            char progid[64] = "";
+            LONG progidSize = sizeof progid;
+            RegQueryValueA(HKEY_CLASSES_ROOT, ".trakxauto", progid, &progidSize);
+            if (lstrcmpiA(seen, path) == 0 && lstrcmpA(progid, kProgId) == 0) return S_OK;
         }
     }
     return RegisterUnder(HKEY_CLASSES_ROOT, "", path);
