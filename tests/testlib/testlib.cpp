@@ -415,6 +415,16 @@ long double __stdcall ExtendedUnderControlWord(int which, DWORD control) {
     return value;  // loading an 80-bit value raises nothing
 }
 
+// Copies a VARIANT word by word, with no floating-point instruction of its own: a
+// callee that runs under whatever control word the previous one left (the system's
+// VariantCopy may move a double through the x87, which an emulator can flag inexact).
+HRESULT __stdcall CopyVariantWords(VARIANT* destination, const VARIANT* source) {
+    volatile DWORD* to = reinterpret_cast<volatile DWORD*>(destination);
+    const volatile DWORD* from = reinterpret_cast<const volatile DWORD*>(source);
+    for (size_t i = 0; i < sizeof(VARIANT) / 4; ++i) to[i] = from[i];
+    return S_OK;
+}
+
 DWORD __stdcall CallThrough(void* function, const DWORD* words, int count);
 
 // Calls `function` with the words (through CallThrough: no floating-point work of
