@@ -521,8 +521,14 @@ TEST_F(CallsTest, RealsUnderTheCalleesControlWord) {
         EXPECT_EQ(Command({"BUFSET", "1", "8", "0.1", "float"}), 0) << g_crashNote;
         EXPECT_EQ(Function({"BUFGET", "1", "0", "double"}), "0.1") << g_crashNote;
         EXPECT_EQ(Function({"BUFGET", "1", "8", "float"}), "0.1") << g_crashNote;
-        // So are the automation's conversions of VARIANT arguments and answers.
+        // So are the automation's conversions of VARIANT arguments and answers. The
+        // emulator (qemu) rounds an x87 load to the precision the control word sets,
+        // where the processor loads exactly, so there a double copied under 24-bit
+        // precision flags inexact: the processor's behaviour is checked natively only.
+        bool reducedPrecision = (c.control & 0x300) != 0x200;
+        bool emulated = GetEnvironmentVariableA("TRAKX_IN_GUEST", nullptr, 0) != 0;
         for (const char* value : {"0.1", "DATE:2026-12-11 08:30:00"}) {
+            if (reducedPrecision && emulated) break;
             EXPECT_EQ(Call("3", {"OUT", value}), "0x00000000") << g_crashNote << ": " << Function({"DLLERROR"});
             EXPECT_EQ(Function({"DLLOUT", "pvargDest"}), value + (value[0] == 'D' ? 5 : 0)) << g_crashNote;
         }
