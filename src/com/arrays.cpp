@@ -207,11 +207,8 @@ int ComEnum() {
 // COMNEXT j: the next item of enumerator j (an object in the lowest free slot,
 // "OBJ:m"); after the last, "" with status 1007.
 const char* ComNext() {
-    CallErrorClear();
     char* out = g_state.host.resultBuffer;
-    out[0] = '\0';
-    if (ComInsideCall()) return out;
-    ComObject* slot = ComSlotArg(Arg(1), true);
+    ComObject* slot = ComFunctionSlot();
     if (!slot) return out;
     VARIANT item;
     VariantInit(&item);

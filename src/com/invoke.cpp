@@ -257,11 +257,8 @@ static const char* LastName(const char* path) {
 }
 
 static const char* GetMember(WORD flags) {
-    CallErrorClear();
     char* out = g_state.host.resultBuffer;
-    out[0] = '\0';
-    if (ComInsideCall()) return out;
-    ComObject* slot = ComSlotArg(Arg(1), true);
+    ComObject* slot = ComFunctionSlot();
     if (!slot) return out;
     if (slot->kind == ComKind::Array) return ComArrayMember(slot, false);
     VARIANT result;

@@ -25,8 +25,7 @@ static bool ReadWords(const void* address, DWORD* words, SIZE_T count) {
 const char* ComCall() {
     CallErrorClear();
     if (g_state.calls.depth) return CallFailValue("COMCALL inside a function a call made: not allowed"), "";
-    if (ComInsideCall()) return "";
-    ComObject* slot = ComSlotArg(Arg(1), true);
+    ComObject* slot = ComFunctionSlot();
     if (!slot) return "";
     int number = ComSlotNumber(slot);
     if (!ComHoldsInterface(slot))

@@ -96,6 +96,13 @@ bool ComInsideCall() {
     return true;
 }
 
+ComObject* ComFunctionSlot() {
+    CallErrorClear();
+    g_state.host.resultBuffer[0] = '\0';
+    if (ComInsideCall()) return nullptr;
+    return ComSlotArg(Arg(1), true);
+}
+
 // ---- starting and ending COM ----------------------------------------------------------
 
 bool ComStartup() {

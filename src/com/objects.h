@@ -32,6 +32,10 @@ ComObject* ComSlotAt(long number);
 // The slot an argument names ("3" or "OBJ:3"): null with status 1005 and DLLERROR
 // set when the number is outside 1..1000, or (with mustHold) when the slot is empty.
 ComObject* ComSlotArg(const char* text, bool mustHold);
+// The start of a function keyword over the object Args[1] names: DLLERROR cleared and
+// the answer empty; the slot, or null when a call into an object is under way or the
+// argument names no object (the status and DLLERROR say which).
+ComObject* ComFunctionSlot();
 // The slot's number, 1..1000.
 int ComSlotNumber(const ComObject* slot);
 // The lowest empty slot, or null when all 1000 hold something (status 1006 set).
