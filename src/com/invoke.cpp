@@ -76,8 +76,8 @@ static void FailInvoke(const char* name, const ComObject* slot, const char* via,
         // The server's own code: a fill-in that faults leaves the exception undescribed.
         HRESULT ignored;
         const DWORD words[] = {reinterpret_cast<DWORD>(info)};
-        if (!ComGuardedApi(reinterpret_cast<FARPROC>(info->pfnDeferredFillIn), words, 1, &ignored,
-                           "the exception's fill-in"))
+        FARPROC fillIn = reinterpret_cast<FARPROC>(reinterpret_cast<void*>(info->pfnDeferredFillIn));
+        if (!ComGuardedApi(fillIn, words, 1, &ignored, "the exception's fill-in"))
             memset(info, 0, sizeof *info);
     }
     HRESULT shown = hr;
