@@ -2,6 +2,11 @@
 // runtime's dictionary, VBScript's regular expressions, the XML document, the shell
 // object, WMI where the platform has it) and the test library's own automation object,
 // which counts its references so that every path is seen to give them back.
+#include <stdio.h>
+#include <string.h>
+#include <windows.h>
+#include <tlhelp32.h>
+
 #include <string>
 
 #include "fixture.h"
@@ -624,8 +629,8 @@ TEST_F(OwnObjectTest, KeywordsRunFromAnEventInsideACallAreRefused) {
     eventHook = [](const char*) {
         auto& test = *self;
         g_nestedAnswers.push_back(std::to_string(test.Command({"COMRELEASE", "1"})));
-        g_nestedAnswers.push_back(test.Call({"COMINVOKE", "1", "Echo", "nested"}) + "/" +
-                                  std::to_string(test.Status()));
+        std::string answer = test.Call({"COMINVOKE", "1", "Echo", "nested"});  // before its status is read
+        g_nestedAnswers.push_back(answer + "/" + std::to_string(test.Status()));
         g_nestedAnswers.push_back(std::to_string(test.Command({"COMCREATE", "2", "Scripting.Dictionary"})));
         test.Command({"DLLUNLOAD"});  // of nothing: the objects wait too
         g_nestedAnswers.push_back(test.Count());
@@ -693,4 +698,242 @@ TEST_F(OwnObjectTest, UnloadReleasesEveryObjectAndSink) {
     EXPECT_EQ(sinks(), 0);
     Create(1, "Trakx.Automation");  // COM serves the library loaded again
     EXPECT_EQ(Call({"COMPROP", "1", "Count"}), "3");
+}
+
+// ---- calls under way, objects that are none, floods --------------------------------------------
+
+// While a call into an object runs and the host runs keywords for an event its message
+// loop dispatched, no slot that holds something is replaced or emptied, by whatever
+// keyword: a typed call's out-pointer into the slot under call is refused (1006) and
+// the object the callee handed over is given back.
+static std::vector<std::string> g_underCall;
+
+TEST_F(OwnObjectTest, NoSlotChangesUnderARunningCall) {
+    static decltype(this) self;
+    self = this;
+    ASSERT_EQ(Command({"DLLLOAD", "2", TestLibraryPath()}), 0);
+    ASSERT_EQ(Command({"DLLDECLARE", "1", "2", "HRESULT CounterCreate(int value, REFIID riid, void **ppv)"}), 0)
+        << Error();
+    auto counters = reinterpret_cast<CountFn>(GetProcAddress(testlib, "CounterReferences"));
+    ASSERT_NE(counters, nullptr);
+    LONG countersBefore = counters();
+    g_underCall.clear();
+    eventHook = [](const char*) {
+        auto& test = *self;
+        for (const char* slot : {"OBJ:1", "OBJ:3"}) {
+            std::string answer = test.Call({"DLLCALL", "CounterCreate", "5", "{00000000-0000-0000-C000-000000000046}", slot});
+            g_underCall.push_back(answer + "/" + std::to_string(test.Status()));
+        }
+        g_underCall.push_back(test.Count());
+    };
+    ASSERT_EQ(Command({"MENU", "CREATE", "1", "MENU", "&File", "0"}), 0);
+    ASSERT_EQ(Command({"MENU", "CREATE", "2", "ITEM", "&Open", "1"}), 0);
+    Create(3, "Trakx.Automation");
+
+    // Under an automation call: both slots hold an object (1 is the one under call).
+    ASSERT_TRUE(PostMessageA(window, WM_COMMAND, 10002, 0));
+    EXPECT_EQ(Call({"COMINVOKE", "1", "FireAndPump"}), "");
+    EXPECT_EQ(Status(), 0) << Error();
+    EXPECT_EQ(g_underCall, (std::vector<std::string>{"0x00000000/1006", "0x00000000/1006", "2"}));
+    EXPECT_EQ(counters(), countersBefore) << "the objects refused were not given back";
+    EXPECT_EQ(Call({"COMPROP", "1", "Count"}), "3");
+    EXPECT_EQ(Call({"COMPROP", "3", "Count"}), "3");
+
+    // An empty slot may still take what such a typed call hands over.
+    g_underCall.clear();
+    eventHook = [](const char*) {
+        std::string answer =
+            self->Call({"DLLCALL", "CounterCreate", "5", "{00000000-0000-0000-C000-000000000046}", "OBJ:9"});
+        g_underCall.push_back(answer + "/" + std::to_string(self->Status()));
+    };
+    ASSERT_TRUE(PostMessageA(window, WM_COMMAND, 10002, 0));
+    Call({"COMINVOKE", "1", "FireAndPump"});
+    EXPECT_EQ(g_underCall, std::vector<std::string>{"0x00000000/0"});
+    EXPECT_EQ(Count(), "3");
+    EXPECT_EQ(Command({"COMRELEASE", "9"}), 0);
+
+    // Under a pasted interface's method (COMCALL): the automation keywords wait, and
+    // the object's events reach the host after the call.
+    ASSERT_EQ(Command({"DLLINTERFACE", "MIDL_INTERFACE(\"7D2C9A52-3E64-4F0B-A1C2-5B8E0D4F6A17\") ITrakxAutomation "
+                                       ": public IDispatch { public: virtual HRESULT STDMETHODCALLTYPE get_Count(LONG "
+                                       "*count) = 0; virtual HRESULT STDMETHODCALLTYPE Typed(BSTR kind, VARIANT *value) "
+                                       "= 0; virtual HRESULT STDMETHODCALLTYPE Fire(BSTR text, LONG n) = 0; virtual "
+                                       "HRESULT STDMETHODCALLTYPE FireAndPump(void) = 0; };"}),
+              0)
+        << Error();
+    ASSERT_EQ(Command({"COMQUERY", "4", "3", "ITrakxAutomation"}), 0) << Error();
+    ASSERT_EQ(Command({"COMEVENTS", "3", "three_"}), 0) << Error();
+    g_underCall.clear();
+    events.clear();
+    eventHook = [](const char* name) {
+        if (strcmp(name, "OpenMENU") != 0) return;
+        g_underCall.push_back(std::to_string(self->Command({"COMRELEASE", "4"})));
+        std::string answer = self->Call({"COMPROP", "3", "Count"});
+        g_underCall.push_back(answer + "/" + std::to_string(self->Status()));
+    };
+    ASSERT_TRUE(PostMessageA(window, WM_COMMAND, 10002, 0));
+    EXPECT_EQ(Call({"COMCALL", "4", "FireAndPump"}), "0x00000000") << Error();
+    EXPECT_EQ(g_underCall, (std::vector<std::string>{"1006", "/1006"}));
+    EXPECT_EQ(events, std::vector<std::string>{"OpenMENU"}) << "an event of the object was heard inside the call";
+    PumpMessages();
+    eventHook = nullptr;
+    EXPECT_EQ(events, (std::vector<std::string>{"OpenMENU", "three_Ping", "three_Tick"}));
+    // Once it returned, the call's own out-pointer may replace the slot it was made on.
+    EXPECT_EQ(Call({"COMCALL", "4", "IUnknown.QueryInterface", "ITrakxAutomation", "OBJ:4"}), "0x00000000")
+        << Error();
+    EXPECT_EQ(Count(), "3");
+    EXPECT_EQ(Call({"COMPROP", "4", "Count"}), "3");
+}
+
+// A slot holding a pointer that is no object (a server's garbage): connecting its
+// events faults inside the guard, as every other call on it does.
+TEST_F(OwnObjectTest, EventsOfWhatIsNoObjectAnswerAFault) {
+    EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", "BADOBJECT"}), "OBJ:2");
+    EXPECT_EQ(Command({"COMEVENTS", "2", "bad_"}), 1003);
+    EXPECT_NE(Error().find("QueryInterface raised exception 0xC0000005"), std::string::npos) << Error();
+    EXPECT_EQ(Command({"COMRELEASE", "2"}), 0);
+    EXPECT_TRUE(boxes.empty());
+}
+
+// Events of one object fill the list of those met during a call; another object's
+// events met then are dropped, and that object is still heard afterwards.
+TEST_F(OwnObjectTest, AFloodOfEventsDuringACallSilencesNoObject) {
+    Create(2, "Trakx.Automation");
+    ASSERT_EQ(Command({"COMPROPSET", "1", "Child", "OBJ:2"}), 0) << Error();
+    ASSERT_EQ(Command({"COMEVENTS", "1", "a_"}), 0) << Error();
+    ASSERT_EQ(Command({"COMEVENTS", "2", "b_"}), 0) << Error();
+    EXPECT_EQ(Call({"COMINVOKE", "1", "Flood", "1000"}), "") << Error();
+    EXPECT_EQ(Status(), 0) << Error();
+    PumpMessages();
+    EXPECT_EQ(events.size(), 1000u);
+    EXPECT_EQ(events.empty() ? "" : events.back(), "a_Tick");
+    events.clear();
+    EXPECT_EQ(Call({"COMINVOKE", "2", "Fire", "still", "1"}), "");
+    PumpMessages();
+    EXPECT_EQ(events, (std::vector<std::string>{"b_Ping", "b_Tick"}));
+}
+
+// Messages an earlier connection of the slot left waiting are not reported under the
+// new connection's prefix.
+TEST_F(OwnObjectTest, AReconnectedObjectReportsOnlyItsNewEvents) {
+    ASSERT_EQ(Command({"COMEVENTS", "1", "old_"}), 0) << Error();
+    Call({"COMINVOKE", "1", "Fire", "before", "1"});
+    ASSERT_EQ(Command({"COMEVENTS", "1", "new_"}), 0) << Error();
+    PumpMessages();
+    EXPECT_TRUE(events.empty()) << events.front();
+    Call({"COMINVOKE", "1", "Fire", "after", "2"});
+    PumpMessages();
+    EXPECT_EQ(events, (std::vector<std::string>{"new_Ping", "new_Tick"}));
+    EXPECT_EQ(Call({"COMEVENTNEXT", "1"}), "Ping|after|2");
+}
+
+// An indexed property that takes objects by reference only: whether to put by
+// reference is decided by the value, not by the index before it.
+TEST_F(OwnObjectTest, AnObjectPutIntoAnIndexedPropertyGoesByReference) {
+    Create(2, "Trakx.Automation");
+    ASSERT_EQ(Command({"COMPROPSET", "2", "Name", "held"}), 0) << Error();
+    EXPECT_EQ(Command({"COMPROPSET", "1", "Held", "2", "OBJ:2"}), 0) << Error();
+    EXPECT_EQ(Command({"COMRELEASE", "2"}), 0);
+    EXPECT_EQ(Call({"COMPROP", "1", "Held", "2"}), "OBJ:2");
+    EXPECT_EQ(Call({"COMPROP", "2", "Name"}), "held");
+    // A value that is no object is put by value, which this property refuses.
+    EXPECT_EQ(Command({"COMPROPSET", "1", "Held", "1", "OBJ"}), 1006);
+}
+
+// COMCALL reads the object's method table under the call's fault handler, not through
+// a system call per call (under Wine each is a round trip to its server).
+static LONG g_memoryReads;
+static BOOL WINAPI CountingReadProcessMemory(HANDLE process, LPCVOID address, LPVOID buffer, SIZE_T size,
+                                             SIZE_T* read) {
+    ++g_memoryReads;
+    return ReadProcessMemory(process, address, buffer, size, read);
+}
+static SIZE_T WINAPI CountingVirtualQuery(LPCVOID address, PMEMORY_BASIC_INFORMATION info, SIZE_T size) {
+    ++g_memoryReads;
+    return VirtualQuery(address, info, size);
+}
+
+TEST_F(OwnObjectTest, ComcallReadsNoMemoryThroughTheSystem) {
+    ASSERT_EQ(Command({"DLLINTERFACE", "MIDL_INTERFACE(\"7D2C9A52-3E64-4F0B-A1C2-5B8E0D4F6A17\") ITrakxAutomation "
+                                       ": public IDispatch { public: virtual HRESULT STDMETHODCALLTYPE get_Count(LONG "
+                                       "*count) = 0; };"}),
+              0)
+        << Error();
+    ASSERT_EQ(Command({"COMQUERY", "2", "1", "ITrakxAutomation"}), 0) << Error();
+    ASSERT_TRUE(Patch("kernel32.dll", "ReadProcessMemory", reinterpret_cast<void*>(CountingReadProcessMemory)));
+    ASSERT_TRUE(Patch("kernel32.dll", "VirtualQuery", reinterpret_cast<void*>(CountingVirtualQuery)));
+    g_memoryReads = 0;
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_EQ(Call({"COMCALL", "2", "get_Count", "OUT"}), "0x00000000") << Error();
+        ASSERT_EQ(Function({"DLLOUT", "count"}), "3");
+    }
+    EXPECT_EQ(g_memoryReads, 0);
+    Unpatch();
+    // What is no object faults inside the call, with the method's name.
+    EXPECT_EQ(Call({"COMINVOKE", "1", "Typed", "BADOBJECT"}), "OBJ:3");
+    EXPECT_EQ(Call({"COMCALL", "3", "IUnknown.QueryInterface", "IDispatch", "OBJ:5"}), "");
+    EXPECT_EQ(Status(), 1003);
+    EXPECT_NE(Error().find("QueryInterface raised exception 0xC0000005"), std::string::npos) << Error();
+    EXPECT_EQ(Command({"COMRELEASE", "3"}), 0);
+}
+
+// An object in another process (the class served from the system's surrogate process):
+// its calls, events and release cross to that process. Unloading the library while it
+// holds one, with its events connected, returns, and the host goes on.
+static DWORD WINAPI EndIfUnloadingHangs(void* done) {
+    if (WaitForSingleObject(done, 120000) == WAIT_TIMEOUT) {
+        fprintf(stderr, "unloading the library with an object of another process hung\n");
+        fflush(stderr);
+        TerminateProcess(GetCurrentProcess(), 3);  // ExitProcess would wait for the loader's lock too
+    }
+    return 0;
+}
+
+// Ends the system's surrogate processes the test started: one left running would keep
+// the test program's output open after it ends.
+static void EndSurrogates() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        if (lstrcmpiA(entry.szExeFile, "dllhost.exe") != 0) continue;
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (!process) continue;
+        TerminateProcess(process, 0);
+        WaitForSingleObject(process, 10000);
+        CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+}
+
+TEST_F(OwnObjectTest, AnObjectOfAnotherProcessIsCalledAndUnloadingReturns) {
+    auto registerRemote = reinterpret_cast<RegisterFn>(GetProcAddress(testlib, "AutomationRegisterRemote"));
+    ASSERT_NE(registerRemote, nullptr);
+    ASSERT_EQ(registerRemote(), S_OK);
+    const CLSID remoteClass = {0x7d2c9a55, 0x3e64, 0x4f0b, {0xa1, 0xc2, 0x5b, 0x8e, 0x0d, 0x4f, 0x6a, 0x17}};
+    IDispatch* remote = nullptr;
+    HRESULT hr = CoCreateInstance(remoteClass, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch,
+                                  reinterpret_cast<void**>(&remote));
+    ASSERT_EQ(hr, S_OK) << "no object from the surrogate process";
+    EXPECT_EQ(objects(), 1) << "the object was made in this process";
+    ASSERT_EQ(Command({"COMADOPT", "2", std::to_string(reinterpret_cast<UINT_PTR>(remote)), "IDispatch"}), 0)
+        << Error();
+    EXPECT_EQ(Call({"COMPROP", "2", "Count"}), "3");
+    ASSERT_EQ(Command({"COMEVENTS", "2", "far_"}), 0) << Error();
+    Call({"COMINVOKE", "2", "Fire", "far", "4"});
+    PumpMessages();
+    EXPECT_EQ(events, (std::vector<std::string>{"far_Ping", "far_Tick"}));
+
+    // The system's worker threads left idle by the calls so far end after a few
+    // seconds: a call to the other process at unload would then need a new one.
+    Sleep(8000);
+    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE watchdog = CreateThread(nullptr, 0, EndIfUnloadingHangs, done, 0, nullptr);
+    Unload();
+    SetEvent(done);
+    WaitForSingleObject(watchdog, INFINITE);
+    CloseHandle(watchdog);
+    CloseHandle(done);
+    Reload(WindowInitText().c_str());
+    EndSurrogates();
 }

@@ -714,3 +714,41 @@ TEST_F(InterfaceTest, AShellLinkIsBuiltSavedLoadedAndReadBack) {
 }
 
 }  // namespace
+
+// DLLOUT answers only the call just made: after a call refused before it reached the
+// callee (an empty or bad slot, no such method, no such function) it has nothing to
+// read, never a value an earlier call on another object left.
+TEST_F(InterfaceTest, ARefusedCallLeavesDllOutNothingOfAnEarlierOne) {
+    Declare(kCounterCpp);
+    NewCounter(1, 0, "ICounter");
+    ASSERT_EQ(Call({"1", "SetName", "first"}), "0x00000000") << Error();
+    const std::vector<std::string> refused[] = {
+        {"COMCALL", "2", "GetName", "OUT"},       // an empty slot
+        {"COMCALL", "1001", "GetName", "OUT"},    // outside the table
+        {"COMCALL", "1", "GetNope", "OUT"},       // no such method
+        {"DLLCALL", "NoSuchFunction", "OUT"},     // no such function
+    };
+    for (const std::vector<std::string>& words : refused) {
+        ASSERT_EQ(Call({"1", "GetName", "OUT"}), "0x00000000") << Error();
+        ASSERT_EQ(Out("name"), "first");
+        EXPECT_EQ(Function(words), words[0] == "DLLCALL" ? "Invalid Function" : "") << words[1];
+        EXPECT_EQ(Out("name"), "") << words[1] << ": DLLOUT read an earlier call";
+        EXPECT_NE(Status(), 0) << words[1];
+    }
+}
+
+// DLLUNLOAD of a library releases the objects whose methods are in it while its code is
+// still there: none stays in a slot, callable into freed memory. Other objects stay.
+TEST_F(InterfaceTest, ObjectsOfAnUnloadedLibraryGoWithIt) {
+    Declare(kCounterCpp);
+    NewCounter(1, 4, "ICounter");
+    NewCounter(2, 5, "ICounter");
+    ASSERT_EQ(Command({"COMCREATE", "3", "Scripting.Dictionary"}), 0) << Error();
+    EXPECT_EQ(references(), alive + 2);
+    EXPECT_EQ(Command({"DLLUNLOAD", "1"}), 0);
+    EXPECT_EQ(references(), alive) << "the library's objects were not released";
+    EXPECT_EQ(Function({"COMCOUNT"}), "1");
+    EXPECT_EQ(Call({"1", "Add", "1", "1", "OUT"}), "");
+    EXPECT_EQ(Status(), 1005);
+    EXPECT_EQ(Function({"COMPROP", "3", "Count"}), "0");
+}

@@ -266,10 +266,12 @@ static const char* AnswerResult(const Prototype& proto, const TypedOutcome& outc
 }
 
 // Prepares the words (parameter i from Args[2 + i], from parameter `first` on; the
-// ones before are `self`, an interface method's This), calls entry, checks what the
-// callee did and answers the result. `number` is what DLLOUT reads back from: a
-// typed function's number, or -1 for the method in calls.current.
-static const char* CallPrepared(const Prototype& proto, FARPROC entry, int first, DWORD self, int number) {
+// ones before are `self`, an interface method's This), calls entry (for a method,
+// entry `method` of self's method table, read under the call's fault handler),
+// checks what the callee did and answers the result. `number` is what DLLOUT reads
+// back from: a typed function's number, or -1 for the method in calls.current.
+static const char* CallPrepared(const Prototype& proto, FARPROC entry, int method, int first, DWORD self,
+                                int number) {
     CallsState& calls = g_state.calls;
     if (calls.outBlocksHeld) ReleaseOutBlocks();
     calls.lastCalled = 0;
@@ -289,7 +291,13 @@ static const char* CallPrepared(const Prototype& proto, FARPROC entry, int first
     // reaches the callee.)
     int status = g_state.host.statusCode;
     calls.depth = 1;
-    ForeignCallTyped(entry, calls.words, &outcome, proto.wordCount);
+    if (method >= 0) {
+        calls.intoObject = true;
+        ForeignCallTypedMethod(static_cast<DWORD>(method), calls.words, &outcome, proto.wordCount);
+        calls.intoObject = false;
+    } else {
+        ForeignCallTyped(entry, calls.words, &outcome, proto.wordCount);
+    }
     calls.depth = 0;
     CopyReferencedValues(proto);
     g_state.host.statusCode = status;
@@ -334,6 +342,8 @@ bool IsHresult(const TypeRef& type) {
 const char* TypedCall() {
     CallsState& calls = g_state.calls;
     CallErrorClear();
+    // A refused call leaves DLLOUT nothing of an earlier one to answer.
+    if (!calls.depth) calls.lastCalled = 0;
     int index = FindTypedFunction(Arg(1));
     TypedFunction* function = index >= 0 ? &calls.functions[index] : nullptr;
     if (!function || !function->entry) {
@@ -345,11 +355,11 @@ const char* TypedCall() {
         return nullptr;
     }
     if (calls.depth) return CallFailValue("DLLCALL inside a function DLLCALL called: not allowed"), "";
-    return CallPrepared(function->proto, function->entry, 0, 0, index + 1);
+    return CallPrepared(function->proto, function->entry, -1, 0, 0, index + 1);
 }
 
-const char* TypedCallMethod(const Prototype& proto, FARPROC entry, DWORD self) {
-    return CallPrepared(proto, entry, 1, self, -1);
+const char* TypedCallMethod(const Prototype& proto, int method, DWORD self) {
+    return CallPrepared(proto, nullptr, method, 1, self, -1);
 }
 
 void TypedOutForgetMethods() {

@@ -128,9 +128,10 @@ int ReadReference(const char* text, DWORD* address, DWORD* bytes);
 int ReadCallbackWord(const char* text, DWORD* address);
 
 // ---- calls --------------------------------------------------------------------------
-// Calls an interface method: `self` is its This, Args[3..] its other parameters
-// (Args[2] names it); answers as DLLCALL answers, DLLOUT then reads its parameters.
-const char* TypedCallMethod(const Prototype& proto, FARPROC entry, DWORD self);
+// Calls an interface method, entry `method` of self's method table (read under the
+// call's fault handler): `self` is its This, Args[3..] its other parameters (Args[2]
+// names it); answers as DLLCALL answers, DLLOUT then reads its parameters.
+const char* TypedCallMethod(const Prototype& proto, int method, DWORD self);
 // Whether a result type is HRESULT.
 bool IsHresult(const TypeRef& type);
 

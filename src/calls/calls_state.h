@@ -206,6 +206,7 @@ struct CallsState {
     bool finishPending;  // an argument of a COM kind wants its after-call step
     int lastCalled;    // number of the function called last, 0: none, -1: the interface method `current`
     int depth;         // a DLLCALL running (a callee calling back in)
+    bool intoObject;   // ... and it is an object's method (COMCALL)
     TypedOutcome outcome;
 
     char error[CallErrorBytes];

@@ -9,7 +9,6 @@
 #include "com.h"
 
 constexpr int MaxArrayDims = 8;  // indices a script can give an element (Args[3..])
-constexpr int EnumNextMethod = 3;  // IEnumVARIANT's vtable: Next
 
 LONG ComArrayCount(SAFEARRAY* array) {
     UINT dims = SafeArrayGetDim(array);
@@ -108,12 +107,7 @@ static bool PutElement(SAFEARRAY* array, LONG* indices, const char* text) {
     }
     VariantClear(&converted);
     if (!borrowed) VariantClear(&value);
-    if (FAILED(hr)) {
-        char reason[200];
-        ComErrorText(hr, reason, sizeof reason);
-        return ComFail(StatusComFailed, "'%.40s' cannot be stored in the array: 0x%08lX %s", text,
-                       static_cast<unsigned long>(hr), reason);
-    }
+    if (FAILED(hr)) return ComFailHresult(hr, "'%.40s' cannot be stored in the array", text);
     return true;
 }
 
@@ -169,7 +163,7 @@ int ComEnum() {
         if (FAILED(hr)) return ComFail(StatusComFailed, "COMENUM: the array could not be copied: 0x%08lX", static_cast<unsigned long>(hr)), 0;
         char name[ComClassBytes];
         CopyBounded(name, sizeof name, from->className);
-        ComSlotStoreArray(into, copy, name);
+        if (!ComSlotStoreArray(into, copy, name)) return 0;
         into->kind = ComKind::ArrayWalk;
         into->walkPosition = 0;
         return 0;
@@ -187,17 +181,12 @@ int ComEnum() {
     HRESULT hr = S_OK;
     IEnumVARIANT* walker = nullptr;
     IUnknown* unknown = V_VT(&result) == VT_UNKNOWN || V_VT(&result) == VT_DISPATCH ? V_UNKNOWN(&result) : nullptr;
-    if (SUCCEEDED(hr) && unknown) {
-        const DWORD query[] = {reinterpret_cast<DWORD>(&IID_IEnumVARIANT), reinterpret_cast<DWORD>(&walker)};
-        if (!ComGuardedCall(unknown, 0, query, 2, &hr, "QueryInterface")) return ComClearValue(&result), 0;
-    }
+    if (unknown && !ComGuardedQuery(unknown, IID_IEnumVARIANT, reinterpret_cast<void**>(&walker), &hr))
+        return ComClearValue(&result), 0;
     ComClearValue(&result);
-    if (FAILED(hr) || !walker) {
-        char text[200];
-        ComErrorText(FAILED(hr) ? hr : E_NOINTERFACE, text, sizeof text);
-        return ComFail(StatusComFailed, "COMENUM: object %d (%s) is no collection: 0x%08lX %s", ComSlotNumber(from),
-                       from->className, static_cast<unsigned long>(FAILED(hr) ? hr : E_NOINTERFACE), text), 0;
-    }
+    if (FAILED(hr) || !walker)
+        return ComFailHresult(FAILED(hr) ? hr : E_NOINTERFACE, "COMENUM: object %d (%s) is no collection",
+                              ComSlotNumber(from), from->className), 0;
     char name[ComClassBytes];
     CopyBounded(name, sizeof name, from->className);
     ComSlotStore(into, walker, IID_IEnumVARIANT, name);
@@ -225,14 +214,8 @@ const char* ComNext() {
     ULONG fetched = 0;
     HRESULT hr;
     const DWORD words[] = {1, reinterpret_cast<DWORD>(&item), reinterpret_cast<DWORD>(&fetched)};
-    if (!ComGuardedCall(slot->unknown, EnumNextMethod, words, 3, &hr, "IEnumVARIANT::Next")) return out;
-    if (FAILED(hr)) {
-        ComClearValue(&item);
-        char text[200];
-        ComErrorText(hr, text, sizeof text);
-        return ComFail(StatusComFailed, "COMNEXT %d: 0x%08lX %s", ComSlotNumber(slot), static_cast<unsigned long>(hr),
-                       text), out;
-    }
+    if (!ComGuardedCall(slot->unknown, MethodEnumNext, words, 3, &hr, "IEnumVARIANT::Next")) return out;
+    if (FAILED(hr)) return ComClearValue(&item), ComFailHresult(hr, "COMNEXT %d", ComSlotNumber(slot)), out;
     if (hr != S_OK || fetched == 0) {
         ComClearValue(&item);
         return ComFail(StatusComEnd, "COMNEXT: object %d has no more items", ComSlotNumber(slot)), out;

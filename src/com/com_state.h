@@ -74,5 +74,4 @@ struct ComState {
     WPARAM deferredWhere[ComEventRowLimit];
     LPARAM deferredId[ComEventRowLimit];
     int deferredCount;
-    char path[4048];        // the dotted path being walked, split in place
 };

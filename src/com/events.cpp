@@ -38,7 +38,7 @@ struct ComSink final : IDispatch {
     DWORD cookie = 0;
     bool connected = false;
     int slotIndex = 0;
-    DWORD serial = 0;                 // the slot's at connection: older messages are not reported
+    DWORD serial = 0;                 // this connection's: messages of older ones are not reported
     HWND window = nullptr;
     char prefix[ComEventPrefixBytes] = "";
     SinkName names[SinkNameCount] = {};
@@ -148,23 +148,46 @@ HRESULT ComSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIA
 
 bool ComEventMessage(UINT message) { return message && message == g_state.com.eventMessage; }
 
+// A number no earlier connection had: its messages tell it from the slot's earlier ones.
+static DWORD NextConnection() { return ++g_state.com.nextSerial; }
+
+// The connected sink an event message was posted for (under the lock), or null when
+// its slot has been disconnected or connected anew since.
+static ComSink* SinkOf(WPARAM where) {
+    int index = static_cast<int>(where & ((1u << SlotBits) - 1));
+    if (index >= ComObjectCount) return nullptr;
+    ComSink* sink = g_state.com.objects[index].sink;
+    if (!sink || !sink->connected || (sink->serial & (~0u >> SlotBits)) != (where >> SlotBits)) return nullptr;
+    return sink;
+}
+
+// A message that will never be reported (no room to keep it for later, or it could
+// not be posted again): its sink may post another in its place.
+static void GiveBackPending(WPARAM where) {
+    ComState& com = g_state.com;
+    EnterCriticalSection(&com.eventLock);
+    ComSink* sink = SinkOf(where);
+    if (sink && sink->pendingEvents > 0) --sink->pendingEvents;
+    LeaveCriticalSection(&com.eventLock);
+}
+
 void ComReportEvent(WPARAM where, LPARAM id) {
     ComState& com = g_state.com;
-    int index = static_cast<int>(where & ((1u << SlotBits) - 1));
-    if (index >= ComObjectCount || !com.lockReady) return;
+    if (!com.lockReady) return;
     // A server's message loop (a call to another process waits in one) dispatched
     // it while a keyword runs: the host hears it later, from its own loop.
-    if (com.callDepth) {
+    if (ComObjectCallUnderWay()) {
         if (com.deferredCount < ComEventRowLimit) {
             com.deferredWhere[com.deferredCount] = where;
             com.deferredId[com.deferredCount++] = id;
+        } else {
+            GiveBackPending(where);
         }
         return;
     }
     char event[ComEventBytes] = "";
     EnterCriticalSection(&com.eventLock);
-    ComSink* sink = com.objects[index].sink;
-    if (sink && sink->connected && (sink->serial & (~0u >> SlotBits)) == (where >> SlotBits)) {
+    if (ComSink* sink = SinkOf(where)) {
         if (sink->pendingEvents > 0) --sink->pendingEvents;
         size_t length = CopyBounded(event, sizeof event, sink->prefix);
         CopyBounded(event + length, sizeof event - length, EventName(sink, static_cast<DISPID>(id)));
@@ -176,7 +199,8 @@ void ComReportEvent(WPARAM where, LPARAM id) {
 void ComPostDeferredEvents() {
     ComState& com = g_state.com;
     for (int i = 0; i < com.deferredCount; ++i)
-        PostMessageA(g_state.host.hostWindow, com.eventMessage, com.deferredWhere[i], com.deferredId[i]);
+        if (!PostMessageA(g_state.host.hostWindow, com.eventMessage, com.deferredWhere[i], com.deferredId[i]))
+            GiveBackPending(com.deferredWhere[i]);
     com.deferredCount = 0;
 }
 
@@ -208,18 +232,22 @@ static bool GuidOf(ITypeInfo* types, IID* iid) {
 }
 
 // The default source of the coclass in the object's own type library whose default
-// interface is the one the object describes itself by (IDispatch::GetTypeInfo).
-static ITypeInfo* SourceThroughLibrary(IUnknown* object) {
+// interface is the one the object describes itself by (IDispatch::GetTypeInfo). The
+// calls into the object go through the guard; false when one faulted.
+static bool SourceThroughLibrary(IUnknown* object, ITypeInfo** found) {
+    *found = nullptr;
     IDispatch* dispatch = nullptr;
     ITypeInfo* own = nullptr;
     ITypeLib* library = nullptr;
-    ITypeInfo* found = nullptr;
     IID ownId;
     UINT index = 0;
-    if (SUCCEEDED(object->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch))) && dispatch &&
-        SUCCEEDED(dispatch->GetTypeInfo(0, LOCALE_USER_DEFAULT, &own)) && own && GuidOf(own, &ownId) &&
+    HRESULT hr;
+    if (!ComGuardedQuery(object, IID_IDispatch, reinterpret_cast<void**>(&dispatch), &hr)) return false;
+    const DWORD typeInfo[] = {0, LOCALE_USER_DEFAULT, reinterpret_cast<DWORD>(&own)};
+    bool survived = !dispatch || ComGuardedCall(dispatch, MethodGetTypeInfo, typeInfo, 3, &hr, "GetTypeInfo");
+    if (survived && dispatch && SUCCEEDED(hr) && own && GuidOf(own, &ownId) &&
         SUCCEEDED(own->GetContainingTypeLib(&library, &index)) && library) {
-        for (UINT i = 0, count = library->GetTypeInfoCount(); i < count && !found; ++i) {
+        for (UINT i = 0, count = library->GetTypeInfoCount(); i < count && !*found; ++i) {
             TYPEKIND kind;
             ITypeInfo* coclass = nullptr;
             if (FAILED(library->GetTypeInfoType(i, &kind)) || kind != TKIND_COCLASS ||
@@ -244,64 +272,93 @@ static ITypeInfo* SourceThroughLibrary(IUnknown* object) {
                 }
                 coclass->ReleaseTypeAttr(attributes);
             }
-            if (ours) found = DefaultSource(coclass);
+            if (ours) *found = DefaultSource(coclass);
             coclass->Release();
         }
     }
     if (library) library->Release();
     if (own) own->Release();
-    if (dispatch) dispatch->Release();
-    return found;
+    if (dispatch) ComGuardedRelease(dispatch);
+    return survived;
 }
 
 // The object's default source interface and its type information (null when only
 // the IID is known): through IProvideClassInfo2, else the class's type information,
-// else the type library the object's own type information comes from.
-static bool FindSource(IUnknown* object, IID* iid, ITypeInfo** types) {
+// else the type library the object's own type information comes from. Every call
+// into the object goes through the guard: false when one faulted (status 1003).
+static bool FindSource(IUnknown* object, bool* known, IID* iid, ITypeInfo** types) {
     *types = nullptr;
-    bool known = false;
+    *known = false;
+    HRESULT hr;
     IProvideClassInfo2* info2 = nullptr;
-    if (SUCCEEDED(object->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&info2))) && info2) {
-        known = SUCCEEDED(info2->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, iid));
+    if (!ComGuardedQuery(object, IID_IProvideClassInfo2, reinterpret_cast<void**>(&info2), &hr)) return false;
+    if (info2) {
+        const DWORD guid[] = {GUIDKIND_DEFAULT_SOURCE_DISP_IID, reinterpret_cast<DWORD>(iid)};
+        bool survived = ComGuardedCall(info2, MethodGetGUID, guid, 2, &hr, "GetGUID");
         ComGuardedRelease(info2);
+        if (!survived) return false;
+        *known = SUCCEEDED(hr);
     }
     IProvideClassInfo* info = nullptr;
-    if (SUCCEEDED(object->QueryInterface(IID_IProvideClassInfo, reinterpret_cast<void**>(&info))) && info) {
+    if (!ComGuardedQuery(object, IID_IProvideClassInfo, reinterpret_cast<void**>(&info), &hr)) return false;
+    if (info) {
         ITypeInfo* coclass = nullptr;
-        if (SUCCEEDED(info->GetClassInfo(&coclass)) && coclass) {
+        const DWORD classInfo[] = {reinterpret_cast<DWORD>(&coclass)};
+        bool survived = ComGuardedCall(info, MethodGetClassInfo, classInfo, 1, &hr, "GetClassInfo");
+        ComGuardedRelease(info);
+        if (!survived) return false;
+        if (SUCCEEDED(hr) && coclass) {
             *types = DefaultSource(coclass);
             coclass->Release();
         }
-        ComGuardedRelease(info);
     }
-    if (!*types) *types = SourceThroughLibrary(object);
+    if (!*types && !SourceThroughLibrary(object, types)) return false;
     IID described;
     if (*types && GuidOf(*types, &described)) {
-        if (!known) *iid = described, known = true;
+        if (!*known) *iid = described, *known = true;
         if (!IsEqualIID(described, *iid)) (*types)->Release(), *types = nullptr;
     }
-    return known;
+    return true;
 }
 
 // ---- connecting and disconnecting --------------------------------------------------------------
 
-void ComEventsDisconnect(ComObject* slot) {
+// Takes the slot's sink out of it, its rows dropped and no event of it reported any
+// more; null when none was connected.
+static ComSink* TakeSink(ComObject* slot) {
     ComSink* sink = slot->sink;
-    if (!sink) return;
+    if (!sink) return nullptr;
     ComState& com = g_state.com;
     EnterCriticalSection(&com.eventLock);
     sink->connected = false;
     slot->sink = nullptr;
     DropRows(sink);
     LeaveCriticalSection(&com.eventLock);
+    return sink;
+}
+
+void ComEventsDisconnect(ComObject* slot) {
+    ComSink* sink = TakeSink(slot);
+    if (!sink) return;
     HRESULT ignored;
     int status = g_state.host.statusCode;
     const DWORD words[] = {sink->cookie};
     if (sink->point) {
-        if (!ComGuardedCall(sink->point, 6, words, 1, &ignored, "Unadvise")) g_state.host.statusCode = status;
+        if (!ComGuardedCall(sink->point, MethodUnadvise, words, 1, &ignored, "Unadvise"))
+            g_state.host.statusCode = status;
         ComGuardedRelease(sink->point);
         sink->point = nullptr;
     }
+    sink->Release();
+}
+
+void ComEventsAbandon(ComObject* slot) {
+    ComSink* sink = TakeSink(slot);
+    if (!sink) return;
+    // The stubs through which the server reaches the sink go (a local step): its
+    // references to the sink are given back, its later calls answer "disconnected".
+    CoDisconnectObject(static_cast<IDispatch*>(sink), 0);
+    sink->point = nullptr;  // the connection point's proxy is left to the process
     sink->Release();
 }
 
@@ -325,17 +382,19 @@ int ComEvents() {
 
     IID source;
     ITypeInfo* types = nullptr;
-    if (!FindSource(slot->unknown, &source, &types))
+    bool known;
+    if (!FindSource(slot->unknown, &known, &source, &types)) return 0;  // a fault: 1003 and DLLERROR set
+    if (!known)
         return ComFail(StatusComFailed, "object %d (%s) names no default source of events", ComSlotNumber(slot),
                        slot->className), 0;
     IConnectionPointContainer* container = nullptr;
     IConnectionPoint* point = nullptr;
     HRESULT hr;
-    const DWORD query[] = {reinterpret_cast<DWORD>(&IID_IConnectionPointContainer), reinterpret_cast<DWORD>(&container)};
-    bool survived = ComGuardedCall(slot->unknown, 0, query, 2, &hr, "QueryInterface");
+    bool survived = ComGuardedQuery(slot->unknown, IID_IConnectionPointContainer,
+                                    reinterpret_cast<void**>(&container), &hr);
     const DWORD find[] = {reinterpret_cast<DWORD>(&source), reinterpret_cast<DWORD>(&point)};
-    if (survived && SUCCEEDED(hr) && container)
-        survived = ComGuardedCall(container, 4, find, 2, &hr, "FindConnectionPoint");
+    if (survived && container)
+        survived = ComGuardedCall(container, MethodFindConnectionPoint, find, 2, &hr, "FindConnectionPoint");
     if (container) ComGuardedRelease(container);
     ComSink* sink = survived && SUCCEEDED(hr) && point ? new (std::nothrow) ComSink : nullptr;
     if (sink) {
@@ -343,14 +402,16 @@ int ComEvents() {
         sink->types = types;
         types = nullptr;
         sink->slotIndex = ComSlotNumber(slot) - 1;
-        sink->serial = slot->serial;
+        // A connection of its own: messages an earlier connection of the slot left
+        // waiting never match it, whatever its prefix.
+        sink->serial = NextConnection();
         sink->window = g_state.host.hostWindow;
         strcpy(sink->prefix, prefix);
         sink->connected = true;
         sink->point = point;
         point = nullptr;
         const DWORD advise[] = {reinterpret_cast<DWORD>(static_cast<IDispatch*>(sink)), reinterpret_cast<DWORD>(&sink->cookie)};
-        survived = ComGuardedCall(sink->point, 5, advise, 2, &hr, "Advise");
+        survived = ComGuardedCall(sink->point, MethodAdvise, advise, 2, &hr, "Advise");
     }
     if (types) types->Release();
     if (point) ComGuardedRelease(point);
@@ -363,10 +424,8 @@ int ComEvents() {
         }
         if (!survived) return 0;
         if (!sink && SUCCEEDED(hr)) hr = E_OUTOFMEMORY;
-        char text[200];
-        ComErrorText(hr, text, sizeof text);
-        return ComFail(StatusComFailed, "COMEVENTS: object %d (%s) cannot be connected: 0x%08lX %s",
-                       ComSlotNumber(slot), slot->className, static_cast<unsigned long>(hr), text), 0;
+        return ComFailHresult(hr, "COMEVENTS: object %d (%s) cannot be connected", ComSlotNumber(slot),
+                              slot->className), 0;
     }
     slot->sink = sink;
     return 0;

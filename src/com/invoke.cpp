@@ -9,9 +9,6 @@
 #include "../host/text.h"
 #include "com.h"
 
-constexpr int InvokeMethod = 6;        // IDispatch's vtable: Invoke
-constexpr int GetIDsOfNamesMethod = 5;
-constexpr int GetTypeInfoMethod = 4;
 constexpr int FirstIndexArg = 3;       // COMPROP k path index...: Args[3] on
 
 // ---- names ---------------------------------------------------------------------------------
@@ -46,15 +43,13 @@ static bool ResolveName(IDispatch* target, const ComObject* slot, bool own, cons
     const DWORD words[] = {reinterpret_cast<DWORD>(&IID_NULL), reinterpret_cast<DWORD>(names), 1,
                            LOCALE_USER_DEFAULT, reinterpret_cast<DWORD>(id)};
     HRESULT hr;
-    if (!ComGuardedCall(target, GetIDsOfNamesMethod, words, 5, &hr, "GetIDsOfNames")) return false;
+    if (!ComGuardedCall(target, MethodGetIDsOfNames, words, 5, &hr, "GetIDsOfNames")) return false;
     if (FAILED(hr)) {
         char where[160];
         DescribeTarget(slot, via, where, sizeof where);
         if (hr == DISP_E_UNKNOWNNAME || hr == DISP_E_MEMBERNOTFOUND)
             return ComFail(StatusComFailed, "unknown name %.60s on %s", name, where);
-        char text[200];
-        ComErrorText(hr, text, sizeof text);
-        return ComFail(StatusComFailed, "%.60s on %s: 0x%08lX %s", name, where, static_cast<unsigned long>(hr), text);
+        return ComFailHresult(hr, "%.60s on %s", name, where);
     }
     if (entry) {
         entry->serial = slot->serial;
@@ -82,11 +77,9 @@ static void FailInvoke(const char* name, const ComObject* slot, const char* via,
     }
     HRESULT shown = hr;
     if (hr == DISP_E_EXCEPTION) shown = info->scode ? info->scode : (info->wCode ? 0x800A0000 | info->wCode : hr);
-    char text[200];
-    ComErrorText(shown, text, sizeof text);
+    ComFailHresult(shown, "%.60s on %s", name, where);
     char* error = g_state.calls.error;
-    int length = snprintf(error, CallErrorBytes, "%.60s on %s: 0x%08lX %s", name, where,
-                          static_cast<unsigned long>(shown), text);
+    int length = static_cast<int>(strlen(error));
     auto append = [&](const char* format, auto... values) {
         if (length >= 0 && length < CallErrorBytes) length += snprintf(error + length, CallErrorBytes - length, format, values...);
     };
@@ -105,7 +98,6 @@ static void FailInvoke(const char* name, const ComObject* slot, const char* via,
     if ((hr == DISP_E_TYPEMISMATCH || hr == DISP_E_PARAMNOTFOUND) && static_cast<int>(argError) < count)
         append("; argument %d", count - static_cast<int>(argError));
     error[CallErrorBytes - 1] = '\0';
-    g_state.host.statusCode = StatusComFailed;
 }
 
 // ---- the call -------------------------------------------------------------------------------
@@ -119,7 +111,7 @@ bool ComInvokeId(IDispatch* target, DISPID id, WORD flags, DISPPARAMS* params, V
                            reinterpret_cast<DWORD>(params), reinterpret_cast<DWORD>(result),
                            reinterpret_cast<DWORD>(&info), reinterpret_cast<DWORD>(&argError)};
     HRESULT hr;
-    if (!ComGuardedCall(target, InvokeMethod, words, 8, &hr, name)) return false;
+    if (!ComGuardedCall(target, MethodInvoke, words, 8, &hr, name)) return false;
     g_state.com.lastInvokeResult = hr;
     if (SUCCEEDED(hr)) return true;
     FailInvoke(name, slot, via, hr, &info, argError, static_cast<int>(params->cArgs));
@@ -144,11 +136,9 @@ IDispatch* ComDispatchOf(const ComObject* slot, bool* owned) {
     if (IsEqualIID(slot->iid, IID_IDispatch)) return static_cast<IDispatch*>(slot->unknown);
     IDispatch* dispatch = nullptr;
     HRESULT hr;
-    const DWORD words[] = {reinterpret_cast<DWORD>(&IID_IDispatch), reinterpret_cast<DWORD>(&dispatch)};
-    if (!ComGuardedCall(slot->unknown, 0, words, 2, &hr, "QueryInterface")) return nullptr;
-    if (FAILED(hr) || !dispatch)
-        return ComFail(StatusComFailed, "object %d (%s) has no IDispatch: 0x%08lX", ComSlotNumber(slot),
-                       slot->className, static_cast<unsigned long>(hr)), nullptr;
+    if (!ComGuardedQuery(slot->unknown, IID_IDispatch, reinterpret_cast<void**>(&dispatch), &hr)) return nullptr;
+    if (FAILED(hr))
+        return ComFailHresult(hr, "object %d (%s) has no IDispatch", ComSlotNumber(slot), slot->className), nullptr;
     *owned = true;
     return dispatch;
 }
@@ -162,12 +152,20 @@ static IDispatch* WalkPath(const ComObject* slot, const char* path, const char**
     if (!current) return nullptr;
     via[0] = '\0';
     if (!strchr(path, '.')) return *last = path, current;  // the usual case: one name
-    char* names = g_state.com.path;
-    CopyBounded(names, sizeof g_state.com.path, path);
-    char* name = names;
+    // Each name on the way is copied out on the stack, never into a buffer of the
+    // state a keyword run meanwhile could reach; the last one is read in place.
+    char name[256];
+    const char* start = path;
     bool own = true;
-    for (char* dot = strchr(name, '.'); dot; name = dot + 1, dot = strchr(name, '.')) {
-        *dot = '\0';
+    for (const char* dot = strchr(start, '.'); dot; start = dot + 1, dot = strchr(start, '.')) {
+        size_t length = static_cast<size_t>(dot - start);
+        if (length >= sizeof name) {
+            if (*owned) ComGuardedRelease(current);
+            *owned = false;
+            return ComFail(StatusComFailed, "'%.60s...' is no member name", start), nullptr;
+        }
+        memcpy(name, start, length);
+        name[length] = '\0';
         DISPID id;
         VARIANT result;
         VariantInit(&result);
@@ -187,12 +185,12 @@ static IDispatch* WalkPath(const ComObject* slot, const char* path, const char**
         *owned = true;
         own = false;
         // The path so far names the object now reached, in messages.
-        size_t length = static_cast<size_t>(dot - names);
-        if (length >= viaBytes) length = viaBytes - 1;
-        memcpy(via, path, length);
-        via[length] = '\0';
+        size_t reached = static_cast<size_t>(dot - path);
+        if (reached >= viaBytes) reached = viaBytes - 1;
+        memcpy(via, path, reached);
+        via[reached] = '\0';
     }
-    *last = name;
+    *last = start;
     return current;
 }
 

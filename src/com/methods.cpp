@@ -25,6 +25,8 @@ static bool ReadWords(const void* address, DWORD* words, SIZE_T count) {
 const char* ComCall() {
     CallErrorClear();
     if (g_state.calls.depth) return CallFailValue("COMCALL inside a function a call made: not allowed"), "";
+    // A refused call leaves DLLOUT nothing of an earlier one to answer.
+    g_state.calls.lastCalled = 0;
     ComObject* slot = ComFunctionSlot();
     if (!slot) return "";
     int number = ComSlotNumber(slot);
@@ -50,28 +52,19 @@ const char* ComCall() {
                        held < 0 ? " (object's interface unknown: ask for a declared one with COMQUERY)" : ""), "";
     // The slots own their references: a Release through COMCALL would leave one
     // that COMRELEASE later gives back a second time.
-    if (index == 1 || index == 2)
+    if (index == MethodAddRef || index == MethodRelease)
         return ComFail(StatusComFailed, "COMCALL %s: a slot's reference is given back by COMRELEASE, and another "
                        "one is taken by COMQUERY", method->name), "";
-    DWORD table = 0, entry = 0;
-    if (!ReadWords(slot->unknown, &table, 1) || !ReadWords(reinterpret_cast<const DWORD*>(table) + index, &entry, 1))
-        return ComFail(StatusForeignFault, "COMCALL %s: object %d's method table cannot be read", method->name,
-                       number), "";
-    // Events an object fires while a method runs reach the host after it, as for the
-    // automation calls.
+    // The method's entry is read under the call's fault handler: a slot holding what
+    // is no object faults there (1003). Events the object fires while the method runs
+    // reach the host after it, as for the automation calls.
+    const char* answer = TypedCallMethod(*method, index, reinterpret_cast<DWORD>(slot->unknown));
     ComState& com = g_state.com;
-    ++com.callDepth;
-    const char* answer =
-        TypedCallMethod(*method, reinterpret_cast<FARPROC>(entry), reinterpret_cast<DWORD>(slot->unknown));
-    if (--com.callDepth == 0 && com.deferredCount) ComPostDeferredEvents();
+    if (!ComObjectCallUnderWay() && com.deferredCount) ComPostDeferredEvents();
     HRESULT hr = static_cast<HRESULT>(g_state.calls.outcome.eax);
     bool failed = IsHresult(method->result) && FAILED(hr);
-    if (g_state.calls.lastCalled && g_state.host.statusCode == StatusOk && failed) {
-        char text[200];
-        ComErrorText(hr, text, sizeof text);
-        ComFail(StatusComFailed, "%s.%s: 0x%08lX %s", InterfaceName(within), method->name,
-                static_cast<unsigned long>(hr), text);
-    }
+    if (g_state.calls.lastCalled && g_state.host.statusCode == StatusOk && failed)
+        ComFailHresult(hr, "%s.%s", InterfaceName(within), method->name);
     if (g_state.calls.lastCalled && g_state.host.statusCode == StatusOk) {
         DWORD lastError = GetLastError();
         AnswerTaskTexts(*method);
@@ -96,17 +89,10 @@ int ComQuery() {
     int index;
     if (!ReadInterfaceArgument(Arg(3), &iid, &index)) return 0;
     IUnknown* pointer = nullptr;
-    const DWORD words[] = {reinterpret_cast<DWORD>(&iid), reinterpret_cast<DWORD>(&pointer)};
     HRESULT hr;
-    if (!ComGuardedCall(source->unknown, 0, words, 2, &hr, "QueryInterface")) return 0;
-    if (FAILED(hr) || !pointer) {
-        char text[200];
-        ComErrorText(FAILED(hr) ? hr : E_NOINTERFACE, text, sizeof text);
-        return ComFail(StatusComFailed, "COMQUERY: object %d has no %.60s: 0x%08lX %s", ComSlotNumber(source),
-                       Arg(3), static_cast<unsigned long>(FAILED(hr) ? hr : E_NOINTERFACE), text), 0;
-    }
-    ComSlotStore(target, pointer, iid, InterfaceName(index));
-    target->interfaceIndex = index;
+    if (!ComGuardedQuery(source->unknown, iid, reinterpret_cast<void**>(&pointer), &hr)) return 0;
+    if (FAILED(hr)) return ComFailHresult(hr, "COMQUERY: object %d has no %.60s", ComSlotNumber(source), Arg(3)), 0;
+    if (ComSlotStore(target, pointer, iid, InterfaceName(index))) target->interfaceIndex = index;
     return 0;
 }
 
@@ -132,7 +118,7 @@ int ComAdopt() {
     if (!ReadWords(reinterpret_cast<const void*>(value), &table, 1) ||
         !ReadWords(reinterpret_cast<const void*>(table), entries, 3))
         return ComFail(StatusBadValue, "COMADOPT: no object at %.40s (its method table cannot be read)", Arg(2)), 0;
-    ComSlotStore(target, reinterpret_cast<IUnknown*>(value), iid, InterfaceName(index));
-    target->interfaceIndex = index;
+    if (ComSlotStore(target, reinterpret_cast<IUnknown*>(value), iid, InterfaceName(index)))
+        target->interfaceIndex = index;
     return 0;
 }

@@ -28,6 +28,23 @@ bool ComFail(int status, const char* format, ...) {
     return false;
 }
 
+bool ComFailHresult(HRESULT hr, const char* format, ...) {
+    char* error = g_state.calls.error;
+    va_list args;
+    va_start(args, format);
+    int length = vsnprintf(error, CallErrorBytes, format, args);
+    va_end(args);
+    if (length < 0) length = 0;
+    if (length < CallErrorBytes - 1) {
+        char text[200];
+        ComErrorText(hr, text, sizeof text);
+        snprintf(error + length, CallErrorBytes - length, ": 0x%08lX %s", static_cast<unsigned long>(hr), text);
+    }
+    error[CallErrorBytes - 1] = '\0';
+    g_state.host.statusCode = StatusComFailed;
+    return false;
+}
+
 void ComErrorText(HRESULT hr, char* out, size_t capacity) {
     out[0] = '\0';
     DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
@@ -45,7 +62,8 @@ void ComErrorText(HRESULT hr, char* out, size_t capacity) {
 // a fault answered as DLLFUNC answers one.
 static bool EndGuardedCall(const ForeignFault& fault, DWORD answer, HRESULT* hr, const char* what) {
     ComState& com = g_state.com;
-    if (--com.callDepth == 0 && com.deferredCount) ComPostDeferredEvents();
+    --com.callDepth;
+    if (!ComObjectCallUnderWay() && com.deferredCount) ComPostDeferredEvents();
     if (fault.raised) {
         AnswerFault(fault.code);  // status 1003, the last error
         return ComFail(StatusForeignFault, "%s raised exception 0x%08lX", what, static_cast<unsigned long>(fault.code));
@@ -78,7 +96,16 @@ bool ComGuardedCall(void* object, int method, const DWORD* words, int count, HRE
 void ComGuardedRelease(IUnknown* unknown) {
     HRESULT ignored;
     int status = g_state.host.statusCode;
-    if (!ComGuardedCall(unknown, 2, nullptr, 0, &ignored, "Release")) g_state.host.statusCode = status;
+    if (!ComGuardedCall(unknown, MethodRelease, nullptr, 0, &ignored, "Release")) g_state.host.statusCode = status;
+}
+
+bool ComGuardedQuery(IUnknown* unknown, REFIID iid, void** out, HRESULT* hr) {
+    *out = nullptr;
+    const DWORD words[] = {reinterpret_cast<DWORD>(&iid), reinterpret_cast<DWORD>(out)};
+    if (!ComGuardedCall(unknown, MethodQueryInterface, words, 2, hr, "QueryInterface")) return *out = nullptr, false;
+    if (FAILED(*hr)) *out = nullptr;  // a server may leave anything there when it fails
+    else if (!*out) *hr = E_NOINTERFACE;
+    return true;
 }
 
 void ComClearValue(VARIANT* v) {
@@ -90,8 +117,10 @@ void ComClearValue(VARIANT* v) {
     VariantClear(v);
 }
 
+bool ComObjectCallUnderWay() { return g_state.com.callDepth > 0 || g_state.calls.intoObject; }
+
 bool ComInsideCall() {
-    if (g_state.com.callDepth <= 0) return false;
+    if (!ComObjectCallUnderWay()) return false;
     ComFail(StatusComFailed, "a call into an object is under way: its object and slots wait until it returns");
     return true;
 }
@@ -112,10 +141,7 @@ bool ComStartup() {
     if (hr == RPC_E_CHANGED_MODE) {
         // The host chose the multithreaded model before us: served in that model.
     } else if (FAILED(hr)) {
-        char text[200];
-        ComErrorText(hr, text, sizeof text);
-        return ComFail(StatusComFailed, "COM could not be initialised: 0x%08lX %s", static_cast<unsigned long>(hr),
-                       text);
+        return ComFailHresult(hr, "COM could not be initialised");
     } else {
         com.weInitialised = true;  // S_OK or S_FALSE: either is owed one CoUninitialize
         com.initThread = GetCurrentThreadId();
@@ -131,17 +157,69 @@ bool ComStartup() {
 }
 
 void ComReleaseAll() {
-    // Not while a call into an object is under way: its object would go under it.
-    if (g_state.com.callDepth > 0) return;
+    // Not while a call into foreign code is under way: its object would go under it.
+    if (g_state.com.callDepth > 0 || g_state.calls.depth > 0) return;
     for (ComObject& slot : g_state.com.objects) ComSlotRelease(&slot);
+}
+
+// Whether the object's method table, or its first method, lies in the module's image.
+static bool ObjectCodeIn(const IUnknown* object, HMODULE module) {
+    const BYTE* base = reinterpret_cast<const BYTE*>(module);
+    const IMAGE_DOS_HEADER* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const IMAGE_NT_HEADERS* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    DWORD size = headers->OptionalHeader.SizeOfImage;
+    auto inside = [&](DWORD address) { return address - reinterpret_cast<DWORD>(base) < size; };
+    DWORD table = 0, first = 0;
+    SIZE_T read = 0;
+    // Not a call's path: the system's careful read is affordable here.
+    if (!ReadProcessMemory(GetCurrentProcess(), object, &table, 4, &read) || read != 4) return false;
+    if (inside(table)) return true;
+    return ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void*>(table), &first, 4, &read) &&
+           read == 4 && inside(first);
+}
+
+void ComReleaseObjectsOf(HMODULE module) {
+    if (!module) return;
+    for (ComObject& slot : g_state.com.objects)
+        if (ComHoldsInterface(&slot) && ObjectCodeIn(slot.unknown, module)) ComSlotRelease(&slot);
+}
+
+// Whether the object is a proxy of an object in another process: proxies answer
+// IClientSecurity themselves, without a call to their server.
+static bool InAnotherProcess(IUnknown* object) {
+    IUnknown* security = nullptr;
+    HRESULT hr;
+    if (!ComGuardedQuery(object, IID_IClientSecurity, reinterpret_cast<void**>(&security), &hr) || !security)
+        return false;
+    ComGuardedRelease(security);  // the slot's own reference keeps the proxy: nothing crosses
+    return true;
 }
 
 void ComAtUnload(bool processExit) {
     ComState& com = g_state.com;
     if (processExit) return;
-    ComReleaseAll();
+    // This runs from the library's detach, under the loader's lock. A call to another
+    // process (an object's release, Unadvise, COM's own disconnection at
+    // CoUninitialize) may wait for a thread of the system's, which waits for that lock:
+    // the host would hang. Such objects are left to the process (their servers drop
+    // them when it ends) and their event sinks cut off here, so that a server's later
+    // event fails instead of calling code that goes with the library; COM then stays
+    // initialised. Everything in this process is released as usual.
+    bool crossesProcesses = false;
+    if (com.callDepth <= 0 && g_state.calls.depth <= 0) {
+        for (ComObject& slot : com.objects) {
+            if (ComHoldsInterface(&slot) && InAnotherProcess(slot.unknown)) {
+                ComEventsAbandon(&slot);
+                memset(&slot, 0, sizeof slot);
+                slot.interfaceIndex = -1;
+                crossesProcesses = true;
+            } else {
+                ComSlotRelease(&slot);
+            }
+        }
+    }
     // Only the thread that initialised may give it back.
-    if (com.weInitialised && com.initThread == GetCurrentThreadId()) CoUninitialize();
+    if (com.weInitialised && com.initThread == GetCurrentThreadId() && !crossesProcesses) CoUninitialize();
     com.weInitialised = com.comReady = false;
 }
 
@@ -183,8 +261,15 @@ int ComSlotsHeld() {
     return held;
 }
 
-void ComSlotRelease(ComObject* slot) {
-    if (slot->kind == ComKind::Empty) return;
+bool ComSlotMayChange(const ComObject* slot) {
+    if (slot->kind == ComKind::Empty || (g_state.com.callDepth <= 0 && g_state.calls.depth <= 0)) return true;
+    return ComFail(StatusComFailed, "object %d cannot be released or replaced while a call is under way (it may be "
+                   "the object or an argument of that call): try again after it returns", ComSlotNumber(slot));
+}
+
+bool ComSlotRelease(ComObject* slot) {
+    if (slot->kind == ComKind::Empty) return true;
+    if (!ComSlotMayChange(slot)) return false;
     ComEventsDisconnect(slot);
     // The slot is emptied before the release: a server that calls back in while it
     // goes away finds nothing there.
@@ -194,28 +279,33 @@ void ComSlotRelease(ComObject* slot) {
     slot->interfaceIndex = -1;
     if (unknown) ComGuardedRelease(unknown);
     if (array) SafeArrayDestroy(array);
+    return true;
 }
 
 // Marks the slot as holding something new: names cached for an earlier occupant no
-// longer match.
-static void BeginStore(ComObject* slot, ComKind kind, const char* className) {
-    ComSlotRelease(slot);
+// longer match. False when what it holds may not go now.
+static bool BeginStore(ComObject* slot, ComKind kind, const char* className) {
+    if (!ComSlotRelease(slot)) return false;
     slot->kind = kind;
     slot->interfaceIndex = -1;
     slot->serial = ++g_state.com.nextSerial;
     if (!slot->serial) slot->serial = ++g_state.com.nextSerial;  // 0 marks an unused cache entry
     CopyBounded(slot->className, ComClassBytes, className ? className : "");
+    return true;
 }
 
-void ComSlotStore(ComObject* slot, IUnknown* pointer, REFIID iid, const char* className) {
-    BeginStore(slot, IsEqualIID(iid, IID_IEnumVARIANT) ? ComKind::Enumerator : ComKind::Object, className);
+bool ComSlotStore(ComObject* slot, IUnknown* pointer, REFIID iid, const char* className) {
+    if (!BeginStore(slot, IsEqualIID(iid, IID_IEnumVARIANT) ? ComKind::Enumerator : ComKind::Object, className))
+        return ComGuardedRelease(pointer), false;
     slot->unknown = pointer;
     slot->iid = iid;
+    return true;
 }
 
-void ComSlotStoreArray(ComObject* slot, SAFEARRAY* array, const char* className) {
-    BeginStore(slot, ComKind::Array, className);
+bool ComSlotStoreArray(ComObject* slot, SAFEARRAY* array, const char* className) {
+    if (!BeginStore(slot, ComKind::Array, className)) return SafeArrayDestroy(array), false;
     slot->array = array;
+    return true;
 }
 
 // ---- the keywords ---------------------------------------------------------------------------
@@ -229,10 +319,7 @@ static HRESULT ClassFromText(const char* text, CLSID* clsid) {
 
 // Status 1006 with the keyword, the name, the HRESULT in hex and the system's text.
 static int FailCall(const char* keyword, const char* name, HRESULT hr) {
-    char text[200];
-    ComErrorText(hr, text, sizeof text);
-    ComFail(StatusComFailed, "%s %.200s: 0x%08lX %s", keyword, name, static_cast<unsigned long>(hr), text);
-    return 0;
+    return ComFailHresult(hr, "%s %.200s", keyword, name), 0;
 }
 
 // COMCREATE k class [interface]: a new object of the class (in-process or local
@@ -257,8 +344,7 @@ int ComCreate() {
                            reinterpret_cast<DWORD>(&iid), reinterpret_cast<DWORD>(&dispatch)};
     if (!ComGuardedApi(reinterpret_cast<FARPROC>(reinterpret_cast<void*>(CoCreateInstance)), words, 5, &hr, "CoCreateInstance")) return 0;
     if (FAILED(hr) || !dispatch) return FailCall("COMCREATE", Arg(2), FAILED(hr) ? hr : E_NOINTERFACE);
-    ComSlotStore(slot, dispatch, iid, Arg(2));
-    slot->interfaceIndex = interfaceIndex;
+    if (ComSlotStore(slot, dispatch, iid, Arg(2))) slot->interfaceIndex = interfaceIndex;
     return 0;
 }
 
@@ -287,10 +373,11 @@ static HRESULT BindThroughInprocParser(const char* name, const WCHAR* wide, IDis
     ULONG eaten = 0;
     const DWORD parse[] = {reinterpret_cast<DWORD>(context), reinterpret_cast<DWORD>(wide),
                            reinterpret_cast<DWORD>(&eaten), reinterpret_cast<DWORD>(&moniker)};
-    if (SUCCEEDED(hr) && !ComGuardedCall(parser, 3, parse, 4, &hr, "ParseDisplayName")) *faulted = true;
+    if (SUCCEEDED(hr) && !ComGuardedCall(parser, MethodParseDisplayName, parse, 4, &hr, "ParseDisplayName"))
+        *faulted = true;
     const DWORD bind[] = {reinterpret_cast<DWORD>(context), 0, reinterpret_cast<DWORD>(&IID_IDispatch),
                           reinterpret_cast<DWORD>(dispatch)};
-    if (SUCCEEDED(hr) && !*faulted && moniker && !ComGuardedCall(moniker, 8, bind, 4, &hr, "BindToObject"))
+    if (SUCCEEDED(hr) && !*faulted && moniker && !ComGuardedCall(moniker, MethodBindToObject, bind, 4, &hr, "BindToObject"))
         *faulted = true;
     if (moniker) ComGuardedRelease(moniker);
     if (context) context->Release();
@@ -323,8 +410,7 @@ int ComGet() {
                            "GetActiveObject"))
             return 0;
         if (SUCCEEDED(hr) && running) {
-            const DWORD query[] = {reinterpret_cast<DWORD>(&IID_IDispatch), reinterpret_cast<DWORD>(&dispatch)};
-            bool survived = ComGuardedCall(running, 0, query, 2, &hr, "QueryInterface");
+            bool survived = ComGuardedQuery(running, IID_IDispatch, reinterpret_cast<void**>(&dispatch), &hr);
             ComGuardedRelease(running);
             if (!survived) return 0;
         }

@@ -21,6 +21,13 @@ bool ComFail(int status, const char* format, ...) __attribute__((format(printf, 
 // The system's text for an HRESULT, without its line break, into out (cut to fit).
 void ComErrorText(HRESULT hr, char* out, size_t capacity);
 
+// Status 1006 with DLLERROR "<what the format says>: 0x<hr> <the system's text>";
+// answers false.
+bool ComFailHresult(HRESULT hr, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Whether a call into an object is under way: an automation call, or a pasted
+// interface's method called by COMCALL (a server may pump messages meanwhile).
+bool ComObjectCallUnderWay();
 // A keyword that arrives while a call into an object is under way (the host ran
 // script code for an event a server's message loop dispatched) is refused: status
 // 1006, DLLERROR says why. The slot under call and the call's arguments stay intact.
@@ -40,14 +47,23 @@ ComObject* ComFunctionSlot();
 int ComSlotNumber(const ComObject* slot);
 // The lowest empty slot, or null when all 1000 hold something (status 1006 set).
 ComObject* ComLowestFree();
+// Whether a slot that holds something may be emptied or replaced now: not while a
+// call into foreign code is under way (an object's method, a typed call), whose object
+// or arguments it may be. False with status 1006 and DLLERROR set. An empty slot may
+// always be filled. Every change of a slot asks this, so that no keyword can free what
+// a call on the stack still uses.
+bool ComSlotMayChange(const ComObject* slot);
 // Empties a slot: disconnects its events and gives back the one reference (or the
-// array) it owns. An empty slot stays empty.
-void ComSlotRelease(ComObject* slot);
+// array) it owns. An empty slot stays empty. False (the slot as it was) when it may
+// not change now.
+bool ComSlotRelease(ComObject* slot);
 // Keeps `pointer` (whose one reference the slot takes over) in the slot, releasing
-// what was there first. `className` names it in messages (null: none).
-void ComSlotStore(ComObject* slot, IUnknown* pointer, REFIID iid, const char* className);
-// Keeps an array in the slot (taking it over), releasing what was there first.
-void ComSlotStoreArray(ComObject* slot, SAFEARRAY* array, const char* className);
+// what was there first. `className` names it in messages (null: none). False when the
+// slot may not change now: the reference is then given back.
+bool ComSlotStore(ComObject* slot, IUnknown* pointer, REFIID iid, const char* className);
+// Keeps an array in the slot (taking it over), releasing what was there first; false
+// (the array destroyed) when the slot may not change now.
+bool ComSlotStoreArray(ComObject* slot, SAFEARRAY* array, const char* className);
 // Slots holding something.
 int ComSlotsHeld();
 // Whether the slot holds an interface pointer (an object, or an enumerator COMENUM made).
@@ -62,6 +78,22 @@ int ComReadObjectWord(const char* text, ComObject** slot);
 extern const char kObjectPrefix[];  // "OBJ:"
 
 // ---- calls into objects -------------------------------------------------------------
+// Entries of the platform's method tables, by the interface that declares them.
+constexpr int MethodQueryInterface = 0;    // IUnknown
+constexpr int MethodAddRef = 1;
+constexpr int MethodRelease = 2;
+constexpr int MethodGetTypeInfo = 4;       // IDispatch
+constexpr int MethodGetIDsOfNames = 5;
+constexpr int MethodInvoke = 6;
+constexpr int MethodGetClassInfo = 3;      // IProvideClassInfo
+constexpr int MethodGetGUID = 4;           // IProvideClassInfo2
+constexpr int MethodFindConnectionPoint = 4;  // IConnectionPointContainer
+constexpr int MethodAdvise = 5;            // IConnectionPoint
+constexpr int MethodUnadvise = 6;
+constexpr int MethodParseDisplayName = 3;  // IParseDisplayName
+constexpr int MethodBindToObject = 8;      // IMoniker
+constexpr int MethodEnumNext = 3;          // IEnumVARIANT
+
 // Calls a method of an interface (its vtable entry `method`, `this` first, then the
 // words) under the foreign-call fault handler. Answers false when the callee faulted
 // (status 1003 and DLLERROR set, `what` naming the call); otherwise *hr is its answer.
@@ -69,6 +101,10 @@ bool ComGuardedCall(void* object, int method, const DWORD* words, int count, HRE
 // IUnknown::Release of a server's object under the same guard (a fault is noted in
 // DLLERROR only); and a VARIANT cleared that way when it holds an object.
 void ComGuardedRelease(IUnknown* unknown);
+// IUnknown::QueryInterface under the same guard: false for a fault (status 1003);
+// otherwise *hr is its answer, E_NOINTERFACE when it succeeded with no pointer, and
+// *out the pointer (null unless it succeeded).
+bool ComGuardedQuery(IUnknown* unknown, REFIID iid, void** out, HRESULT* hr);
 void ComClearValue(VARIANT* v);
 // The same for a function of the system (CoCreateInstance ...), words as given.
 bool ComGuardedApi(FARPROC entry, const DWORD* words, int count, HRESULT* hr, const char* what);
@@ -76,5 +112,8 @@ bool ComGuardedApi(FARPROC entry, const DWORD* words, int count, HRESULT* hr, co
 // ---- events (events.cpp) ---------------------------------------------------------------
 // Disconnects the slot's events, if connected, and frees what they kept.
 void ComEventsDisconnect(ComObject* slot);
+// At unload, for an object of another process: the sink is cut off from its server
+// without a call there (no Unadvise); the server's proxy of it then fails.
+void ComEventsAbandon(ComObject* slot);
 // Posts again the events the window hook met during a call into an object.
 void ComPostDeferredEvents();

@@ -139,12 +139,14 @@ static void VariantToText(const VARIANT& variant, char* out, size_t capacity) {
     ComObject* slot = nullptr;
     if ((vt == VT_UNKNOWN || vt == VT_DISPATCH) && V_UNKNOWN(&variant)) {
         HRESULT ignored;
-        if (!(slot = ComLowestFree()) || !ComGuardedCall(V_UNKNOWN(&variant), 1, nullptr, 0, &ignored, "AddRef")) return;
-        ComSlotStore(slot, V_UNKNOWN(&variant), vt == VT_DISPATCH ? IID_IDispatch : IID_IUnknown, "VARIANT");
+        if (!(slot = ComLowestFree()) || !ComGuardedCall(V_UNKNOWN(&variant), MethodAddRef, nullptr, 0, &ignored, "AddRef"))
+            return;
+        if (!ComSlotStore(slot, V_UNKNOWN(&variant), vt == VT_DISPATCH ? IID_IDispatch : IID_IUnknown, "VARIANT"))
+            return;
     } else if ((vt & VT_ARRAY) && !(vt & VT_BYREF) && V_ARRAY(&variant)) {
         SAFEARRAY* copy = nullptr;
         if (!(slot = ComLowestFree()) || FAILED(SafeArrayCopy(V_ARRAY(&variant), &copy))) return;
-        ComSlotStoreArray(slot, copy, "VARIANT");
+        if (!ComSlotStoreArray(slot, copy, "VARIANT")) return;
     } else {
         return;
     }
@@ -165,7 +167,7 @@ static bool MakeVariant(int index, const char* text, VARIANT* variant) {
     // a slot may hold what a server answered that is no object.
     if (V_VT(&lent) == VT_DISPATCH || V_VT(&lent) == VT_UNKNOWN) {
         HRESULT ignored;
-        if (!ComGuardedCall(V_UNKNOWN(&lent), 1, nullptr, 0, &ignored, "AddRef")) return false;
+        if (!ComGuardedCall(V_UNKNOWN(&lent), MethodAddRef, nullptr, 0, &ignored, "AddRef")) return false;
         *variant = lent;
         return true;
     }
@@ -304,7 +306,9 @@ void FinishComArguments(const Prototype& proto, bool take, bool trusted) {
             if (!take || !pointer || !slot) break;
             GUID iid;
             int index = ReturnedInterface(proto, i, &iid);
-            ComSlotStore(slot, pointer, iid, InterfaceName(index));
+            // Refused while a call is under way that may be using what the slot holds
+            // (the object is given back then, status 1006).
+            if (!ComSlotStore(slot, pointer, iid, InterfaceName(index))) break;
             slot->interfaceIndex = index;
             strcpy(text, kObjectPrefix);
             WriteLong(text + strlen(kObjectPrefix), ComSlotNumber(slot));

@@ -115,6 +115,9 @@ bool ComEventMessage(UINT message);
 void ComReportEvent(WPARAM where, LPARAM id);
 // Releases every object slot (DLLUNLOAD of nothing).
 void ComReleaseAll();
+// DLLUNLOAD is about to free `module`: the objects whose methods are in it are
+// released while their code is still there (none stays callable into freed code).
+void ComReleaseObjectsOf(HMODULE module);
 // At unload: releases every object and gives COM back when the library initialised
 // it; when the process is ending (foreign code may already be gone) nothing is called.
 void ComAtUnload(bool processExit);

@@ -70,6 +70,30 @@
         movl    %esp, %fs:0             // ours is now the first the system asks
         .endm
 
+// Pushes `count` words (the fourth argument, 20 from EBP) of `words` (the second,
+// 12 from EBP) as __stdcall parameters, the last first; ESI = words afterwards.
+        .macro  PUSH_WORDS
+        movl    12(%ebp), %esi          // ESI = words
+        movl    20(%ebp), %ecx          // ECX = count (0 for a function of none)
+        testl   %ecx, %ecx
+        jz      .Lpushed\@
+.Lpush\@:
+        pushl   -4(%esi,%ecx,4)         // words[ecx-1], the last first
+        decl    %ecx
+        jnz     .Lpush\@
+.Lpushed\@:
+        .endm
+
+// EAX = entry `method` (the first argument, 8 from EBP) of the method table of the
+// object words[0]: read here, under the handler, so that a pointer that is no
+// object faults into it as a faulting callee does.
+        .macro  LOAD_METHOD_ENTRY
+        movl    (%esi), %eax            // EAX = the object, words[0]
+        movl    (%eax), %eax            // its table of methods
+        movl    8(%ebp), %ecx           // ECX = method
+        movl    (%eax,%ecx,4), %eax     // the method's entry
+        .endm
+
         .text                           // code section
         .globl  _ForeignCallWords       // visible to the C++ side (__cdecl adds the "_")
         .def    _ForeignCallWords; .scl 2; .type 32; .endef  // an external function symbol
@@ -165,16 +189,11 @@ ForeignCallHandler:
         .p2align 4
 _ForeignCallTyped:
         ENTER_FOREIGN_CALL              // the frame and record of ForeignCallWords
-        movl    12(%ebp), %esi          // ESI = words
-        movl    20(%ebp), %ecx          // ECX = count (0 for a function of none)
-        testl   %ecx, %ecx
-        jz      7f
-6:      pushl   -4(%esi,%ecx,4)         // words[ecx-1], the last first
-        decl    %ecx
-        jnz     6b
-7:      movl    16(%ebp), %eax          // EAX = outcome
-        movl    %esp, OutcomeEspBefore(%eax)  // the stack pointer the callee starts from
+        PUSH_WORDS
         movl    8(%ebp), %eax           // EAX = entry
+TypedCallEntry:                         // the words pushed, EAX = the callee's entry
+        movl    16(%ebp), %ecx          // ECX = outcome
+        movl    %esp, OutcomeEspBefore(%ecx)  // the stack pointer the callee starts from
         call    *%eax
         fwait                           // a pending x87 exception faults here, handled
         movl    16(%ebp), %ecx          // ECX = outcome (EBP is kept by every callee)
@@ -197,6 +216,22 @@ _ForeignCallTyped:
         jmp     ForeignCallReturn       // the shared way back: ESP from EBP,
                                         // unregister, empty x87 stack, registers
 
+// void __cdecl ForeignCallTypedMethod(DWORD method, const DWORD* words,
+//                                     TypedOutcome* outcome, DWORD count);
+//
+// The typed call of an object's method: words[0] is the object, `method` the index
+// of the entry in its table of methods, read under the handler (a pointer that is
+// no object faults into it, as a faulting callee does). Everything else is
+// ForeignCallTyped's, from the call on. count is at least 1 (the object).
+        .globl  _ForeignCallTypedMethod
+        .def    _ForeignCallTypedMethod; .scl 2; .type 32; .endef
+        .p2align 4
+_ForeignCallTypedMethod:
+        ENTER_FOREIGN_CALL              // the frame and record of ForeignCallWords
+        PUSH_WORDS
+        LOAD_METHOD_ENTRY
+        jmp     TypedCallEntry          // the typed call's own call and report
+
 // DWORD __cdecl ForeignCallMethod(DWORD method, const DWORD* words,
 //                                 ForeignFault* fault, DWORD count);
 //
@@ -211,17 +246,8 @@ _ForeignCallTyped:
         .p2align 4
 _ForeignCallMethod:
         ENTER_FOREIGN_CALL              // the frame and record of ForeignCallWords
-        movl    12(%ebp), %esi          // ESI = words
-        movl    20(%ebp), %ecx          // ECX = count
-        testl   %ecx, %ecx
-        jz      10f
-9:      pushl   -4(%esi,%ecx,4)         // words[ecx-1], the last first
-        decl    %ecx
-        jnz     9b
-10:     movl    (%esp), %eax            // EAX = the object, words[0], now nearest
-        movl    (%eax), %eax            // its table of methods
-        movl    8(%ebp), %ecx           // ECX = method
-        movl    (%eax,%ecx,4), %eax     // the method's entry
+        PUSH_WORDS
+        LOAD_METHOD_ENTRY
         call    *%eax                   // the answer comes back in EAX
         fwait                           // a pending x87 exception faults here, handled
         jmp     ForeignCallReturn       // the shared way back keeps EAX

@@ -83,7 +83,8 @@ int LibraryBindFunction() {
 }
 
 // DLLUNLOAD number: releases the library once and forgets it together with the
-// functions bound from it, so that none of them can be called into freed code.
+// functions bound from it and the objects whose methods are in it (released first),
+// so that none of them can be called into freed code.
 // An empty slot does nothing; a number outside 1..10 answers -1. DLLUNLOAD of
 // nothing (no number) also releases every object the library holds. While a typed
 // call or a call into an object runs (a callee or a modal loop calling back in), it
@@ -102,6 +103,7 @@ int LibraryUnload() {
         }
     }
     TypedFunctionsForget(*slot, number);
+    ComReleaseObjectsOf(*slot);
     FreeLibrary(*slot);
     *slot = nullptr;
     return 0;

@@ -36,6 +36,11 @@ extern "C" DWORD __cdecl ForeignCallWords(FARPROC entry, const DWORD* words, For
 // return path, so a fault ends both the same way. (call_x86.S)
 struct TypedOutcome;
 extern "C" void __cdecl ForeignCallTyped(FARPROC entry, const DWORD* words, TypedOutcome* outcome, DWORD count);
+// The same for method `method` of the object words[0] (count at least 1): its entry
+// is read from the object's method table under the handler, so that a pointer that
+// is no object faults into the handler like a faulting callee. (call_x86.S)
+extern "C" void __cdecl ForeignCallTypedMethod(DWORD method, const DWORD* words, TypedOutcome* outcome,
+                                               DWORD count);
 
 // Method `method` of the object words[0], answering in EAX alone (an HRESULT), with
 // `count` words (the object first): as ForeignCallTyped, the method's entry read

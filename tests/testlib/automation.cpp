@@ -20,6 +20,9 @@ static const IID kInterfaceId = {0x7d2c9a52, 0x3e64, 0x4f0b, {0xa1, 0xc2, 0x5b, 
 static const IID kEventsId = {0x7d2c9a53, 0x3e64, 0x4f0b, {0xa1, 0xc2, 0x5b, 0x8e, 0x0d, 0x4f, 0x6a, 0x17}};
 static const GUID kLibraryId = {0x7d2c9a54, 0x3e64, 0x4f0b, {0xa1, 0xc2, 0x5b, 0x8e, 0x0d, 0x4f, 0x6a, 0x17}};
 static const char kProgId[] = "Trakx.Automation";
+// {7D2C9A55-...} the same class served from a surrogate process of the system's
+// (registered with a DllSurrogate), for the tests of objects in another process.
+static const CLSID kRemoteClassId = {0x7d2c9a55, 0x3e64, 0x4f0b, {0xa1, 0xc2, 0x5b, 0x8e, 0x0d, 0x4f, 0x6a, 0x17}};
 
 static LONG g_references;  // references held on every object of this file
 static LONG g_objects;     // objects alive
@@ -32,7 +35,8 @@ static ITypeInfo* g_eventsInfo;     // the events
 enum Member : DISPID {
     MemberItem = DISPID_VALUE,
     MemberCount = 1, MemberTyped, MemberEcho, MemberOptional, MemberTwice, MemberFail, MemberCrash,
-    MemberFire, MemberChild, MemberJoin, MemberName, MemberFireFromThread, MemberFireAndPump,
+    MemberFire, MemberChild, MemberJoin, MemberName, MemberFireFromThread, MemberFireAndPump, MemberHeld,
+    MemberFlood,
 };
 
 struct MemberEntry {
@@ -43,8 +47,8 @@ static const MemberEntry kMembers[] = {
     {L"Item", MemberItem}, {L"Count", MemberCount}, {L"Typed", MemberTyped}, {L"Echo", MemberEcho},
     {L"Optional", MemberOptional}, {L"Twice", MemberTwice}, {L"Fail", MemberFail}, {L"Crash", MemberCrash},
     {L"Fire", MemberFire}, {L"Child", MemberChild}, {L"Join", MemberJoin}, {L"Name", MemberName},
-    {L"FireFromThread", MemberFireFromThread}, {L"FireAndPump", MemberFireAndPump},
-    {L"_NewEnum", DISPID_NEWENUM},
+    {L"FireFromThread", MemberFireFromThread}, {L"FireAndPump", MemberFireAndPump}, {L"Held", MemberHeld},
+    {L"Flood", MemberFlood}, {L"_NewEnum", DISPID_NEWENUM},
 };
 
 // ---- the dual interface ------------------------------------------------------------------------
@@ -53,7 +57,16 @@ struct ITrakxAutomation : IDispatch {
     virtual HRESULT STDMETHODCALLTYPE get_Count(LONG* count) = 0;
     virtual HRESULT STDMETHODCALLTYPE Typed(BSTR kind, VARIANT* value) = 0;
     virtual HRESULT STDMETHODCALLTYPE Fire(BSTR text, LONG n) = 0;
+    // Fires, then dispatches the thread's messages (FireAndPump in the vtable).
+    virtual HRESULT STDMETHODCALLTYPE FireAndPump() = 0;
 };
+
+// Dispatches the thread's pending messages, as the message loop a call to another
+// process waits in does.
+static void PumpThreadMessages() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+}
 
 class Automation;
 
@@ -119,6 +132,8 @@ public:
     }
     ~Automation() {
         if (child_) child_->Release();
+        for (IDispatch* held : held_)
+            if (held) held->Release();
         for (VARIANT& v : values_) VariantClear(&v);
         for (BSTR& key : keys_) SysFreeString(key);
         SysFreeString(name_);
@@ -187,6 +202,13 @@ public:
         points_.Raise(2, nullptr, 0);
         return S_OK;
     }
+    HRESULT STDMETHODCALLTYPE FireAndPump() override {
+        BSTR text = SysAllocString(L"pumped");
+        Fire(text, 1);
+        SysFreeString(text);
+        PumpThreadMessages();
+        return S_OK;
+    }
 
     // IProvideClassInfo2
     HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** info) override {
@@ -243,6 +265,7 @@ private:
     LONG count_ = 1;
     bool plain_;
     IDispatch* child_ = nullptr;
+    IDispatch* held_[4] = {};
     BSTR name_ = nullptr;
     BSTR keys_[8] = {};
     VARIANT values_[8] = {};
@@ -612,14 +635,49 @@ HRESULT Automation::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* para
         VariantClear(&text);
         break;
     }
-    case MemberFireAndPump: {
-        // Fires, then dispatches the thread's messages, as the message loop a call to
-        // another process waits in does.
-        BSTR text = SysAllocString(L"pumped");
-        Fire(text, 1);
-        SysFreeString(text);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    case MemberFireAndPump: return FireAndPump();
+    case MemberFlood: {
+        // Flood(n, [pump]): n Ticks from this object, then n from its child, then
+        // (unless pump is false) the thread's messages dispatched.
+        if (!need(1, 2)) return DISP_E_BADPARAMCOUNT;
+        VARIANT number, pump;
+        VariantInit(&number);
+        VariantInit(&pump);
+        if (FAILED(VariantChangeType(&number, arg(0), 0, VT_I4))) return *argError = 0, DISP_E_TYPEMISMATCH;
+        if (count == 2 && FAILED(VariantChangeType(&pump, arg(1), 0, VT_BOOL))) return *argError = 1, DISP_E_TYPEMISMATCH;
+        for (LONG i = 0; i < V_I4(&number); ++i) points_.Raise(2, nullptr, 0);
+        if (child_) {
+            VARIANT childArgs[2];
+            V_VT(&childArgs[0]) = VT_BOOL;
+            V_BOOL(&childArgs[0]) = VARIANT_FALSE;
+            childArgs[1] = number;
+            DISPPARAMS childParams = {childArgs, nullptr, 2, 0};
+            child_->Invoke(MemberFlood, IID_NULL, 0, DISPATCH_METHOD, &childParams, nullptr, nullptr, nullptr);
+        }
+        if (count < 2 || V_BOOL(&pump)) PumpThreadMessages();
+        break;
+    }
+    case MemberHeld: {
+        // Held(i), i 0..3: an indexed property that takes objects by reference only.
+        VARIANT index;
+        VariantInit(&index);
+        if (count < 1 || FAILED(VariantChangeType(&index, &params->rgvarg[count - 1], 0, VT_I4)) ||
+            V_I4(&index) < 0 || V_I4(&index) > 3)
+            return DISP_E_BADINDEX;
+        IDispatch*& held = held_[V_I4(&index)];
+        if (flags & DISPATCH_PROPERTYPUTREF) {
+            if (count != 2 || V_VT(&params->rgvarg[0]) != VT_DISPATCH) return DISP_E_TYPEMISMATCH;
+            IDispatch* given = V_DISPATCH(&params->rgvarg[0]);
+            if (given) given->AddRef();
+            if (held) held->Release();
+            held = given;
+            break;
+        }
+        if (flags & DISPATCH_PROPERTYPUT) return DISP_E_MEMBERNOTFOUND;
+        if (count != 1) return DISP_E_BADPARAMCOUNT;
+        V_VT(result) = VT_DISPATCH;
+        V_DISPATCH(result) = held;
+        if (held) held->AddRef();
         break;
     }
     case MemberFireFromThread: {
@@ -826,7 +884,7 @@ extern "C" {
 
 HRESULT __stdcall DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
     *out = nullptr;
-    if (!IsEqualCLSID(clsid, kClassId)) return CLASS_E_CLASSNOTAVAILABLE;
+    if (!IsEqualCLSID(clsid, kClassId) && !IsEqualCLSID(clsid, kRemoteClassId)) return CLASS_E_CLASSNOTAVAILABLE;
     return g_factory.QueryInterface(iid, out);
 }
 
@@ -874,6 +932,26 @@ HRESULT __stdcall AutomationRegister() {
         }
     }
     return RegisterUnder(HKEY_CLASSES_ROOT, "", path);
+}
+
+// Registers the class of kRemoteClassId for this DLL's path in a surrogate process
+// (AppID with an empty DllSurrogate): CLSCTX_LOCAL_SERVER makes its objects there.
+HRESULT __stdcall AutomationRegisterRemote() {
+    char path[MAX_PATH];
+    HMODULE self = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<const char*>(&AutomationRegisterRemote), &self);
+    if (!GetModuleFileNameA(self, path, MAX_PATH)) return E_FAIL;
+    const char* clsid = "{7D2C9A55-3E64-4F0B-A1C2-5B8E0D4F6A17}";
+    char key[300];
+    wsprintfA(key, "CLSID\\%s", clsid);
+    HRESULT hr = SetKey(HKEY_CLASSES_ROOT, key, "AppID", clsid);
+    wsprintfA(key, "CLSID\\%s\\InprocServer32", clsid);
+    if (SUCCEEDED(hr)) hr = SetKey(HKEY_CLASSES_ROOT, key, nullptr, path);
+    if (SUCCEEDED(hr)) hr = SetKey(HKEY_CLASSES_ROOT, key, "ThreadingModel", "Apartment");
+    wsprintfA(key, "AppID\\%s", clsid);
+    if (SUCCEEDED(hr)) hr = SetKey(HKEY_CLASSES_ROOT, key, "DllSurrogate", "");
+    return hr;
 }
 
 // The Count property of any automation object, read through its IDispatch: a
