@@ -1176,3 +1176,37 @@ TEST_F(CallsTest, NestingInDeclarationsIsCappedOnASmallStack) {
         }
     }
 }
+
+// ---- long wide texts ---------------------------------------------------------------------
+
+// A wide text of any length answers its first 4047 characters, wherever it comes from:
+// a typed call's wide result, a BSTR or a VARIANT the callee hands out. (The texts
+// here are longer than an int holds their length times 4047.)
+TEST_F(CallsTest, LongWideTextsAnswerTheirFirstCharacters) {
+    Declare(1, 1, "LPCWSTR Noop(LPVOID text)");
+    Declare(2, 1, "int StoreInt(BSTR* target, LPVOID value)");
+    Declare(3, 1, "HRESULT CopyVariantWords(VARIANT* target, LPVOID source)");
+    for (UINT length : {4047u, 4048u, 600000u, 2000000u}) {
+        std::wstring wide(length, L' ');
+        for (UINT i = 0; i < length; ++i) wide[i] = static_cast<wchar_t>(L'a' + i % 26);
+        std::string expected(wide.begin(), wide.begin() + std::min(length, 4047u));
+        // The answer's length, then (without printing 4 KB) its characters.
+        auto expect = [&](const std::string& answer, const char* path) {
+            EXPECT_EQ(answer.size(), expected.size()) << path << ", " << length << " characters";
+            EXPECT_TRUE(answer == expected) << path << ", " << length << " characters";
+        };
+        expect(Call("1", {std::to_string(reinterpret_cast<UINT_PTR>(wide.c_str()))}), "LPCWSTR result");
+        EXPECT_EQ(Status(), 0) << length;
+        // The library takes over the BSTR and the VARIANT handed out, and frees them.
+        BSTR bstr = SysAllocStringLen(wide.c_str(), length);
+        ASSERT_NE(bstr, nullptr);
+        Call("2", {"OUT", std::to_string(reinterpret_cast<UINT_PTR>(bstr))});
+        expect(Function({"DLLOUT", "target"}), "BSTR* out");
+        VARIANT variant;
+        V_VT(&variant) = VT_BSTR;
+        V_BSTR(&variant) = SysAllocStringLen(wide.c_str(), length);
+        ASSERT_NE(V_BSTR(&variant), nullptr);
+        EXPECT_EQ(Call("3", {"OUT", std::to_string(reinterpret_cast<UINT_PTR>(&variant))}), "0x00000000");
+        expect(Function({"DLLOUT", "target"}), "VARIANT* out");
+    }
+}

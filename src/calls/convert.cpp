@@ -324,10 +324,21 @@ size_t CopyReadableWideWith(char* dest, size_t capacity, const void* address, WC
 }
 
 size_t WideToAnsi(const WCHAR* wide, int length, char* dest, size_t capacity) {
-    // Fewer characters until the ANSI text fits.
+    const int room = static_cast<int>(capacity) - 1;
+    // No ANSI character comes from more than two UTF-16 units (a surrogate pair): the
+    // units beyond twice the room cannot fit, and the system need not measure them.
+    const int given = length;
+    if (length > 2 * room) length = 2 * room;
+    // Fewer characters until the ANSI text fits (in 64 bits: a long text's length
+    // times the room does not fit an int).
     int needed = length ? WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr) : 0;
-    while (length && needed > static_cast<int>(capacity) - 1) {
-        length = length * (static_cast<int>(capacity) - 1) / needed;
+    while (length && needed > room) {
+        length = static_cast<int>(static_cast<LONGLONG>(length) * room / needed);
+        needed = length ? WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr) : 0;
+    }
+    // A cut between the two halves of a pair would leave half a character.
+    if (length && length < given && IS_HIGH_SURROGATE(wide[length - 1])) {
+        --length;
         needed = length ? WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr) : 0;
     }
     if (length) WideCharToMultiByte(CP_ACP, 0, wide, length, dest, needed, nullptr, nullptr);
