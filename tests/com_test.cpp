@@ -936,4 +936,44 @@ TEST_F(OwnObjectTest, AnObjectOfAnotherProcessIsCalledAndUnloadingReturns) {
     CloseHandle(done);
     Reload(WindowInitText().c_str());
     EndSurrogates();
+// ---- dates and array elements ---------------------------------------------------------------
+
+// DATE: takes only a day of the calendar within the years a DATE holds, and the time's
+// parts within their range: the system would roll an impossible date over into another.
+// A date taken reaches the server as written (read back through the object's Item).
+TEST_F(OwnObjectTest, DatesAreDaysOfTheCalendar) {
+    struct Case {
+        const char* date;
+        const char* stored;  // as the answer writes it
+    } taken[] = {
+        {"2024-02-29", "2024-02-29 00:00:00"},         {"2000-02-29 23:59:59", "2000-02-29 23:59:59"},
+        {"2023-12-31 00:00:01", "2023-12-31 00:00:01"}, {"0100-01-01", "0100-01-01 00:00:00"},
+        {"9999-12-31 23:59:59", "9999-12-31 23:59:59"}, {"2024-2-9 7:05:09", "2024-02-09 07:05:09"},
+    };
+    for (const Case& c : taken) {
+        EXPECT_EQ(Command({"COMPROPSET", "1", "Item", "d", std::string("DATE:") + c.date}), 0) << c.date << ": " << Error();
+        EXPECT_EQ(Call({"COMPROP", "1", "Item", "d"}), c.stored) << c.date;
+    }
+    for (const char* date : {"2023-02-31", "2023-02-29", "1900-02-29", "2023-04-31", "2023-01-32", "2023-00-10",
+                             "0050-01-01", "0099-12-31", "10000-01-01", "24-02-29", "2024-2-29 13:45:300",
+                             "2024-02-29 24:00:00", "2024-02-29 13:60:00", "2024-02-29 13:45:60", "2024-02-29 13:45",
+                             "2024-02-29x", " 2024-02-29", "+2024-02-29", "2024-02-29  13:45:30", "2024-02-29 13:45:30 "}) {
+        EXPECT_EQ(Call({"COMINVOKE", "1", "Echo", std::string("DATE:") + date}), "") << date;
+        EXPECT_EQ(Status(), 1005) << date;
+    }
+}
+
+// An element of ARR: is read as an argument is, prefix words and slots included; one
+// that does not fit refuses the call (and gives back what the elements before it took).
+TEST_F(OwnObjectTest, ArrayElementsAreReadAsArguments) {
+    EXPECT_EQ(Call({"COMINVOKE", "1", "Join", "ARR:INT:7|BOOL:TRUE|CY:1.5|STR:12|I8:5|DBL:2|NULL|OBJ:1|7|x"}),
+              "3:7,11:-1,6:1.5,8:12,20:5,5:2,1:,9:object,3:7,8:x");
+    EXPECT_EQ(Status(), 0) << Error();
+    EXPECT_EQ(Call({"COMINVOKE", "1", "Join", "ARR:DATE:2024-02-29"}).substr(0, 2), "7:");
+    for (const char* wrong : {"ARR:INT:x|1", "ARR:1|INT:2147483648", "ARR:BOOL:yes", "ARR:CY:1.23456", "ARR:OBJ:77",
+                              "ARR:DATE:2023-02-31", "ARR:OBJ:1|I8:x", "ARR:ARR:1", "ARR:REF:3"}) {
+        EXPECT_EQ(Call({"COMINVOKE", "1", "Join", wrong}), "") << wrong;
+        EXPECT_EQ(Status(), 1005) << wrong;
+        EXPECT_NE(Error(), "") << wrong;
+    }
 }

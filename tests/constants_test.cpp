@@ -266,3 +266,43 @@ TEST_F(ConstantsTest, MessagesNameTheCodes) {
     EXPECT_EQ(Status(), 1003);
     EXPECT_EQ(Function({"DLLERROR"}), "StoreInt raised exception 0xC0000005 EXCEPTION_ACCESS_VIOLATION");
 }
+
+// ---- sums beyond 64 bits ----------------------------------------------------------------
+
+// A combination's value is what C would compute in an integer wider than 64 bits: a sum
+// beyond -2^63 .. 2^64-1 is refused, not wrapped, and the value is answered by its own
+// sign (as a name's is), where it fits the type either way.
+TEST_F(ConstantsTest, SumsBeyond64BitsAreRefusedAndSignsFollowTheValue) {
+    const Named sums[] = {
+        {"MAXULONGLONG|0", "18446744073709551615"},
+        {"MAXULONGLONG+0", "18446744073709551615"},
+        {"MAXLONGLONG+1", "9223372036854775808"},
+        {"0x8000000000000000+0x7FFFFFFFFFFFFFFF", "18446744073709551615"},
+        {"MINLONGLONG|0", "-9223372036854775808"},
+        {"MINLONGLONG+MAXULONGLONG", "9223372036854775807"},
+        {"E_FAIL|0", Decimal(E_FAIL)},
+        {"-1|0", "-1"},
+        {"MINLONGLONG|MAXLONGLONG", "-1"},
+    };
+    for (const Named& c : sums) {
+        EXPECT_EQ(Function({"DLLCONST", c.name}), c.value) << c.name;
+        EXPECT_EQ(Status(), 0) << c.name << ": " << Function({"DLLERROR"});
+    }
+    for (const char* beyond : {"MAXULONGLONG+1", "0x8000000000000000+0x8000000000000000", "MAXULONGLONG+MAXULONGLONG",
+                               "MINLONGLONG+-1", "MINLONGLONG+MINLONGLONG", "1|MAXULONGLONG+1"}) {
+        EXPECT_EQ(Function({"DLLCONST", beyond}), "") << beyond;
+        EXPECT_EQ(Status(), 1005) << beyond;
+        EXPECT_EQ(Call("4", {"0", beyond, "0"}), "") << beyond;
+        EXPECT_EQ(Status(), 1005) << beyond;
+        std::string error = Function({"DLLERROR"});
+        EXPECT_NE(error.find("beyond the 64-bit integers"), std::string::npos) << error;
+    }
+    // 64 bits take a value either way; fewer take it only where it fits one way.
+    EXPECT_EQ(Call("4", {"0", "MAXULONGLONG", "0"}), "-1");
+    EXPECT_EQ(Call("4", {"0", "MAXLONGLONG+1", "0"}), Decimal(MINLONGLONG));
+    EXPECT_EQ(Call("1", {"INFINITE|0"}), "-1");
+    for (const char* wide : {"MAXULONGLONG", "MAXULONGLONG|0", "MINLONGLONG|0", "0x100000000|0"}) {
+        EXPECT_EQ(Call("1", {wide}), "") << wide;
+        EXPECT_EQ(Status(), 1005) << wide;
+    }
+}

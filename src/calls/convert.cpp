@@ -1,12 +1,11 @@
 // Texts into values of C types and back: integers strictly within their range,
 // reals independent of the locale, and the converters that fill a call's words.
-#include <errno.h>
-#include <float.h>
-#include <locale.h>
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include <charconv>
 
 #include "../com/interfaces.h"
 #include "../com/objects.h"
@@ -115,63 +114,89 @@ void QuietFpuEnd(WORD saved) {
     asm volatile("fnclex\n\tfldcw %0" : : "m"(saved) : "memory");
 }
 
-// The runtime reads and writes reals with the locale's decimal point; the texts of
-// scripts always use '.', so the point is swapped on the way in and out.
-static char LocalePoint() {
-    const lconv* conv = localeconv();
-    return conv && conv->decimal_point && conv->decimal_point[0] ? conv->decimal_point[0] : '.';
-}
+// Reals are read and written by the standard library's conversions, not the C
+// runtime's: those are correctly rounded and shortest by construction (every text
+// written reads back to the same value, in any reader), and use '.' whatever the
+// locale. The texts accepted are those of a script: an optional sign, digits with an
+// optional point and exponent, or inf, infinity, nan; no blanks, no hex. A float is
+// rounded once, from the text, not from a double rounded first.
+enum class RealText { Read, NotReal, TooLarge };
 
-static bool ReadRealQuietly(const char* text, double* value) {
+static RealText ReadRealQuietly(const char* text, bool single, double* value) {
     const char* p = text;
+    bool negative = *p == '-';
     if (*p == '+' || *p == '-') ++p;
     if (SameWord(p, "inf") || SameWord(p, "infinity") || SameWord(p, "nan")) {
         double special = (p[0] == 'n' || p[0] == 'N') ? NAN : INFINITY;
-        *value = *text == '-' ? -special : special;
-        return true;
+        *value = negative ? -special : special;
+        return RealText::Read;
     }
+    const char* number = p;
     size_t digits = 0;
-    while (*p >= '0' && *p <= '9') ++p, ++digits;
-    if (*p == '.') {
-        ++p;
-        while (*p >= '0' && *p <= '9') ++p, ++digits;
+    int leadingPlace = 0;  // where the first non-zero digit stands: 1 for units, 0 for tenths
+    bool nonZero = false;
+    for (; *p >= '0' && *p <= '9'; ++p, ++digits) {
+        if (*p != '0' && !nonZero) nonZero = true;
+        if (nonZero) ++leadingPlace;
     }
-    if (!digits) return false;
+    if (*p == '.') {
+        for (++p; *p >= '0' && *p <= '9'; ++p, ++digits) {
+            if (*p != '0' && !nonZero) nonZero = true;
+            if (!nonZero) --leadingPlace;
+        }
+    }
+    if (!digits) return RealText::NotReal;
+    long exponent = 0;
     if (*p == 'e' || *p == 'E') {
         ++p;
+        bool below = *p == '-';
         if (*p == '+' || *p == '-') ++p;
-        if (!(*p >= '0' && *p <= '9')) return false;
-        while (*p >= '0' && *p <= '9') ++p;
+        if (!(*p >= '0' && *p <= '9')) return RealText::NotReal;
+        for (; *p >= '0' && *p <= '9'; ++p)
+            if (exponent < 100000) exponent = exponent * 10 + (*p - '0');
+        if (below) exponent = -exponent;
     }
-    if (*p || p - text > 400) return false;
-    char local[402];
-    strcpy(local, text);
-    if (char* point = strchr(local, '.')) *point = LocalePoint();
-    errno = 0;
-    *value = strtod(local, nullptr);
-    return !(errno == ERANGE && isinf(*value));  // too large for a double
+    if (*p) return RealText::NotReal;
+    // The sign is read here: the standard conversion takes a minus but no plus.
+    double magnitude = 0;
+    std::from_chars_result read;
+    if (single) {
+        float narrow = 0;
+        read = std::from_chars(number, p, narrow);
+        magnitude = narrow;
+    } else {
+        read = std::from_chars(number, p, magnitude);
+    }
+    if (read.ptr != p) return RealText::NotReal;
+    if (read.ec == std::errc::result_out_of_range) {
+        // Beyond the largest value of the type is refused; below the least it is
+        // zero, as the nearest value is.
+        if (nonZero && leadingPlace + exponent > 0) return RealText::TooLarge;
+        magnitude = 0;
+    } else if (read.ec != std::errc()) {
+        return RealText::NotReal;
+    }
+    *value = negative ? -magnitude : magnitude;
+    return RealText::Read;
 }
 
 static void FormatRealQuietly(double value, bool single, char* out) {
     if (isnan(value)) return (void)strcpy(out, "nan");
     if (isinf(value)) return (void)strcpy(out, value < 0 ? "-inf" : "inf");
     if (value == 0) return (void)strcpy(out, signbit(value) ? "-0" : "0");
-    // The fewest significant digits that read back to the same value.
+    // The fewest significant digits that read back to the same value, as
+    // "-d.ddde-XX"; a float's own shortest digits for a float.
     char scientific[40];
-    const int most = single ? 9 : 17;
-    for (int precision = 1; precision <= most; ++precision) {
-        snprintf(scientific, sizeof scientific, "%.*e", precision - 1, value);
-        char local[40];
-        strcpy(local, scientific);
-        double back = strtod(local, nullptr);
-        if (single ? static_cast<float>(back) == static_cast<float>(value) : back == value) break;
-    }
-    // Digits and exponent of "-d.ddde+XX", whatever the locale's point.
+    std::to_chars_result written =
+        single ? std::to_chars(scientific, scientific + sizeof scientific - 1, static_cast<float>(value),
+                               std::chars_format::scientific)
+               : std::to_chars(scientific, scientific + sizeof scientific - 1, value, std::chars_format::scientific);
+    *written.ptr = '\0';
     char digits[24];
     int count = 0, exponent = 0;
     bool negative = scientific[0] == '-';
     const char* p = scientific;
-    for (; *p && *p != 'e' && *p != 'E'; ++p)
+    for (; *p && *p != 'e'; ++p)
         if (*p >= '0' && *p <= '9' && count < 23) digits[count++] = *p;
     if (*p) exponent = atoi(p + 1);
     while (count > 1 && digits[count - 1] == '0') --count;
@@ -206,7 +231,7 @@ static void FormatRealQuietly(double value, bool single, char* out) {
 // runtime's conversions of inexact reals would raise them in the host.
 bool ReadReal(const char* text, double* value) {
     WORD fpu = QuietFpuBegin();
-    bool read = ReadRealQuietly(text, value);
+    bool read = ReadRealQuietly(text, false, value) == RealText::Read;
     QuietFpuEnd(fpu);
     return read;
 }
@@ -271,16 +296,17 @@ bool StoreScalar(const TypeRef& type, const char* text, void* at, const char* wh
     if (base == Base::F32 || base == Base::F64) {
         WORD fpu = QuietFpuBegin();
         double real = 0;
-        bool read = ReadReal(text, &real);
-        bool fits = base == Base::F64 || !isfinite(real) || fabs(real) <= FLT_MAX;
-        if (read && fits && base == Base::F64) memcpy(at, &real, 8);
-        if (read && fits && base == Base::F32) {
-            float single = static_cast<float>(real);
+        RealText read = ReadRealQuietly(text, base == Base::F32, &real);
+        if (read == RealText::Read && base == Base::F64) memcpy(at, &real, 8);
+        if (read == RealText::Read && base == Base::F32) {
+            float single = static_cast<float>(real);  // exact: it was read as a float
             memcpy(at, &single, 4);
         }
         QuietFpuEnd(fpu);
-        if (!read) return CallFailValue("%s: '%.40s' does not fit %s (decimal, optional exponent)", where, text, type.name);
-        if (!fits) return CallFailValue("%s: %.40s is out of the range of %s", where, text, type.name);
+        if (read == RealText::TooLarge && base == Base::F32)
+            return CallFailValue("%s: %.40s is out of the range of %s", where, text, type.name);
+        if (read != RealText::Read)
+            return CallFailValue("%s: '%.40s' does not fit %s (decimal, optional exponent)", where, text, type.name);
         return true;
     }
     if (base == Base::Guid) {
@@ -324,10 +350,21 @@ size_t CopyReadableWideWith(char* dest, size_t capacity, const void* address, WC
 }
 
 size_t WideToAnsi(const WCHAR* wide, int length, char* dest, size_t capacity) {
-    // Fewer characters until the ANSI text fits.
+    const int room = static_cast<int>(capacity) - 1;
+    // No ANSI character comes from more than two UTF-16 units (a surrogate pair): the
+    // units beyond twice the room cannot fit, and the system need not measure them.
+    const int given = length;
+    if (length > 2 * room) length = 2 * room;
+    // Fewer characters until the ANSI text fits (in 64 bits: a long text's length
+    // times the room does not fit an int).
     int needed = length ? WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr) : 0;
-    while (length && needed > static_cast<int>(capacity) - 1) {
-        length = length * (static_cast<int>(capacity) - 1) / needed;
+    while (length && needed > room) {
+        length = static_cast<int>(static_cast<LONGLONG>(length) * room / needed);
+        needed = length ? WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr) : 0;
+    }
+    // A cut between the two halves of a pair would leave half a character.
+    if (length && length < given && IS_HIGH_SURROGATE(wide[length - 1])) {
+        --length;
         needed = length ? WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr) : 0;
     }
     if (length) WideCharToMultiByte(CP_ACP, 0, wide, length, dest, needed, nullptr, nullptr);

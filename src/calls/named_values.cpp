@@ -10,13 +10,43 @@
 
 static bool NameStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
 
+// The values of a combination run from -2^63 to 2^64-1, as C holds them in an integer
+// wider than both long long and unsigned long long: a negative one is its 64-bit two's
+// complement with isSigned set, any other has isSigned clear. Sums beyond that range
+// are refused, not wrapped.
+
 // Whether a value fits an integer of `bytes` bytes, read either way (as C converts
 // it: -1 and 0xFFFFFFFF both fit a DWORD and an int).
-static bool FitsBytes(ULONGLONG bits, DWORD bytes) {
+static bool FitsBytes(const ConstantValue& value, DWORD bytes) {
     if (bytes >= 8) return true;
-    LONGLONG value = static_cast<LONGLONG>(bits);
     LONGLONG half = 1LL << (8 * bytes - 1);
-    return value >= -half && value < 2 * half;
+    if (ConstantNegative(value)) return static_cast<LONGLONG>(value.bits) >= -half;
+    return value.bits < static_cast<ULONGLONG>(2 * half);
+}
+
+static bool AddValues(const ConstantValue& a, const ConstantValue& b, ConstantValue* sum) {
+    bool negativeA = ConstantNegative(a), negativeB = ConstantNegative(b);
+    ULONGLONG bits = a.bits + b.bits;  // the sum's two's complement whenever it is in range
+    bool negative;
+    if (!negativeA && !negativeB) {
+        if (bits < a.bits) return false;  // past 2^64-1
+        negative = false;
+    } else if (negativeA && negativeB) {
+        if (static_cast<LONGLONG>(bits) >= 0) return false;  // below -2^63
+        negative = true;
+    } else {
+        // One of each: the sum lies between them; below zero when the negative one
+        // outweighs the other.
+        ULONGLONG plus = negativeA ? b.bits : a.bits, minus = 0 - (negativeA ? a.bits : b.bits);
+        negative = plus < minus;
+    }
+    *sum = {bits, negative, false};
+    return true;
+}
+
+// Bits of two values in range stay in range: a negative one has its top bit set.
+static ConstantValue OrValues(const ConstantValue& a, const ConstantValue& b) {
+    return {a.bits | b.bits, ConstantNegative(a) || ConstantNegative(b), false};
 }
 
 // Sets the hint CallFailValue adds to the next refusal.
@@ -25,15 +55,22 @@ static bool Hint(const char* format, const char* name, size_t length, const char
     return false;
 }
 
-// One name or number of a combination into a 64-bit value, checked against the type.
-static bool ReadPart(const char* part, size_t length, const TypeRef& type, ULONGLONG* value) {
+// One name or number of a combination, checked against the type. A number of 64 bits
+// is read by its sign, as either type of 64 bits holds it, as a name's value is.
+static bool ReadPart(const char* part, size_t length, const TypeRef& type, ConstantValue* value) {
     DWORD bytes = type.pointers ? 4 : TypeSize(type);
     if (!NameStart(part[0])) {
         char number[32];
         if (length >= sizeof number) return false;
         memcpy(number, part, length);
         number[length] = '\0';
-        return ReadInteger(number, type, value);
+        bool negative = number[0] == '-';
+        TypeRef numberType = type;
+        if (bytes >= 8 && !type.pointers) numberType.base = negative ? Base::I64 : Base::U64;
+        ULONGLONG bits;
+        if (!ReadInteger(number, numberType, &bits)) return false;
+        *value = {bits, negative && bits != 0, false};
+        return true;
     }
     ConstantValue constant;
     if (!FindConstant(part, length, &constant)) {
@@ -45,33 +82,46 @@ static bool ReadPart(const char* part, size_t length, const TypeRef& type, ULONG
             if (part[i] >= 'a' && part[i] <= 'z') return false;
         return Hint("; %.*s is no constant the library knows%s", part, length, "");
     }
-    if (!FitsBytes(constant.bits, bytes)) {
+    if (!FitsBytes(constant, bytes)) {
         char shown[24];
         FormatConstant(constant, shown);
         return Hint("; %.*s is %s", part, length, shown);
     }
-    *value = constant.bits;
+    *value = {constant.bits, ConstantNegative(constant), false};
     return true;
 }
 
-bool ReadNamedInteger(const char* text, const TypeRef& type, ULONGLONG* value) {
+// A name, or names and numbers joined by | and + (sums first, as in C), into a value
+// that fits the type.
+static bool ReadCombination(const char* text, const TypeRef& type, ConstantValue* value) {
     // Only a name, or names and numbers joined by | and + (a sign in front is a number's).
     if (!text[0] || (!NameStart(text[0]) && !strpbrk(text + 1, "|+"))) return false;
     g_state.calls.constantHint[0] = '\0';
-    ULONGLONG total = 0, term = 0;
+    ConstantValue total = {0, false, false}, term = {0, false, false};
     const char* part = text;
     for (const char* p = text;; ++p) {
         bool end = *p == '\0';
         if (!end && *p != '|' && !(*p == '+' && p > part)) continue;
-        ULONGLONG one;
+        ConstantValue one;
         if (p == part || !ReadPart(part, static_cast<size_t>(p - part), type, &one)) return false;
-        term += one;
-        if (end || *p == '|') total |= term, term = 0;
+        if (!AddValues(term, one, &term)) {
+            snprintf(g_state.calls.constantHint, sizeof g_state.calls.constantHint,
+                     "; the sum is beyond the 64-bit integers (-2^63 to 2^64-1)");
+            return false;
+        }
+        if (end || *p == '|') total = OrValues(total, term), term = {0, false, false};
         if (end) break;
         part = p + 1;
     }
     if (!FitsBytes(total, type.pointers ? 4 : TypeSize(type))) return false;
     *value = total;
+    return true;
+}
+
+bool ReadNamedInteger(const char* text, const TypeRef& type, ULONGLONG* value) {
+    ConstantValue read;
+    if (!ReadCombination(text, type, &read)) return false;
+    *value = read.bits;
     return true;
 }
 
@@ -98,10 +148,10 @@ const char* ConstantQuery() {
     }
     ConstantValue value;
     if (FindConstant(what, strlen(what), &value)) return FormatConstant(value, out), out;
-    // A combination: added up as a 64-bit argument is.
+    // A combination: added up as a 64-bit argument is, and answered by its sign as a
+    // name's value is.
     wide.base = Base::I64;
-    if (!ReadNamedInteger(what, wide, &bits)) return CallFailValue("DLLCONST: no value for '%.40s'", what), out;
-    value = {bits, true, false};
+    if (!ReadCombination(what, wide, &value)) return CallFailValue("DLLCONST: no value for '%.40s'", what), out;
     FormatConstant(value, out);
     return out;
 }

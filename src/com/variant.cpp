@@ -77,15 +77,33 @@ static bool ReadCurrency(const char* text, CY* value) {
     return true;
 }
 
-// "YYYY-MM-DD", optionally " HH:MM:SS", as the answers write it.
+// From `least` to `most` decimal digits at *p, and no more after them; *p is moved past.
+static bool ReadDigitRun(const char** p, int least, int most, int* value) {
+    int count = 0;
+    *value = 0;
+    for (; count < most && **p >= '0' && **p <= '9'; ++*p, ++count) *value = *value * 10 + (**p - '0');
+    return count >= least && !(**p >= '0' && **p <= '9');
+}
+
+// "YYYY-MM-DD", optionally " HH:MM:SS", as the answers write it (month, day and the
+// time's parts may have one digit). Only a day of the calendar is taken, within the
+// years a DATE holds (100 to 9999): the system would roll the 31st of February into
+// March and read the year 50 as 1950.
 static bool ReadDate(const char* text, DATE* value) {
-    SYSTEMTIME time = {};
-    int year, month, day, hour = 0, minute = 0, second = 0, used = 0;
-    if (sscanf(text, "%4d-%2d-%2d%n", &year, &month, &day, &used) != 3) return false;
-    if (text[used] && (sscanf(text + used, " %2d:%2d:%2d%n", &hour, &minute, &second, &used) != 3 ||
-                       strlen(text) != static_cast<size_t>(used + 10)))
+    int year, month, day, hour = 0, minute = 0, second = 0;
+    const char* p = text;
+    if (!ReadDigitRun(&p, 4, 4, &year) || *p++ != '-' || !ReadDigitRun(&p, 1, 2, &month) || *p++ != '-' ||
+        !ReadDigitRun(&p, 1, 2, &day))
         return false;
-    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59) return false;
+    if (*p && (*p++ != ' ' || !ReadDigitRun(&p, 1, 2, &hour) || *p++ != ':' || !ReadDigitRun(&p, 1, 2, &minute) ||
+               *p++ != ':' || !ReadDigitRun(&p, 1, 2, &second) || *p))
+        return false;
+    static const int kMonthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+    if (year < 100 || month < 1 || month > 12 || day < 1) return false;
+    if (day > kMonthDays[month - 1] + (month == 2 && leap ? 1 : 0)) return false;
+    if (hour > 23 || minute > 59 || second > 59) return false;
+    SYSTEMTIME time = {};
     time.wYear = static_cast<WORD>(year);
     time.wMonth = static_cast<WORD>(month);
     time.wDay = static_cast<WORD>(day);
@@ -130,15 +148,17 @@ bool ComReadPlain(const char* text, VARIANT* v) {
     return MakeText(text, v);
 }
 
-// "ARR:a|b|c": a one-dimensional array of variants from 0, each element read as a
-// plain argument.
-static bool MakeArray(const char* text, VARIANT* v) {
+static bool ReadArrayElement(const char* text, int position, VARIANT* element, bool* borrowed);
+
+// "ARR:a|b|c": a one-dimensional array of variants from 0, each element read as an
+// argument is (INT:7, DATE:..., OBJ:k ...; one that does not fit refuses the whole).
+static bool MakeArray(const char* text, int position, VARIANT* v) {
     ULONG count = 1;
     for (const char* p = text; *p; ++p) count += *p == '|';
     if (!*text) count = 0;
     SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, count);
     if (!array) return ComFail(StatusComFailed, "no memory for an array of %lu elements", count);
-    char* piece = g_state.host.sliceBuffer;
+    char piece[MaxString];
     const char* start = text;
     for (LONG i = 0; i < static_cast<LONG>(count); ++i) {
         const char* end = strchr(start, '|');
@@ -147,10 +167,14 @@ static bool MakeArray(const char* text, VARIANT* v) {
         memcpy(piece, start, length);
         piece[length] = '\0';
         VARIANT element;
-        VariantInit(&element);
-        if (!ComReadPlain(piece, &element)) return SafeArrayDestroy(array), false;
-        SafeArrayPutElement(array, &i, &element);
-        VariantClear(&element);
+        bool borrowed;
+        if (!ReadArrayElement(piece, position, &element, &borrowed)) return SafeArrayDestroy(array), false;
+        HRESULT put = SafeArrayPutElement(array, &i, &element);  // a copy: the element stays ours
+        if (!borrowed) VariantClear(&element);
+        if (FAILED(put)) {
+            SafeArrayDestroy(array);
+            return ComFail(StatusComFailed, "argument %d: no memory for element %ld", position, static_cast<long>(i));
+        }
         start = end ? end + 1 : start + length;
     }
     V_VT(v) = VT_ARRAY | VT_VARIANT;
@@ -236,8 +260,20 @@ bool ComReadArgument(const char* text, int position, VARIANT* v, bool* borrowed)
         V_VT(v) = VT_CY;
         return true;
     }
-    if (prefixed(kArrayPrefix)) return MakeArray(rest, v);
+    if (prefixed(kArrayPrefix)) return MakeArray(rest, position, v);
     return ComReadPlain(text, v);
+}
+
+// An element of ARR: is read as any argument, but for another ARR: (its elements would
+// need a separator of their own; OBJ:k passes an array in an array) and REF: (an
+// element is passed by value).
+static bool ReadArrayElement(const char* text, int position, VARIANT* element, bool* borrowed) {
+    VariantInit(element);
+    *borrowed = false;
+    if (HasPrefix(text, kArrayPrefix) || HasPrefix(text, kRefPrefix))
+        return ComFail(StatusBadValue, "argument %d: '%.40s' cannot be an array element (an array in it passes as OBJ:k)",
+                       position, text);
+    return ComReadArgument(text, position, element, borrowed);
 }
 
 bool ComReadArguments(int first, int last, ComCallArgs* call) {
