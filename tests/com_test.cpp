@@ -880,8 +880,15 @@ TEST_F(OwnObjectTest, ComcallReadsNoMemoryThroughTheSystem) {
 // An object in another process (the class served from the system's surrogate process):
 // its calls, events and release cross to that process. Unloading the library while it
 // holds one, with its events connected, returns, and the host goes on.
-static DWORD WINAPI EndIfUnloadingHangs(void* done) {
-    if (WaitForSingleObject(done, 120000) == WAIT_TIMEOUT) {
+struct UnloadWatch {
+    HANDLE running;  // set once the thread runs: a thread still starting would wait for the loader's lock
+    HANDLE done;
+};
+
+static DWORD WINAPI EndIfUnloadingHangs(void* parameter) {
+    UnloadWatch* watch = static_cast<UnloadWatch*>(parameter);
+    SetEvent(watch->running);
+    if (WaitForSingleObject(watch->done, 120000) == WAIT_TIMEOUT) {
         fprintf(stderr, "unloading the library with an object of another process hung\n");
         fflush(stderr);
         TerminateProcess(GetCurrentProcess(), 3);  // ExitProcess would wait for the loader's lock too
@@ -927,15 +934,19 @@ TEST_F(OwnObjectTest, AnObjectOfAnotherProcessIsCalledAndUnloadingReturns) {
     // The system's worker threads left idle by the calls so far end after a few
     // seconds: a call to the other process at unload would then need a new one.
     Sleep(8000);
-    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE watchdog = CreateThread(nullptr, 0, EndIfUnloadingHangs, done, 0, nullptr);
+    UnloadWatch watch = {CreateEventA(nullptr, TRUE, FALSE, nullptr), CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    HANDLE watchdog = CreateThread(nullptr, 0, EndIfUnloadingHangs, &watch, 0, nullptr);
+    ASSERT_EQ(WaitForSingleObject(watch.running, 60000), WAIT_OBJECT_0);
     Unload();
-    SetEvent(done);
+    SetEvent(watch.done);
     WaitForSingleObject(watchdog, INFINITE);
     CloseHandle(watchdog);
-    CloseHandle(done);
+    CloseHandle(watch.running);
+    CloseHandle(watch.done);
     Reload(WindowInitText().c_str());
     EndSurrogates();
+}
+
 // ---- dates and array elements ---------------------------------------------------------------
 
 // DATE: takes only a day of the calendar within the years a DATE holds, and the time's
