@@ -352,16 +352,6 @@ void ComEventsDisconnect(ComObject* slot) {
     sink->Release();
 }
 
-void ComEventsAbandon(ComObject* slot) {
-    ComSink* sink = TakeSink(slot);
-    if (!sink) return;
-    // The stubs through which the server reaches the sink go (a local step): its
-    // references to the sink are given back, its later calls answer "disconnected".
-    CoDisconnectObject(static_cast<IDispatch*>(sink), 0);
-    sink->point = nullptr;  // the connection point's proxy is left to the process
-    sink->Release();
-}
-
 // COMEVENTS k prefix: connects object k's default source; each event is reported to
 // the host as prefix + the event's name and kept as a row for COMEVENTNEXT. Without a
 // prefix it disconnects. Answers 0, or 1005/1006/1003 with DLLERROR saying why.

@@ -184,42 +184,12 @@ void ComReleaseObjectsOf(HMODULE module) {
         if (ComHoldsInterface(&slot) && ObjectCodeIn(slot.unknown, module)) ComSlotRelease(&slot);
 }
 
-// Whether the object is a proxy of an object in another process: proxies answer
-// IClientSecurity themselves, without a call to their server.
-static bool InAnotherProcess(IUnknown* object) {
-    IUnknown* security = nullptr;
-    HRESULT hr;
-    if (!ComGuardedQuery(object, IID_IClientSecurity, reinterpret_cast<void**>(&security), &hr) || !security)
-        return false;
-    ComGuardedRelease(security);  // the slot's own reference keeps the proxy: nothing crosses
-    return true;
-}
-
 void ComAtUnload(bool processExit) {
     ComState& com = g_state.com;
     if (processExit) return;
-    // This runs from the library's detach, under the loader's lock. A call to another
-    // process (an object's release, Unadvise, COM's own disconnection at
-    // CoUninitialize) may wait for a thread of the system's, which waits for that lock:
-    // the host would hang. Such objects are left to the process (their servers drop
-    // them when it ends) and their event sinks cut off here, so that a server's later
-    // event fails instead of calling code that goes with the library; COM then stays
-    // initialised. Everything in this process is released as usual.
-    bool crossesProcesses = false;
-    if (com.callDepth <= 0 && g_state.calls.depth <= 0) {
-        for (ComObject& slot : com.objects) {
-            if (ComHoldsInterface(&slot) && InAnotherProcess(slot.unknown)) {
-                ComEventsAbandon(&slot);
-                memset(&slot, 0, sizeof slot);
-                slot.interfaceIndex = -1;
-                crossesProcesses = true;
-            } else {
-                ComSlotRelease(&slot);
-            }
-        }
-    }
+    ComReleaseAll();
     // Only the thread that initialised may give it back.
-    if (com.weInitialised && com.initThread == GetCurrentThreadId() && !crossesProcesses) CoUninitialize();
+    if (com.weInitialised && com.initThread == GetCurrentThreadId()) CoUninitialize();
     com.weInitialised = com.comReady = false;
 }
 

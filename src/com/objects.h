@@ -112,8 +112,5 @@ bool ComGuardedApi(FARPROC entry, const DWORD* words, int count, HRESULT* hr, co
 // ---- events (events.cpp) ---------------------------------------------------------------
 // Disconnects the slot's events, if connected, and frees what they kept.
 void ComEventsDisconnect(ComObject* slot);
-// At unload, for an object of another process: the sink is cut off from its server
-// without a call there (no Unadvise); the server's proxy of it then fails.
-void ComEventsAbandon(ComObject* slot);
 // Posts again the events the window hook met during a call into an object.
 void ComPostDeferredEvents();
