@@ -173,6 +173,8 @@ mistakes=(
   $'.echo ran\nHWND = SETINT 1 1'          2 ':2: syntax error: HWND is a word of the host'
   $'.echo ran\n? 1x = GETINT 1'            2 ':2: syntax error: "1x" cannot be a name'
   $'.echo ran\nx ='                        2 ':2: syntax error: a name needs a statement after its ='
+  $'.echo ran\n?'                          2 ':2: syntax error: a function statement needs a keyword'
+  $'.echo ran\n.while 3 ?\n.end'            2 ':2: syntax error: a function statement needs a keyword'
   $'.echo ran\n.set 1x 5'                  2 ':2: syntax error: .set needs a name'
   $'.echo ran\n? n=GETINT 1'               2 ':2: syntax error: a name'"'"'s = needs a blank on each side: n = KEYWORD'
   $'.echo ran\nn= SETINT 1 1'              2 ':2: syntax error: a name'"'"'s = needs a blank on each side: n = KEYWORD'
@@ -287,6 +289,10 @@ quotes=(
   $'.echo ran\nSETSTR 1 "abc\n? GETSTR 1\nSETSTR 2 "x"\n' ':4: syntax error: a quoted word must be followed by a blank (the quote before it opened on line 2)'
   $'.echo ran\nSETSTR 1 " abc\nSETSTR 2 " x"\n'           ':3: syntax error: a quote inside a word'
   $'.echo ran\nSETSTR 1 e"a\\qb"\n'                        ':2: syntax error: unknown escape \q'
+  # A backslash that ends the script leaves the text open; one before a line break
+  # names the break as answers show it, so that the message stays whole and on one line.
+  $'.echo ran\nSETSTR 1 e"abc\\'                          ':2: syntax error: unterminated quote'
+  $'.echo ran\nSETSTR 1 e"a\\\nb"\n'                      ':2: syntax error: unknown escape \x0A (e"..." knows'
 )
 for ((i = 0; i < ${#quotes[@]}; i += 2)); do
   run_script "${quotes[i]}"
