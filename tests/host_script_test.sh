@@ -170,6 +170,16 @@ mistakes=(
   $'.set t abc\n.echo %t+1%'               2 ':2: %t+1%: "abc" is not a whole number'
   $'.set t 5\n.echo %t+x1%'                0 ''
   $'.set t 5\n.echo %t/0%'                 2 ':2: %t/0%: division by zero'
+  # Whole numbers are 64-bit: a result beyond them, or a number beyond them that
+  # strtoll would clamp, stops the run as division by zero does, rather than count on
+  # with a wrapped or clamped value.
+  $'.set a 9223372036854775806\nSETSTR 1 %a+1%\n? GETSTR 1\n.expect 9223372036854775807' 0 ''
+  $'.set a 9223372036854775807\n.echo %a+1%'         2 ':2: %a+1%: 9223372036854775807 + 1 overflows: whole numbers run from -9223372036854775808 to 9223372036854775807'
+  $'.set a -9223372036854775808\n.echo %a-1%'        2 ':2: %a-1%: -9223372036854775808 - 1 overflows'
+  $'.set a 4611686018427387904\n.echo %a*2%'         2 ':2: %a*2%: 4611686018427387904 * 2 overflows'
+  $'.set a -9223372036854775808\n.set m -1\n.echo %a/m%' 2 ':3: %a/m%: -9223372036854775808 / -1 overflows'
+  $'.set a 99999999999999999999\n.echo %a+0%'        2 ':2: %a+0%: "99999999999999999999" is out of range: whole numbers run from'
+  $'.set a 1\n.echo %a-99999999999999999999%'        2 ':2: %a-99999999999999999999%: "99999999999999999999" is out of range'
   $'.echo ran\nHWND = SETINT 1 1'          2 ':2: syntax error: HWND is a word of the host'
   $'.echo ran\n? 1x = GETINT 1'            2 ':2: syntax error: "1x" cannot be a name'
   $'.echo ran\nx ='                        2 ':2: syntax error: a name needs a statement after its ='
