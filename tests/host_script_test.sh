@@ -310,6 +310,27 @@ for ((i = 0; i < ${#quotes[@]}; i += 2)); do
     fail "'${quotes[i]}': exit $status: $(cat "$work/out.lf" "$work/err.lf")"
 done
 
+# ---- empty words -------------------------------------------------------------------
+# The library reads a statement's words up to the first empty one: an empty word with
+# words after it would drop them unseen. Written as "", it is found before anything
+# runs; a %NAME% that comes out empty stops the run at its line, the statement not
+# run. An empty word last, or in a directive, is sound. Each script, its exit code, a
+# text of its message, its whole output.
+empties=(
+  $'.echo ran\nSETSTR 1 "" x'              2 ':2: syntax error: "" with words after it: the library reads a statement'"'"'s words up to the first empty one, so "x" would never reach it' ''
+  $'.echo ran\n"" SETSTR 1 x'              2 ':2: syntax error: "" with words after it: the library reads a statement'"'"'s words up to the first empty one, so "SETSTR" "1" "x" would' ''
+  $'.echo ran\n.while 3 ? GETSTR "" 1\n.end' 2 ':2: syntax error: "" with words after it' ''
+  $'.set e\n.echo ran\nSETSTR 1 %e% x\n.echo after' 2 ':3: %e% is empty, with words after it: the library reads a statement'"'"'s words up to the first empty one, so "x" would never reach it' 'ran'
+  $'.set row a||c\nSETSTR 1 %row.2% %row.3%'  2 ':2: %row.2% is empty, with words after it' ''
+  $'.set e\nSETSTR 1 x %e%\n? GETSTR 1\nSETSTR 1 "" ""\n.echo a "" b' 0 '' $'0  [status 0]\n"x"  [status 0]\n0  [status 0]\na  b'
+)
+for ((i = 0; i < ${#empties[@]}; i += 4)); do
+  run_script "${empties[i]}"
+  [ "$status" -eq "${empties[i + 1]}" ] && [ "$(cat "$work/out.lf")" = "${empties[i + 3]}" ] &&
+    { [ -z "${empties[i + 2]}" ] || grep -qF -- "${empties[i + 2]}" "$work/err.lf"; } ||
+    fail "'${empties[i]}': exit $status: $(cat "$work/out.lf" "$work/err.lf")"
+done
+
 # ---- encodings ------------------------------------------------------------------
 # The same script in UTF-8 with and without its mark, and in the ANSI code page
 # (1252, the prefix's): lstrlenW counts the characters the library passed on, and the
