@@ -51,9 +51,11 @@ static bool ReadQuoted(Cursor& c, bool escapes, std::string& word, int& errorLin
             ch = Escaped(c.peek());
             if (!ch) {
                 errorLine = c.line;
-                // Shown as \xNN when it is a control character: a NUL would cut the message, a
-                // line break split it.
-                error = "unknown escape \\" + Visible(std::string(1, c.peek())) + " (e\"...\" knows \\r \\n \\t \\\\ \\\")";
+                // A control character is named as \xNN: a NUL would cut the message, a line
+                // break split it.
+                std::string next(1, c.peek());
+                std::string escape = Visible(next) == next ? "\\" + next : "\\ before " + Visible(next);
+                error = "unknown escape " + escape + " (e\"...\" knows \\r \\n \\t \\\\ \\\")";
                 return false;
             }
             ++c.at;

@@ -302,7 +302,7 @@ quotes=(
   # A backslash that ends the script leaves the text open; one before a line break
   # names the break as answers show it, so that the message stays whole and on one line.
   $'.echo ran\nSETSTR 1 e"abc\\'                          ':2: syntax error: unterminated quote'
-  $'.echo ran\nSETSTR 1 e"a\\\nb"\n'                      ':2: syntax error: unknown escape \x0A (e"..." knows'
+  $'.echo ran\nSETSTR 1 e"a\\\nb"\n'                      ':2: syntax error: unknown escape \ before \x0A (e"..." knows'
 )
 for ((i = 0; i < ${#quotes[@]}; i += 2)); do
   run_script "${quotes[i]}"
