@@ -33,6 +33,13 @@ bool ParseScript(const std::string& script, std::vector<Statement>& out, int& er
 // without a prefix, ...), one text per mistake; none for a sound statement.
 std::vector<std::string> StatementWarnings(const Statement& s);
 
+// The block the library reads ends at its first empty text, so an empty word with
+// words after it would silently drop them. Answers what is wrong, naming the word as
+// `written` (a literal "" or a %NAME% that came out empty), or "" when every word of
+// `passed` reaches the library; `written` and `passed` hold the same words before and
+// after substitution.
+std::string EmptyWordHidingOthers(const std::vector<std::string>& written, const std::vector<std::string>& passed);
+
 // Writes the window's client area to a PNG file; answers false on failure.
 bool SaveClientPicture(HWND window, const std::string& path);
 

@@ -1,5 +1,6 @@
 // Warnings about statements the library takes without complaint but that cannot do
-// what their author meant. The statement still runs exactly as written.
+// what their author meant (the statement still runs exactly as written), and the one
+// such mistake that stops the script: an empty word with words after it.
 #include <stdio.h>
 #include <ctype.h>
 #include <stdlib.h>
@@ -172,4 +173,19 @@ std::vector<std::string> StatementWarnings(const Statement& s) {
     if (s.loopCap && !s.function)
         warnings.push_back("a command's answer is a number, never empty: this .while runs until its cap");
     return warnings;
+}
+
+std::string EmptyWordHidingOthers(const std::vector<std::string>& written, const std::vector<std::string>& passed) {
+    size_t empty = 0;
+    while (empty < passed.size() && !passed[empty].empty()) ++empty;
+    bool hides = false;
+    std::string lost;
+    for (size_t i = empty + 1; i < passed.size(); ++i) {
+        hides = hides || !passed[i].empty();
+        lost += " " + Quote(passed[i]);
+    }
+    if (!hides) return "";
+    std::string what = written[empty].empty() ? "\"\" with words after it" : written[empty] + " is empty, with words after it";
+    return what + ": the library reads a statement's words up to the first empty one, so" + lost +
+           " would never reach it (an empty word can only come last)";
 }

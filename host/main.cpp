@@ -335,6 +335,11 @@ static int ReadScript(FILE* input, const char* name, std::vector<Statement>& scr
                             Quote(s.words[1]));
             return 2;
         }
+        std::string hidden = s.directive ? "" : EmptyWordHidingOthers(s.words, s.words);
+        if (!hidden.empty()) {
+            Say(stderr, where + std::to_string(s.line) + ": syntax error: " + hidden);
+            return 2;
+        }
         for (const std::string& warning : StatementWarnings(s))
             Say(stderr, where + std::to_string(s.line) + ": warning: " + warning);
         for (const std::string& warning : UnkeptNames(s.words, kept))
@@ -344,7 +349,8 @@ static int ReadScript(FILE* input, const char* name, std::vector<Statement>& scr
 }
 
 // Runs the statements; answers the process exit code: 1 for a check that failed or a
-// loop that reached its cap, 2 for a substitution that cannot be made.
+// loop that reached its cap, 2 for a substitution that cannot be made or that leaves
+// an empty word before others (the statement does not run then).
 static int RunScript(const std::vector<Statement>& script, const char* name) {
     std::vector<int> turns(script.size(), 0);
     bool again = false;  // the statement is a loop's head reached from its .end
@@ -365,6 +371,11 @@ static int RunScript(const std::vector<Statement>& script, const char* name) {
                 return 2;
             }
             word = value;
+        }
+        std::string hidden = s.directive ? "" : EmptyWordHidingOthers(s.words, run.words);
+        if (!hidden.empty()) {
+            Say(stderr, where + hidden);
+            return 2;
         }
         if (s.directive) {
             int code = FindDirective(s)->run(run, error);

@@ -1,6 +1,8 @@
 // Answers kept under names, and the %...% substitutions that read them: a name, a
 // field of it, simple integer arithmetic, and the host's words for its window.
 #include <ctype.h>
+#include <errno.h>
+#include <limits.h>
 #include <stdlib.h>
 
 #include <map>
@@ -23,17 +25,39 @@ bool IsHostWord(const std::string& name) {
 
 void SetName(const std::string& name, const std::string& value) { g_names[name] = value; }
 
-static bool ReadNumber(const std::string& text, long long& value) {
+// What a text is as a whole number. strtoll clamps one beyond 64 bits to the nearest
+// end; counting on with that would give a wrong number, not an error.
+enum NumberText { kNotANumber, kWholeNumber, kOutOfRange };
+
+static NumberText ReadNumber(const std::string& text, long long& value) {
     char* end = nullptr;
+    errno = 0;
     value = strtoll(text.c_str(), &end, 10);
-    return !text.empty() && *end == '\0';
+    if (text.empty() || *end != '\0') return kNotANumber;
+    return errno == ERANGE ? kOutOfRange : kWholeNumber;
+}
+
+static const char kWholeNumbers[] = "whole numbers run from -9223372036854775808 to 9223372036854775807";
+
+// total (+ - * /) n in `result`; false when the result lies beyond 64 bits, where
+// the processor's arithmetic would wrap round.
+static bool Arithmetic(long long total, char sign, long long n, long long& result) {
+    switch (sign) {
+        case '+': return !__builtin_add_overflow(total, n, &result);
+        case '-': return !__builtin_sub_overflow(total, n, &result);
+        case '*': return !__builtin_mul_overflow(total, n, &result);
+        default:
+            if (total == LLONG_MIN && n == -1) return false;  // the one quotient beyond range
+            result = total / n;
+            return true;
+    }
 }
 
 // One term of a substitution: NAME, NAME.N or, after an operator, a number. Answers
 // false when it names nothing (the text then stays as written).
 static bool Term(const std::string& term, bool first, std::string& value) {
     long long number;
-    if (!first && ReadNumber(term, number) && term[0] != '-' && term[0] != '+') {
+    if (!first && ReadNumber(term, number) != kNotANumber && term[0] != '-' && term[0] != '+') {
         value = term;
         return true;
     }
@@ -49,8 +73,9 @@ static bool Term(const std::string& term, bool first, std::string& value) {
     value = found->second;
     if (dot == std::string::npos) return true;
     long long field;
-    if (!ReadNumber(term.substr(dot + 1), field) || field < 1) return false;
-    // Fields count from 1; one the value does not have is empty.
+    if (ReadNumber(term.substr(dot + 1), field) == kNotANumber || field < 1) return false;
+    // Fields count from 1; one the value does not have is empty (so is one beyond 64
+    // bits, read as the largest number).
     size_t from = 0;
     for (long long i = 1; i < field && from != std::string::npos; ++i) {
         from = value.find('|', from);
@@ -66,7 +91,7 @@ static bool Evaluate(const std::string& inside, std::string& value, std::string&
     if (!Term(inside.substr(0, op), true, value)) return false;
     if (op == std::string::npos) return true;
     long long total;
-    bool numeric = ReadNumber(value, total);
+    NumberText firstText = ReadNumber(value, total);
     std::string firstValue = value;
     while (op != std::string::npos) {
         char sign = inside[op];
@@ -75,16 +100,28 @@ static bool Evaluate(const std::string& inside, std::string& value, std::string&
         if (!Term(inside.substr(op + 1, next == std::string::npos ? next : next - op - 1), false, operand))
             return false;
         long long n;
-        if (!numeric || !ReadNumber(operand, n)) {
-            error = "%" + inside + "%: " + (numeric ? Quote(operand) : Quote(firstValue)) +
+        NumberText operandText = ReadNumber(operand, n);
+        if (firstText == kNotANumber || operandText == kNotANumber) {
+            error = "%" + inside + "%: " + (firstText == kNotANumber ? Quote(firstValue) : Quote(operand)) +
                     " is not a whole number, no arithmetic on it";
+            return false;
+        }
+        if (firstText == kOutOfRange || operandText == kOutOfRange) {
+            error = "%" + inside + "%: " + (firstText == kOutOfRange ? Quote(firstValue) : Quote(operand)) +
+                    " is out of range: " + kWholeNumbers;
             return false;
         }
         if (sign == '/' && n == 0) {
             error = "%" + inside + "%: division by zero";
             return false;
         }
-        total = sign == '+' ? total + n : sign == '-' ? total - n : sign == '*' ? total * n : total / n;
+        long long result;
+        if (!Arithmetic(total, sign, n, result)) {
+            error = "%" + inside + "%: " + std::to_string(total) + " " + sign + " " + std::to_string(n) +
+                    " overflows: " + kWholeNumbers;
+            return false;
+        }
+        total = result;
         op = next;
     }
     value = std::to_string(total);

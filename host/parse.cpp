@@ -47,10 +47,15 @@ static bool ReadQuoted(Cursor& c, bool escapes, std::string& word, int& errorLin
             if (c.peek() != '"') break;
             ++c.at;
         } else if (escapes && ch == '\\') {
+            if (c.atEnd()) continue;  // a text that ends open, reported as such at the loop's top
             ch = Escaped(c.peek());
             if (!ch) {
                 errorLine = c.line;
-                error = std::string("unknown escape \\") + c.peek() + " (e\"...\" knows \\r \\n \\t \\\\ \\\")";
+                // A control character is named as \xNN: a NUL would cut the message, a line
+                // break split it.
+                std::string next(1, c.peek());
+                std::string escape = Visible(next) == next ? "\\" + next : "\\ before " + Visible(next);
+                error = "unknown escape " + escape + " (e\"...\" knows \\r \\n \\t \\\\ \\\")";
                 return false;
             }
             ++c.at;
@@ -116,6 +121,11 @@ static bool Classify(std::vector<std::string> words, Statement& s, std::string& 
     } else if (first.size() > 1 && first[0] == '.') {
         s.directive = true;
         first.erase(0, 1);
+    }
+    // "?" alone leaves no word to look for a name or a keyword in.
+    if (words.empty()) {
+        error = "a function statement needs a keyword";
+        return false;
     }
     // "n=GETINT 1", "n= GETINT 1" and "n =GETINT 1" name no keyword: the library would
     // only answer that it does not know the word.

@@ -170,9 +170,21 @@ mistakes=(
   $'.set t abc\n.echo %t+1%'               2 ':2: %t+1%: "abc" is not a whole number'
   $'.set t 5\n.echo %t+x1%'                0 ''
   $'.set t 5\n.echo %t/0%'                 2 ':2: %t/0%: division by zero'
+  # Whole numbers are 64-bit: a result beyond them, or a number beyond them that
+  # strtoll would clamp, stops the run as division by zero does, rather than count on
+  # with a wrapped or clamped value.
+  $'.set a 9223372036854775806\nSETSTR 1 %a+1%\n? GETSTR 1\n.expect 9223372036854775807' 0 ''
+  $'.set a 9223372036854775807\n.echo %a+1%'         2 ':2: %a+1%: 9223372036854775807 + 1 overflows: whole numbers run from -9223372036854775808 to 9223372036854775807'
+  $'.set a -9223372036854775808\n.echo %a-1%'        2 ':2: %a-1%: -9223372036854775808 - 1 overflows'
+  $'.set a 4611686018427387904\n.echo %a*2%'         2 ':2: %a*2%: 4611686018427387904 * 2 overflows'
+  $'.set a -9223372036854775808\n.set m -1\n.echo %a/m%' 2 ':3: %a/m%: -9223372036854775808 / -1 overflows'
+  $'.set a 99999999999999999999\n.echo %a+0%'        2 ':2: %a+0%: "99999999999999999999" is out of range: whole numbers run from'
+  $'.set a 1\n.echo %a-99999999999999999999%'        2 ':2: %a-99999999999999999999%: "99999999999999999999" is out of range'
   $'.echo ran\nHWND = SETINT 1 1'          2 ':2: syntax error: HWND is a word of the host'
   $'.echo ran\n? 1x = GETINT 1'            2 ':2: syntax error: "1x" cannot be a name'
   $'.echo ran\nx ='                        2 ':2: syntax error: a name needs a statement after its ='
+  $'.echo ran\n?'                          2 ':2: syntax error: a function statement needs a keyword'
+  $'.echo ran\n.while 3 ?\n.end'            2 ':2: syntax error: a function statement needs a keyword'
   $'.echo ran\n.set 1x 5'                  2 ':2: syntax error: .set needs a name'
   $'.echo ran\n? n=GETINT 1'               2 ':2: syntax error: a name'"'"'s = needs a blank on each side: n = KEYWORD'
   $'.echo ran\nn= SETINT 1 1'              2 ':2: syntax error: a name'"'"'s = needs a blank on each side: n = KEYWORD'
@@ -287,11 +299,36 @@ quotes=(
   $'.echo ran\nSETSTR 1 "abc\n? GETSTR 1\nSETSTR 2 "x"\n' ':4: syntax error: a quoted word must be followed by a blank (the quote before it opened on line 2)'
   $'.echo ran\nSETSTR 1 " abc\nSETSTR 2 " x"\n'           ':3: syntax error: a quote inside a word'
   $'.echo ran\nSETSTR 1 e"a\\qb"\n'                        ':2: syntax error: unknown escape \q'
+  # A backslash that ends the script leaves the text open; one before a line break
+  # names the break as answers show it, so that the message stays whole and on one line.
+  $'.echo ran\nSETSTR 1 e"abc\\'                          ':2: syntax error: unterminated quote'
+  $'.echo ran\nSETSTR 1 e"a\\\nb"\n'                      ':2: syntax error: unknown escape \ before \x0A (e"..." knows'
 )
 for ((i = 0; i < ${#quotes[@]}; i += 2)); do
   run_script "${quotes[i]}"
   [ "$status" -eq 2 ] && grep -qF -- "${quotes[i + 1]}" "$work/err.lf" && ! grep -q ran "$work/out.lf" ||
     fail "'${quotes[i]}': exit $status: $(cat "$work/out.lf" "$work/err.lf")"
+done
+
+# ---- empty words -------------------------------------------------------------------
+# The library reads a statement's words up to the first empty one: an empty word with
+# words after it would drop them unseen. Written as "", it is found before anything
+# runs; a %NAME% that comes out empty stops the run at its line, the statement not
+# run. An empty word last, or in a directive, is sound. Each script, its exit code, a
+# text of its message, its whole output.
+empties=(
+  $'.echo ran\nSETSTR 1 "" x'              2 ':2: syntax error: "" with words after it: the library reads a statement'"'"'s words up to the first empty one, so "x" would never reach it' ''
+  $'.echo ran\n"" SETSTR 1 x'              2 ':2: syntax error: "" with words after it: the library reads a statement'"'"'s words up to the first empty one, so "SETSTR" "1" "x" would' ''
+  $'.echo ran\n.while 3 ? GETSTR "" 1\n.end' 2 ':2: syntax error: "" with words after it' ''
+  $'.set e\n.echo ran\nSETSTR 1 %e% x\n.echo after' 2 ':3: %e% is empty, with words after it: the library reads a statement'"'"'s words up to the first empty one, so "x" would never reach it' 'ran'
+  $'.set row a||c\nSETSTR 1 %row.2% %row.3%'  2 ':2: %row.2% is empty, with words after it' ''
+  $'.set e\nSETSTR 1 x %e%\n? GETSTR 1\nSETSTR 1 "" ""\n.echo a "" b' 0 '' $'0  [status 0]\n"x"  [status 0]\n0  [status 0]\na  b'
+)
+for ((i = 0; i < ${#empties[@]}; i += 4)); do
+  run_script "${empties[i]}"
+  [ "$status" -eq "${empties[i + 1]}" ] && [ "$(cat "$work/out.lf")" = "${empties[i + 3]}" ] &&
+    { [ -z "${empties[i + 2]}" ] || grep -qF -- "${empties[i + 2]}" "$work/err.lf"; } ||
+    fail "'${empties[i]}': exit $status: $(cat "$work/out.lf" "$work/err.lf")"
 done
 
 # ---- encodings ------------------------------------------------------------------
