@@ -134,11 +134,17 @@ trakx_start_session() {
     done
   fi
   mkdir -p "$(dirname "$WINEPREFIX")"
-  wineserver -p 2>/dev/null || true
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     trakx_step "making the Wine prefix $WINEPREFIX (once; under a minute natively, longer emulated)"
     wineboot -i >/dev/null 2>&1 || true
+    # A persistent server refuses a prefix folder that does not exist yet, so the
+    # prefix is made under a server of its own. Once that has ended, the session's
+    # server starts on the finished prefix as on any later run; without it every
+    # test program would boot Wine's services anew, and a COM call needing the RPC
+    # service could fail while they start or shut down.
+    wineserver -w 2>/dev/null || true
   fi
+  wineserver -p 2>/dev/null || true
   # Without a window manager, Wine waits two seconds for every managed window to be
   # withdrawn; unmanaged windows are shown and hidden at once.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 || true
